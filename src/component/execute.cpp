@@ -1,0 +1,70 @@
+#include "execute.h"
+
+#include "qorchat/qorchat.h"
+
+#include "lobby/frmMain.h"
+#include "net/frmCom.h"
+#include "platform/forms.h"
+#include "platform/qtplatform.h"
+#include "session/lobbyModule.h"
+#include "session/seams.h"
+#include "session/settings.h"
+#include "signin/frmStatus.h"
+
+#include <QApplication>
+#include <QThread>
+
+namespace component {
+namespace {
+bool g_running = false;
+QString g_lastAddress;
+
+// The address without leading and trailing spaces (spaces only, as the game expects).
+QString trimSpaces(const QString &s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b) == u' ') ++b;
+    while (e > b && s.at(e - 1) == u' ') --e;
+    return s.mid(b, e - b);
+}
+} // namespace
+
+int execute(const QString &gameName, qint16 host, QString &strIp)
+{
+    if (g_running)
+        return QORCHAT_E_BUSY;
+    g_running = true;
+    platform::installQtPlatform();
+
+    gstrGameName = gameName;
+    gblnHost = host;
+    gblnTopmost = true;
+    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), QStringLiteral("nothing"));
+    const bool displayDbg = settings::GetSetting(QStringLiteral("dbg"), QStringLiteral("display")) == QLatin1String("true");
+
+    do {
+        gblnRetry = false;
+        Forms::get<frmMain>();
+        frmCom *com = frmCom::get();
+        // A finished match leaves the closing flag set and the line open.
+        com->blnClosing = false;
+        com->closeSocket();
+        frmMain::m().blnDisplayDbgMessage = displayDbg;
+
+        platform::modalRunner().run(Forms::get<frmStatus>());
+        Forms::collect();
+        if (gblnSignedIn)
+            platform::modalRunner().run(Forms::get<frmMain>());
+        Forms::collect();
+        strIp = trimSpaces(gstrHostIP);
+    } while (gblnRetry);
+
+    platform::windowOrder().placeTop(Forms::get<frmMain>());
+    g_lastAddress = strIp;
+    g_running = false;
+    return QORCHAT_OK;
+}
+
+QString lastAddress() { return g_lastAddress; }
+
+} // namespace component

@@ -1,0 +1,250 @@
+#include "frmCom.h"
+
+#include "net/dispatcher.h"
+#include "platform/forms.h"
+#include "session/codec.h"
+#include "session/lobbyModule.h"
+#include "session/seams.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+frmCom *g_instance = nullptr;
+int g_tickInterval = 1000;
+
+struct SocketErrorText {
+    QAbstractSocket::SocketError error;
+    qint32 number;
+    const char *text;
+};
+
+// Numbers and texts of the socket errors as the user and the callers see them.
+constexpr SocketErrorText kSocketErrors[] = {
+    {QAbstractSocket::ConnectionRefusedError, 10061, "接続が拒否されました"},
+    {QAbstractSocket::HostNotFoundError, 11001, "ホストが見つかりません"},
+    {QAbstractSocket::SocketTimeoutError, 10060, "接続がタイムアウトしました"},
+    {QAbstractSocket::NetworkError, 10065, "ネットワークに到達できません"},
+    {QAbstractSocket::RemoteHostClosedError, 10054, "接続がリセットされました"},
+    {QAbstractSocket::SocketAccessError, 10013, "ソケットへのアクセスが拒否されました"},
+    {QAbstractSocket::SocketResourceError, 10055, "ソケットのリソースが不足しています"},
+    {QAbstractSocket::AddressInUseError, 10048, "アドレスは既に使用されています"},
+    {QAbstractSocket::UnsupportedSocketOperationError, 10045, "サポートされていない操作です"},
+};
+} // namespace
+
+frmCom *frmCom::get()
+{
+    if (!g_instance) {
+        g_instance = new frmCom();
+        g_instance->Form_Load();
+    }
+    return g_instance;
+}
+
+void frmCom::resetForTests()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+void frmCom::setTickInterval(int ms) { g_tickInterval = ms > 0 ? ms : 1; }
+int frmCom::tickInterval() { return g_tickInterval; }
+
+frmCom::frmCom()
+{
+    setObjectName(QString::fromLatin1(kName));
+    wskTcp = new QTcpSocket(this);
+    wskTcp->setObjectName(QStringLiteral("wskTcp"));
+    tmrError = new QTimer(this);
+    tmrError->setObjectName(QStringLiteral("tmrError"));
+    connect(tmrError, &QTimer::timeout, this, &frmCom::tmrError_Timer);
+    connect(wskTcp, &QTcpSocket::connected, this, &frmCom::wskTcp_Connect);
+    connect(wskTcp, &QTcpSocket::errorOccurred, this, &frmCom::wskTcp_Error);
+    connect(wskTcp, &QTcpSocket::disconnected, this, &frmCom::wskTcp_Close);
+    connect(wskTcp, &QTcpSocket::readyRead, this, &frmCom::wskTcp_DataArrival);
+}
+
+frmCom::~frmCom()
+{
+    m_closingByUs = true;
+    wskTcp->abort();
+}
+
+void frmCom::Form_Load()
+{
+    tmrError->setInterval(g_tickInterval);
+    tmrError->start();
+    intLobbyLines = 0;
+    intRoomLines = 0;
+    blnClosing = false;
+}
+
+void frmCom::tmrError_Timer()
+{
+    // Only a wait resets the count; stop at the top instead of wrapping.
+    if (intTick < 32767)
+        ++intTick;
+}
+
+void frmCom::waitForEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+bool frmCom::println(const QString &line)
+{
+    if (wskTcp->state() != QAbstractSocket::ConnectedState)
+        return false;
+    QByteArray bytes = cp932::encode(line);
+    bytes.append("\r\n", 2);
+    return wskTcp->write(bytes) == bytes.size();
+}
+
+qint16 frmCom::printlnAndWait(const QString &line)
+{
+    // A reply that never comes must not be read with the meaning of an older "-ERR".
+    gintErrCode = 0;
+    gintStatus = StatusWaiting;
+    glngSockErr = sckNoError;
+    println(line);
+    intTick = 0;
+    do {
+        waitForEvents();
+    } while (glngSockErr == sckNoError && intTick <= 10 && gintStatus == StatusWaiting && isConnected());
+    return gintStatus;
+}
+
+qint32 frmCom::checkErr()
+{
+    if (glngSockErr == sckNoError)
+        return sckNoError;
+    const QString text = gstrSockErrDesc;
+    glngSockErr = sckNoError;
+    gstrSockErrDesc.clear();
+    platform::msgBox(text, platform::mb::Critical);
+    return sckNoError;
+}
+
+void frmCom::connectTo(const QString &host, const QString &port)
+{
+    m_framer.clear();
+    m_closingByUs = true;
+    wskTcp->abort();
+    m_closingByUs = false;
+    bool ok = false;
+    const uint p = port.trimmed().toUInt(&ok);
+    if (!ok || p == 0 || p > 65535) {
+        // Report it the way the socket reports its own errors: later, as an event.
+        QTimer::singleShot(0, this, [this] {
+            glngSockErr = 10049;
+            gstrSockErrDesc = QStringLiteral("ポート番号が正しくありません");
+        });
+        return;
+    }
+    wskTcp->connectToHost(host, quint16(p));
+}
+
+void frmCom::closeSocket()
+{
+    m_closingByUs = true;
+    wskTcp->abort();
+    m_closingByUs = false;
+    m_framer.clear();
+}
+
+bool frmCom::isConnected() const
+{
+    return wskTcp->state() == QAbstractSocket::ConnectedState;
+}
+
+QString frmCom::localAddress() const
+{
+    if (!isConnected())
+        return QString();
+    QHostAddress a = wskTcp->localAddress();
+    bool v4 = false;
+    const quint32 ip4 = a.toIPv4Address(&v4);
+    if (v4)
+        a = QHostAddress(ip4);
+    return a.toString();
+}
+
+void frmCom::wskTcp_Connect()
+{
+    glngSockErr = sckNoError;
+}
+
+void frmCom::wskTcp_Error(int error)
+{
+    const auto e = QAbstractSocket::SocketError(error);
+    // The peer closing the line is the Close event, not an error.
+    if (e == QAbstractSocket::RemoteHostClosedError)
+        return;
+    qint32 number = 10000 + qint32(e);
+    QString text = wskTcp->errorString();
+    for (const auto &s : kSocketErrors) {
+        if (s.error == e) {
+            number = s.number;
+            text = QString::fromUtf8(s.text);
+        }
+    }
+    glngSockErr = number;
+    gstrSockErrDesc = text;
+}
+
+void frmCom::wskTcp_Close()
+{
+    if (m_closingByUs)
+        return;
+    // Lines that arrived before the end are still read.
+    if (wskTcp->bytesAvailable() > 0)
+        wskTcp_DataArrival();
+    if (blnClosing)
+        return;
+    if (platform::msgBox(QStringLiteral("回線が切断されました。再接続しますか？"),
+                         platform::mb::Critical | platform::mb::YesNo)
+        == platform::mb::Yes)
+        gblnRetry = true;
+    closeSocket();
+    for (const char *name : {"dlgChart", "dlgInputRoomName", "dlgInputUserPas", "dlgLogin", "frmAbout", "dlgLicence", "frmMain"})
+        Forms::unload(QString::fromLatin1(name));
+}
+
+void frmCom::wskTcp_DataArrival()
+{
+    QList<QByteArray> raw;
+    char chunk[16 * 1024];
+    qint64 n;
+    while ((n = wskTcp->read(chunk, sizeof chunk)) > 0)
+        m_framer.feed(QByteArrayView(chunk, n), raw);
+    if (raw.isEmpty())
+        return;
+    QStringList lines;
+    lines.reserve(raw.size());
+    for (const QByteArray &b : raw)
+        lines.append(cp932::decode(b));
+    m_queue.push_back(std::move(lines));
+    drainQueue();
+}
+
+void frmCom::drainQueue()
+{
+    // A branch may open a message box, whose event loop can deliver more data;
+    // those lines wait their turn so the order on the wire is kept.
+    if (m_dispatching)
+        return;
+    m_dispatching = true;
+    while (!m_queue.empty()) {
+        const QStringList lines = std::move(m_queue.front());
+        m_queue.pop_front();
+        for (const QString &line : lines) {
+            if (!dispatcher::dispatchLine(*this, line))
+                break; // the rest of this arrival is not read
+        }
+    }
+    m_dispatching = false;
+}

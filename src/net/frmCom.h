@@ -1,0 +1,91 @@
+#pragma once
+// The hidden connection form: owns the one TCP connection to the lobby server and
+// the tick timer of every wait, sends lines, cuts the incoming bytes into lines and
+// hands them to the dispatcher. Loaded once, never unloaded.
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <deque>
+
+#include "net/protocol/lineframer.h"
+
+class QTcpSocket;
+class QTimer;
+
+class frmCom : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char kName[] = "frmCom";
+    // A line longer than this (without its CR LF) is dropped.
+    static constexpr qsizetype kMaxLineBytes = 64 * 1024;
+
+    // The form, loaded on first use.
+    static frmCom *get();
+    // Tests: destroy the form so the next get() loads a fresh one.
+    static void resetForTests();
+    // Interval of tmrError in ms (1000 in the product). Applies to the next load.
+    static void setTickInterval(int ms);
+    static int tickInterval();
+
+    QTcpSocket *wskTcp = nullptr;
+    QTimer *tmrError = nullptr;
+
+    qint16 intTick = 0;
+    int intLobbyLines = 0;
+    int intRoomLines = 0;
+    bool blnClosing = false;
+    bool blnPlayerListReady = false;
+    bool blnRoomListReady = false;
+    bool blnChartReady = false;
+    // Raw entries of the last list lines, plus one empty element at the end.
+    QStringList astrPlayers{QString()};
+    QStringList astrRooms{QString()};
+    QStringList astrRoomPlayers{QString()};
+    QList<qint16> aintChart;
+    QString strChartDate;
+
+    // Sends line + CR LF; false when there is no connection to send on.
+    bool println(const QString &line);
+    // Sends line and waits for the next status line: 1 "+OK", 2 "-ERR", 3 none (about
+    // ten ticks passed, a socket error, or the line is down).
+    qint16 printlnAndWait(const QString &line);
+    // Shows a pending socket error once; always returns the no-error number.
+    qint32 checkErr();
+
+    // List and chart requests (answer is a data line, not a status line).
+    qint16 getRoomList();
+    qint16 getChartData(qint16 kind, QList<QVariant> &values, QString &date);
+    QStringList playerList() const;
+    void showPlayerList();
+    void showRoomList();
+
+    // The connection. Our own close never asks the reconnect question.
+    void connectTo(const QString &host, const QString &port);
+    void closeSocket();
+    bool isConnected() const;
+    // Dotted address of this end of the server connection ("" when none).
+    QString localAddress() const;
+
+    // Blocks until at least one event was processed. Every wait is built on this.
+    static void waitForEvents();
+
+private:
+    frmCom();
+    ~frmCom() override;
+    void Form_Load();
+    void tmrError_Timer();
+    void wskTcp_Connect();
+    void wskTcp_Error(int error);
+    void wskTcp_Close();
+    void wskTcp_DataArrival();
+    void drainQueue();
+
+    LineFramer m_framer{kMaxLineBytes};
+    std::deque<QStringList> m_queue; // whole lines per arrival, in order
+    bool m_dispatching = false;
+    bool m_closingByUs = false;
+};

@@ -1,0 +1,156 @@
+#include "protocol.h"
+
+namespace protocol {
+
+QString command(const QString &keyword, const QStringList &args)
+{
+    QString line = keyword;
+    for (const QString &a : args) {
+        line += u' ';
+        line += a;
+    }
+    return line;
+}
+
+QString escapeGameName(const QString &name)
+{
+    QString s = name;
+    s.replace(QStringLiteral("["), QStringLiteral("\\["));
+    s.replace(QStringLiteral("]"), QStringLiteral("\\]"));
+    return s;
+}
+
+QString unescapeGameName(const QString &escaped)
+{
+    QString s = escaped;
+    s.replace(QStringLiteral("\\["), QStringLiteral("["));
+    s.replace(QStringLiteral("\\]"), QStringLiteral("]"));
+    return s;
+}
+
+QString gameName(const QString &name) { return command(kw::GAMENAME, {escapeGameName(name)}); }
+
+QString host(qint16 blnHost)
+{
+    return command(kw::HOST, {blnHost == -1 ? QStringLiteral("yes") : QStringLiteral("no")});
+}
+
+QString registUser(const QString &user, const QString &password, const QString &email, const QString &comment)
+{
+    return command(kw::REGISTUSER, {user, password, email, comment});
+}
+
+QString updateUser(const QString &user, const QString &password, const QString &email, const QString &comment)
+{
+    return command(kw::UPDATEUSER, {user, password, email, comment});
+}
+
+QString login(const QString &user, const QString &password) { return command(kw::LOGIN, {user, password}); }
+QString createRoom(const QString &name) { return command(kw::CREATEROOM, {name}); }
+QString enterRoom(const QString &roomEntry)
+{
+    return command(kw::ENTERROOM, {protocol::roomEntry(roomEntry).name + u' '});
+}
+
+QString roomPlayerList(const QString &roomEntry)
+{
+    return command(kw::ROOMPLAYERLIST, {protocol::roomEntry(roomEntry).name + u' '});
+}
+
+QString deleteRoom(const QString &name) { return command(kw::DELETEROOM, {name}); }
+QString playerInfo(const QString &playerEntry) { return command(kw::PLAYERINFO, {playerEntry}); }
+QString lobbyMessage(const QString &text) { return command(kw::LMESSAGE, {text}); }
+QString roomMessage(const QString &text) { return command(kw::RMESSAGE, {text}); }
+QString ip(const QString &address) { return command(kw::IP, {address}); }
+
+QString listLine(const QString &keyword, const QStringList &entries)
+{
+    if (entries.isEmpty())
+        return keyword;
+    QString line = keyword + u' ';
+    for (const QString &e : entries) {
+        line += u'\n';
+        line += e;
+    }
+    return line;
+}
+
+QString chatDataLine(const QStringList &phrases)
+{
+    QString line = QStringLiteral("CHATDATA ");
+    for (const QString &p : phrases) {
+        line += p;
+        line += u'@';
+    }
+    return line;
+}
+
+QStringList tokens(const QString &line)
+{
+    return line.split(u' ');
+}
+
+QString keyword(const QString &line)
+{
+    const qsizetype sp = line.indexOf(u' ');
+    return sp < 0 ? line : line.left(sp);
+}
+
+QString restOfLine(const QString &line)
+{
+    const qsizetype first = line.indexOf(u' ');
+    if (first < 0)
+        return QString();
+    const qsizetype second = line.indexOf(u' ', first + 1);
+    if (second < 0)
+        return QString();
+    return line.mid(second + 1);
+}
+
+QString afterKeyword(const QString &line)
+{
+    const qsizetype sp = line.indexOf(u' ');
+    return sp < 0 ? QString() : line.mid(sp + 1);
+}
+
+QStringList listEntries(const QString &line)
+{
+    QStringList parts = line.split(u'\n');
+    parts.removeFirst();
+    return parts;
+}
+
+QStringList chatPhrases(const QString &line)
+{
+    const qsizetype start = qsizetype(qstrlen(kw::CHATDATA)) + 1;
+    if (line.size() <= start)
+        return {};
+    QStringList parts = line.mid(start).split(u'@');
+    parts.removeLast();
+    return parts;
+}
+
+RoomEntry roomEntry(const QString &entry)
+{
+    const qsizetype sp = entry.lastIndexOf(u' ');
+    if (sp < 0)
+        return {QString(), entry};
+    return {entry.left(sp + 1), entry.mid(sp + 1)};
+}
+
+QString roomRow(const QString &entry)
+{
+    // The name keeps the space before the status token, so "MyRoom 3" shows as
+    // "MyRoom  (3)".
+    const RoomEntry r = roomEntry(entry);
+    return r.name + QStringLiteral(" (") + r.status + u')';
+}
+
+QString playerRow(const QString &entry)
+{
+    const QStringList t = tokens(entry);
+    const bool server = t.size() > 1 && t.at(1) == QLatin1String("1");
+    return t.at(0) + QStringLiteral(" (") + (server ? QStringLiteral("サーバー") : QStringLiteral("クライアント")) + u')';
+}
+
+} // namespace protocol

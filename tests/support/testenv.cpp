@@ -1,0 +1,35 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+
+TestEnv::TestEnv()
+{
+    m_hadOld = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    m_old = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
+}
+
+TestEnv::~TestEnv()
+{
+    if (m_hadOld)
+        qputenv("XDG_CONFIG_HOME", m_old);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TestEnv::settingsFile() const { return m_dir.path() + QStringLiteral("/vantelis/settings.ini"); }
+
+void TestEnv::writeSettings(const QByteArray &utf8) const
+{
+    QDir().mkpath(m_dir.path() + QStringLiteral("/vantelis"));
+    QFile f(settingsFile());
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(utf8);
+}
+
+QByteArray TestEnv::readSettings() const
+{
+    QFile f(settingsFile());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
