@@ -19,4 +19,11 @@ public:
 
     frmMain();
     void Form_Load() override;
+
+    // Makes an account ready in mstrUser / mstrPassword before sign-in; false when
+    // the user declined.
+    bool initUser();
+
+private:
+    bool loadUser();
 };
