@@ -1,0 +1,121 @@
+#include "component/execute.h"
+#include "lobby/frmMain.h"
+#include "net/frmCom.h"
+#include "platform/forms.h"
+#include "qorchat/qorchat.h"
+#include "session/lobbyModule.h"
+#include "session/settings.h"
+#include "support/fakeplatform.h"
+#include "support/testenv.h"
+
+#include <QTest>
+
+class TstExecute : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestEnv> env;
+    std::unique_ptr<FakePlatform> fake;
+
+private slots:
+    void init()
+    {
+        env = std::make_unique<TestEnv>();
+        fake = std::make_unique<FakePlatform>();
+        resetSessionState();
+        frmCom::resetForTests();
+    }
+    void cleanup()
+    {
+        Forms::resetAll();
+        frmCom::resetForTests();
+        fake.reset();
+        env.reset();
+    }
+
+    void signInFailsReturnsEmpty()
+    {
+        QString ip = QStringLiteral("stale");
+        QCOMPARE(component::execute(QStringLiteral("A[1]"), vbTrue, ip), int(QORCHAT_OK));
+        QCOMPARE(ip, QString());
+        QCOMPARE(fake->modalShown, QStringList{"frmStatus"}); // the lobby is never shown
+        QCOMPARE(gstrGameName, QStringLiteral("A[1]"));          // passed through unchanged
+        QCOMPARE(gblnHost, vbTrue);
+        QVERIFY(gblnTopmost);
+        QCOMPARE(settings::GetSetting("dbg", "hostip"), QStringLiteral("nothing"));
+        QCOMPARE(fake->orderCalls.last(), QStringLiteral("top:frmMain"));
+        QVERIFY(Forms::isLoaded("frmMain")); // referring to it at the end loads it again
+    }
+
+    void hostFlagKeepsTheCallersValue()
+    {
+        QString ip;
+        component::execute(QStringLiteral("g"), 1, ip);
+        QCOMPARE(gblnHost, qint16(1));
+    }
+
+    // The outer loop: a dropped line with Yes runs sign-in and lobby again, and
+    // the address of the last pass, trimmed of spaces only, is returned.
+    void retryLoopAndTrimmedAddress()
+    {
+        int passes = 0;
+        fake->handlers["frmStatus"] = [&](QDialog *) {
+            ++passes;
+            gblnSignedIn = passes <= 2;
+            Forms::unload("frmStatus");
+        };
+        fake->handlers["frmMain"] = [&](QDialog *) {
+            if (passes == 1) {
+                gblnRetry = true; // as the dropped-line question does on Yes
+            } else {
+                gstrHostIP = QStringLiteral("  192.0.2.7 \t");
+            }
+            Forms::unload("frmMain");
+        };
+        QString ip;
+        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
+        QCOMPARE(fake->modalShown, (QStringList{"frmStatus", "frmMain", "frmStatus", "frmMain"}));
+        QCOMPARE(ip, QStringLiteral("192.0.2.7 \t"));
+        QCOMPARE(component::lastAddress(), ip);
+    }
+
+    void closingFlagAndLeftoverLineAreReset()
+    {
+        frmCom::get()->blnClosing = true;
+        bool closingSeen = true;
+        fake->handlers["frmStatus"] = [&](QDialog *) {
+            closingSeen = frmCom::get()->blnClosing;
+            Forms::unload("frmStatus");
+        };
+        QString ip;
+        component::execute(QStringLiteral("g"), vbFalse, ip);
+        QVERIFY(!closingSeen);
+    }
+
+    void debugEchoSetting()
+    {
+        settings::SaveSetting("dbg", "display", "true");
+        bool echo = false;
+        fake->handlers["frmStatus"] = [&](QDialog *) {
+            echo = frmMain::m().blnDisplayDbgMessage;
+            Forms::unload("frmStatus");
+        };
+        QString ip;
+        component::execute(QStringLiteral("g"), vbFalse, ip);
+        QVERIFY(echo);
+    }
+
+    void reentrantCallIsRefused()
+    {
+        int inner = -1;
+        fake->handlers["frmStatus"] = [&](QDialog *) {
+            QString ip2;
+            inner = component::execute(QStringLiteral("g"), vbFalse, ip2);
+            Forms::unload("frmStatus");
+        };
+        QString ip;
+        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
+        QCOMPARE(inner, int(QORCHAT_E_BUSY));
+    }
+};
+
+QTEST_MAIN(TstExecute)
+#include "tst_execute.moc"

@@ -1,0 +1,236 @@
+#include "lobby/frmMain.h"
+#include "net/frmCom.h"
+#include "platform/forms.h"
+#include "session/lobbyModule.h"
+#include "support/fakeplatform.h"
+#include "support/scriptedserver.h"
+#include "support/testenv.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+namespace {
+constexpr int kTick = 20;
+
+double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+} // namespace
+
+class TstFrmCom : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestEnv> env;
+    std::unique_ptr<FakePlatform> fake;
+    std::unique_ptr<ScriptedServer> server;
+
+    // Connected and greeted; nullptr (with a failure recorded) otherwise.
+    frmCom *connectedCom()
+    {
+        frmCom *com = frmCom::get();
+        com->connectTo(QStringLiteral("127.0.0.1"), server->portText());
+        QElapsedTimer t;
+        t.start();
+        while (gintStatus != StatusOK && t.elapsed() < 5000)
+            QTest::qWait(5);
+        if (!com->isConnected() || gintStatus != StatusOK) {
+            QTest::qFail("no connection to the scripted server", __FILE__, __LINE__);
+            return nullptr;
+        }
+        return com;
+    }
+
+private slots:
+    void init()
+    {
+        env = std::make_unique<TestEnv>();
+        fake = std::make_unique<FakePlatform>();
+        server = std::make_unique<ScriptedServer>();
+        resetSessionState();
+        frmCom::setTickInterval(kTick);
+        frmCom::resetForTests();
+    }
+    void cleanup()
+    {
+        frmCom::resetForTests();
+        Forms::resetAll();
+        server.reset();
+        fake.reset();
+        env.reset();
+    }
+
+    void statusReplies_data()
+    {
+        QTest::addColumn<QStringList>("reply");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("errCode");
+        QTest::newRow("+OK") << QStringList{"+OK done"} << 1 << 0;
+        QTest::newRow("-ERR 3") << QStringList{"-ERR 3 no such user"} << 2 << 3;
+        QTest::newRow("-ERR word") << QStringList{"-ERR oops"} << 2 << 0;
+        QTest::newRow("-ERR alone") << QStringList{"-ERR"} << 2 << 0;
+        QTest::newRow("chat first, then status") << QStringList{"LMESSAGE a hi", "PLAYERLIST", "-ERR 1"} << 2 << 1;
+    }
+    void statusReplies()
+    {
+        QFETCH(QStringList, reply);
+        QFETCH(int, status);
+        QFETCH(int, errCode);
+        server->on("LOGIN", reply);
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        gintErrCode = 77; // an older reply's number must not leak into this one
+        QCOMPARE(int(com->printlnAndWait("LOGIN taro pw")), status);
+        QCOMPARE(int(gintErrCode), errCode);
+        QCOMPARE(server->received, QStringList{"LOGIN taro pw"});
+    }
+
+    void noReplyTimesOutAfterTenTicks()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        QElapsedTimer t;
+        t.start();
+        const double cpu0 = cpuSeconds();
+        QCOMPARE(int(com->printlnAndWait("CHATDATA")), 3);
+        const qint64 ms = t.elapsed();
+        const double cpu = cpuSeconds() - cpu0;
+        QVERIFY2(ms >= 10 * kTick && ms < 40 * kTick, qPrintable(QString::number(ms)));
+        // Waiting blocks in the event loop instead of spinning.
+        QVERIFY2(cpu < 0.25 * double(ms) / 1000.0 + 0.02, qPrintable(QStringLiteral("cpu %1 s over %2 ms").arg(cpu).arg(ms)));
+    }
+
+    void socketErrorEndsTheWaitAndIsShownOnce()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        QTimer::singleShot(2 * kTick, com, [com] { emit com->wskTcp->errorOccurred(QAbstractSocket::NetworkError); });
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(int(com->printlnAndWait("CREATEROOM r")), 3);
+        QVERIFY(t.elapsed() < 8 * kTick);
+        QVERIFY(glngSockErr != sckNoError);
+        QVERIFY(fake->messages.isEmpty()); // never shown when it happens
+        QCOMPARE(com->checkErr(), sckNoError);
+        QCOMPARE(fake->messages.size(), 1);
+        QCOMPARE(fake->messages[0].style, platform::mb::Critical);
+        QVERIFY(!fake->messages[0].text.isEmpty());
+        QCOMPARE(com->checkErr(), sckNoError);
+        QCOMPARE(fake->messages.size(), 1);
+    }
+
+    void sendWithoutConnectionDoesNotHang()
+    {
+        frmCom *com = frmCom::get();
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(int(com->printlnAndWait("LOGIN a b")), 3);
+        QVERIFY(t.elapsed() < 5 * kTick);
+    }
+
+    void linesSplitAndBundledOnTheWire()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        server->sendRaw("-ERR 5\r\n+OK\r\n-E");
+        QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(5), 2000);
+        QCOMPARE(gintStatus, qint16(StatusOK)); // both lines, in order
+        QTest::qWait(3 * kTick);
+        server->sendRaw("RR \x82");
+        QTest::qWait(3 * kTick);
+        server->sendRaw("\xa0 7\r\n");
+        // the tail was held: one line "-ERR あ 7", whose code is not a number
+        QTRY_COMPARE_WITH_TIMEOUT(gintStatus, qint16(StatusErr), 2000);
+        QCOMPARE(gintErrCode, qint16(0));
+        // A megabyte without CR LF is dropped, and the line after it still arrives.
+        server->sendRaw(QByteArray(1 << 20, 'x'));
+        server->sendRaw("\r\n-ERR 9\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(9), 5000);
+        QVERIFY(com->isConnected());
+    }
+
+    void droppedLineAsksAndUnloads_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("yes") << int(platform::mb::Yes) << true;
+        QTest::newRow("no") << int(platform::mb::No) << false;
+    }
+    void droppedLineAsksAndUnloads()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, retry);
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        Forms::get<frmMain>();
+        QVERIFY(Forms::isLoaded("frmMain"));
+        fake->answers.push_back(answer);
+        server->closeClient();
+        QTRY_COMPARE_WITH_TIMEOUT(fake->messages.size(), 1, 5000);
+        QCOMPARE(fake->messages[0].text, QStringLiteral("回線が切断されました。再接続しますか？"));
+        QCOMPARE(fake->messages[0].style, platform::mb::Critical | platform::mb::YesNo);
+        QCOMPARE(gblnRetry, retry);
+        QVERIFY(!Forms::isLoaded("frmMain"));
+        QVERIFY(!com->isConnected());
+    }
+
+    void droppedLineDuringAWaitEndsIt()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        fake->answers.push_back(platform::mb::No);
+        server->onLine = [this](const QString &) { server->closeClient(); };
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(int(com->printlnAndWait("ENTERROOM r ")), 3);
+        QVERIFY(t.elapsed() < 8 * kTick);
+        QCOMPARE(fake->messages.size(), 1);
+    }
+
+    void noQuestionAfterTheMatchStarted()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        com->blnClosing = true;
+        server->closeClient();
+        QTRY_VERIFY_WITH_TIMEOUT(!com->isConnected(), 5000);
+        QTest::qWait(3 * kTick);
+        QVERIFY(fake->messages.isEmpty());
+        QVERIFY(!gblnRetry);
+    }
+
+    void ownCloseAsksNothing()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        com->closeSocket();
+        QTest::qWait(3 * kTick);
+        QVERIFY(fake->messages.isEmpty());
+    }
+
+    void badPortIsASocketError()
+    {
+        frmCom *com = frmCom::get();
+        glngSockErr = sckNoError;
+        com->connectTo("127.0.0.1", "http");
+        QTRY_VERIFY_WITH_TIMEOUT(glngSockErr != sckNoError, 2000);
+        QVERIFY(!gstrSockErrDesc.isEmpty());
+    }
+
+    void tickCounterSaturates()
+    {
+        frmCom *com = frmCom::get();
+        com->intTick = 32766;
+        QTest::qWait(4 * kTick);
+        QCOMPARE(com->intTick, qint16(32767));
+    }
+};
+
+QTEST_MAIN(TstFrmCom)
+#include "tst_frmcom.moc"
