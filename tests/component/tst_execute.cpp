@@ -115,6 +115,26 @@ private slots:
         QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
         QCOMPARE(inner, int(QORCHAT_E_BUSY));
     }
+
+    void cInterface()
+    {
+        fake->handlers["frmStatus"] = [&](QDialog *) {
+            gstrHostIP = QStringLiteral(" 192.0.2.77 ");
+            Forms::unload("frmStatus");
+        };
+        char small[4];
+        size_t len = 0;
+        QCOMPARE(qorchat_execute("game", 0, small, sizeof small, &len), int(QORCHAT_E_BUFFER));
+        QCOMPARE(len, size_t(10));
+        QCOMPARE(QByteArray(small), QByteArray("192"));
+        char big[QORCHAT_ADDRESS_BUFFER_SIZE];
+        QCOMPARE(qorchat_last_address(big, sizeof big, &len), int(QORCHAT_OK));
+        QCOMPARE(QByteArray(big), QByteArray("192.0.2.77"));
+        QCOMPARE(qorchat_execute(nullptr, 0, big, sizeof big, &len), int(QORCHAT_E_ARGUMENT));
+        QCOMPARE(qorchat_execute("bad\xff", 0, big, sizeof big, &len), int(QORCHAT_E_ARGUMENT));
+        QCOMPARE(qorchat_execute("g", 0, nullptr, 8, &len), int(QORCHAT_E_ARGUMENT));
+        QVERIFY(QByteArray(qorchat_version()).startsWith("1."));
+    }
 };
 
 QTEST_MAIN(TstExecute)
