@@ -12,7 +12,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -131,8 +134,8 @@ frmMain::frmMain()
     for (QPlainTextEdit *box : {rtfLobbyChat, rtfRoomChat}) {
         box->setReadOnly(true);
         box->setUndoRedoEnabled(false);
-        // New lines push the oldest out, one block at a time; the text is never
-        // rebuilt, so a burst of chat stays cheap.
+        // New lines push the oldest out, a block at a time; the text is never
+        // rebuilt, so a long chat costs the same per line as a short one.
         box->setMaximumBlockCount(kChatLines);
         box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     }
@@ -258,6 +261,7 @@ void frmMain::visibleControl(bool blnRoom)
         cmdEnter->setToolTip(QStringLiteral(
             "作成されている部屋に参加します。部屋一覧より参加する部屋を選択してクリックしてください。"));
     }
+    m_pendingRoom.clear();
     rtfRoomChat->clear();
     lstRoomPlayers->clear();
     cmdStart->hide();
@@ -285,6 +289,49 @@ void frmMain::setButtonPicture(QToolButton *button, const QPixmap &picture, cons
     // Given explicitly, so the disabled look is ours and not a greyed copy.
     icon.addPixmap(disabledPicture, QIcon::Disabled);
     button->setIcon(icon);
+}
+
+int frmMain::appendChat(QPlainTextEdit *box, const QString &line)
+{
+    QStringList &pending = box == rtfRoomChat ? m_pendingRoom : m_pendingLobby;
+    const int before = std::min<int>(kChatLines, box->blockCount() - (box->document()->isEmpty() ? 1 : 0)
+                                                     + int(pending.size()));
+    pending.append(line);
+    // Lines that the box would push out at once need not go in at all.
+    if (pending.size() > kChatLines)
+        pending.removeFirst();
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        // Queued at normal priority: runs before the repaint the box asks for.
+        QMetaObject::invokeMethod(this, &frmMain::flushChat, Qt::QueuedConnection);
+    }
+    return before;
+}
+
+void frmMain::flushChat()
+{
+    m_flushQueued = false;
+    for (QPlainTextEdit *box : {rtfLobbyChat, rtfRoomChat}) {
+        QStringList &pending = box == rtfRoomChat ? m_pendingRoom : m_pendingLobby;
+        if (pending.isEmpty())
+            continue;
+        QTextDocument *doc = box->document();
+        QTextCursor end(doc);
+        end.beginEditBlock();
+        end.movePosition(QTextCursor::End);
+        bool first = doc->isEmpty();
+        for (const QString &line : std::as_const(pending)) {
+            if (!first)
+                end.insertBlock();
+            first = false;
+            end.insertText(line);
+        }
+        // The document drops its oldest blocks beyond kChatLines here.
+        end.endEditBlock();
+        pending.clear();
+        QScrollBar *bar = box->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
 }
 
 void frmMain::addChatPhrases(const QStringList &phrases)

@@ -55,6 +55,13 @@ public:
 
     // Gives a picture button its look when enabled and when disabled.
     static void setButtonPicture(QToolButton *button, const QPixmap &picture, const QPixmap &disabledPicture);
+    // Adds a line at the end of a chat box, which then shows its newest kChatLines
+    // lines, scrolled to the last. Lines arriving together go in at once when the
+    // event loop next runs, so a burst is laid out only for the lines that stay.
+    // Returns the number of lines the box held before this one.
+    int appendChat(QPlainTextEdit *box, const QString &line);
+    // Puts the lines still waiting into their boxes now.
+    void flushChat();
     // Adds canned phrases to the drop-down lists of both chat inputs; what the user
     // is typing stays as it is.
     void addChatPhrases(const QStringList &phrases);
@@ -110,4 +117,8 @@ private:
     QLabel *m_panelDate = nullptr;
     QLabel *m_panelTime = nullptr;
     QTimer *m_clock = nullptr;
+    // Chat lines not yet in rtfLobbyChat / rtfRoomChat, at most kChatLines each.
+    QStringList m_pendingLobby;
+    QStringList m_pendingRoom;
+    bool m_flushQueued = false;
 };

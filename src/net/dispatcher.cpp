@@ -11,8 +11,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QTcpSocket>
 #include <QToolButton>
 
@@ -52,16 +50,14 @@ QStringList nonEmptyEntries(const QStringList &stored)
     return out;
 }
 
-void chatMessage(const QString &line, QPlainTextEdit *box, int &lineCount)
+void chatMessage(const QString &line, bool room, int &lineCount)
 {
     const QStringList t = protocol::tokens(line);
     if (t.size() < 2)
         return; // no sender, nothing to show
-    lineCount = box->blockCount();
-    // The box drops its oldest line by itself once it holds kChatLines.
-    box->appendPlainText(u'<' + t.at(1) + QStringLiteral("> ") + protocol::restOfLine(line));
-    QScrollBar *bar = box->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    frmMain *f = lobby();
+    lineCount = f->appendChat(room ? f->rtfRoomChat : f->rtfLobbyChat,
+                              u'<' + t.at(1) + QStringLiteral("> ") + protocol::restOfLine(line));
 }
 
 void chart(frmCom &com, const QString &line, qsizetype dateToken)
@@ -185,7 +181,7 @@ void chatData(const QString &line)
 bool dispatchLine(frmCom &com, const QString &line)
 {
     if (frmMain::m().blnDisplayDbgMessage)
-        lobby()->rtfLobbyChat->appendPlainText(line);
+        lobby()->appendChat(lobby()->rtfLobbyChat, line);
     if (com.blnClosing)
         return false;
 
@@ -198,9 +194,9 @@ bool dispatchLine(frmCom &com, const QString &line)
         if (t.size() > 1)
             gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
     } else if (is(key, kw::LMESSAGE)) {
-        chatMessage(line, lobby()->rtfLobbyChat, com.intLobbyLines);
+        chatMessage(line, false, com.intLobbyLines);
     } else if (is(key, kw::RMESSAGE)) {
-        chatMessage(line, lobby()->rtfRoomChat, com.intRoomLines);
+        chatMessage(line, true, com.intRoomLines);
     } else if (is(key, kw::PLAYERLIST)) {
         com.astrPlayers = storedList(line);
         com.blnPlayerListReady = true;
