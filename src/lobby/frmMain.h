@@ -1,7 +1,23 @@
 #pragma once
-// The lobby window. (Controls, modes and handlers arrive with the lobby work; this
-// holds its public members so the rest of the component can be built against it.)
+// The lobby window: the players, the lobby chat, the rooms and, in room mode, the
+// room's players and chat. The dispatcher and the list queries write into its
+// controls; the room, start, chat and menu handlers act on them.
 #include "platform/forms.h"
+
+#include <QPixmap>
+#include <QStringList>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QStatusBar;
+class QTimer;
+class QToolButton;
 
 class frmMain : public Form {
     Q_OBJECT
@@ -17,13 +33,92 @@ public:
     };
     static State &m() { return Forms::state<frmMain>(); }
 
+    // Lines kept by each chat box; older lines leave from the top.
+    static constexpr int kChatLines = 100;
+
     frmMain();
     void Form_Load() override;
+
+    // Room mode (true) or lobby mode (false).
+    void visibleControl(bool blnRoom);
+    // The window is in room mode exactly while the room chat is shown (also while
+    // the window itself is hidden).
+    bool isRoomMode() const;
 
     // Makes an account ready in mstrUser / mstrPassword before sign-in; false when
     // the user declined.
     bool initUser();
 
+    // The first panel of staInfo.
+    void setStatusText(const QString &text);
+    QString statusText() const;
+
+    // Gives a picture button its look when enabled and when disabled.
+    static void setButtonPicture(QToolButton *button, const QPixmap &picture, const QPixmap &disabledPicture);
+    // Adds a line at the end of a chat box, which then shows its newest kChatLines
+    // lines, scrolled to the last. Lines arriving together go in at once when the
+    // event loop next runs, so a burst is laid out only for the lines that stay.
+    // Returns the number of lines the box held before this one.
+    int appendChat(QPlainTextEdit *box, const QString &line);
+    // Puts the lines still waiting into their boxes now.
+    void flushChat();
+    // Adds canned phrases to the drop-down lists of both chat inputs; what the user
+    // is typing stays as it is.
+    void addChatPhrases(const QStringList &phrases);
+
+    // Menus and their items.
+    QMenuBar *menuBar = nullptr;
+    QMenu *mnuFile = nullptr;
+    QAction *mnuChageInfo = nullptr;
+    QAction *mnuExit = nullptr;
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuAccess = nullptr;
+    QAction *mnuOnlineHelp = nullptr;
+    QAction *mnuVersion = nullptr;
+
+    QFrame *linMenu1 = nullptr;
+    QFrame *linMenu2 = nullptr;
+    QLabel *lblPlayers = nullptr;
+    QListWidget *lstPlayers = nullptr;
+    QLabel *lblRoomPlayerList = nullptr;
+    QListWidget *lstRoomPlayers = nullptr;
+    QLabel *lblLobbyChat = nullptr;
+    QPlainTextEdit *rtfLobbyChat = nullptr;
+    QLabel *lblRoom = nullptr;
+    QListWidget *lstRooms = nullptr;
+    QPlainTextEdit *rtfRoomChat = nullptr;
+    QComboBox *txtLobbyChat = nullptr;
+    QComboBox *txtRoomChat = nullptr;
+    QToolButton *cmdHelp = nullptr;
+    QToolButton *cmdEnter = nullptr;
+    QToolButton *cmdLeave = nullptr;
+    QToolButton *cmdStart = nullptr;
+    QStatusBar *staInfo = nullptr;
+    // The picture store of cmdEnter and cmdLeave.
+    QLabel *imgCreateEnable = nullptr;
+    QLabel *imgCreateDisable = nullptr;
+    QLabel *imgEnterEnable = nullptr;
+    QLabel *imgEnterDisable = nullptr;
+    QLabel *imgLeaveEnable = nullptr;
+    QLabel *imgLeaveDisable = nullptr;
+    QLabel *imgDeleteEnable = nullptr;
+    QLabel *imgDeleteDisable = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
     bool loadUser();
+    void updateClock();
+
+    // The panels of staInfo: notices, the date, the time.
+    QLabel *m_panelText = nullptr;
+    QLabel *m_panelDate = nullptr;
+    QLabel *m_panelTime = nullptr;
+    QTimer *m_clock = nullptr;
+    // Chat lines not yet in rtfLobbyChat / rtfRoomChat, at most kChatLines each.
+    QStringList m_pendingLobby;
+    QStringList m_pendingRoom;
+    bool m_flushQueued = false;
 };

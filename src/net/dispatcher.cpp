@@ -1,23 +1,231 @@
 #include "dispatcher.h"
 
+#include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
+#include "platform/forms.h"
 #include "session/lobbyModule.h"
+#include "session/seams.h"
+#include "session/settings.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QTcpSocket>
+#include <QToolButton>
+
+#include <algorithm>
 
 namespace dispatcher {
+namespace {
+
+namespace kw = protocol::kw;
+
+// The lobby window, loaded again when a line arrives after it was unloaded. Never
+// kept across anything that runs the event loop.
+frmMain *lobby()
+{
+    return Forms::get<frmMain>();
+}
+
+bool is(const QString &key, const char *keyword)
+{
+    return key == QLatin1String(keyword);
+}
+
+// The stored shape of a list: its entries, then one empty element.
+QStringList storedList(const QString &line)
+{
+    QStringList entries = protocol::listEntries(line);
+    entries.append(QString());
+    return entries;
+}
+
+QStringList nonEmptyEntries(const QStringList &stored)
+{
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < stored.size(); ++i)
+        if (!stored.at(i).isEmpty())
+            out.append(stored.at(i));
+    return out;
+}
+
+void chatMessage(const QString &line, bool room, int &lineCount)
+{
+    const QStringList t = protocol::tokens(line);
+    if (t.size() < 2)
+        return; // no sender, nothing to show
+    frmMain *f = lobby();
+    lineCount = f->appendChat(room ? f->rtfRoomChat : f->rtfLobbyChat,
+                              u'<' + t.at(1) + QStringLiteral("> ") + protocol::restOfLine(line));
+}
+
+void chart(frmCom &com, const QString &line, qsizetype dateToken)
+{
+    const QStringList t = protocol::tokens(line);
+    if (t.size() > 1) {
+        if (t.size() > dateToken)
+            com.strChartDate = t.at(dateToken);
+        const qsizetype first = dateToken + 1;
+        const qsizetype count = std::clamp<qsizetype>(t.size() - first, 0, kChartValues);
+        QList<qint16> values(count, 0);
+        for (qsizetype i = 0; i < count; ++i) {
+            if (const auto v = lobbyModule::toInteger(t.at(first + i)))
+                values[i] = *v;
+        }
+        com.aintChart = values;
+    }
+    com.blnChartReady = true;
+}
+
+void roomPlayerList(frmCom &com, const QString &line)
+{
+    com.astrRoomPlayers = storedList(line);
+    // An empty entry (a line feed after the last one) is no player: it neither
+    // counts towards the room size nor shows as a row.
+    const QStringList players = nonEmptyEntries(com.astrRoomPlayers);
+    if (!players.isEmpty() && gblnHost == vbTrue)
+        lobby()->cmdStart->setEnabled(players.size() >= gintMinPlayers);
+    QListWidget *list = lobby()->lstRoomPlayers;
+    list->clear();
+    list->addItems(players);
+}
+
+void hostIp(const QString &line)
+{
+    frmMain *f = lobby();
+    f->setStatusText(QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
+    f->cmdLeave->setEnabled(false);
+    const QPixmap leaveDisabled = f->imgLeaveDisable->pixmap();
+    frmMain::setButtonPicture(f->cmdLeave, leaveDisabled, leaveDisabled);
+    const QStringList t = protocol::tokens(line);
+    if (t.size() > 1 && gblnHost == vbFalse)
+        gstrHostIP = t.at(1);
+    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), gstrHostIP);
+}
+
+void start(frmCom &com)
+{
+    com.blnClosing = true;
+    com.println(QString::fromLatin1(kw::QUIT));
+    // The game may not run our event loop once Execute has returned.
+    com.wskTcp->flush();
+    Forms::unload<frmMain>();
+}
+
+// Without always-on-top every window goes back into the ordinary stacking, in the
+// order they were loaded, and the active one ends up above the others.
+void dropAlwaysOnTop()
+{
+    platform::WindowOrder &order = platform::windowOrder();
+    const QList<QWidget *> windows = Forms::loaded();
+    for (QWidget *w : windows) {
+        // Moving a topmost window to the bottom takes the state away on the desktop
+        // this was made for; here the hint has to be removed on its own.
+        order.setTopmost(w, false);
+        order.placeBottom(w);
+        order.placeTop(w);
+    }
+    QWidget *active = QApplication::activeWindow();
+    if (active && windows.contains(active))
+        order.placeTop(active);
+}
+
+void gameInfo(const QString &line)
+{
+    const QStringList t = protocol::tokens(line);
+    if (t.size() > 1)
+        if (const auto v = lobbyModule::toInteger(t.at(1)))
+            gintGameID = *v;
+    if (t.size() > 2)
+        if (const auto v = lobbyModule::toInteger(t.at(2)))
+            gintMinPlayers = *v;
+    if (t.size() > 4) {
+        if (const auto b = lobbyModule::toBoolean(t.at(4))) {
+            gblnTopmost = *b;
+            if (!gblnTopmost)
+                dropAlwaysOnTop();
+        }
+    }
+}
+
+void deleteRoom()
+{
+    if (gblnHost == vbFalse) {
+        lobby()->lstRoomPlayers->clear();
+        platform::msgBox(QStringLiteral("部屋が削除されました"), platform::mb::OKOnly | platform::mb::Information);
+    }
+    lobby()->visibleControl(false);
+}
+
+void playerInfo(const QString &line)
+{
+    const QStringList t = protocol::tokens(line);
+    if (t.size() < 2)
+        return;
+    lobby()->setStatusText(t.at(1) + QStringLiteral("のコメント : ") + protocol::restOfLine(line));
+}
+
+void chatData(const QString &line)
+{
+    const QStringList phrases = protocol::chatPhrases(line);
+    const QString section = QStringLiteral("chat\\") + gstrGameName;
+    // Neither the section nor the lists are emptied first: a second line adds to them.
+    for (qsizetype i = 0; i < phrases.size(); ++i)
+        settings::SaveSetting(section, QString::number(i + 1), phrases.at(i));
+    lobby()->addChatPhrases(phrases);
+}
+
+} // namespace
 
 bool dispatchLine(frmCom &com, const QString &line)
 {
+    if (frmMain::m().blnDisplayDbgMessage)
+        lobby()->appendChat(lobby()->rtfLobbyChat, line);
     if (com.blnClosing)
         return false;
-    const QStringList t = protocol::tokens(line);
-    const QString &key = t.at(0);
-    if (key == QLatin1String(protocol::kw::OK)) {
+
+    const QString key = protocol::keyword(line);
+    if (is(key, kw::OK)) {
         gintStatus = StatusOK;
-    } else if (key == QLatin1String(protocol::kw::ERR)) {
+    } else if (is(key, kw::ERR)) {
         gintStatus = StatusErr;
+        const QStringList t = protocol::tokens(line);
         if (t.size() > 1)
             gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
+    } else if (is(key, kw::LMESSAGE)) {
+        chatMessage(line, false, com.intLobbyLines);
+    } else if (is(key, kw::RMESSAGE)) {
+        chatMessage(line, true, com.intRoomLines);
+    } else if (is(key, kw::PLAYERLIST)) {
+        com.astrPlayers = storedList(line);
+        com.blnPlayerListReady = true;
+        com.showPlayerList();
+    } else if (is(key, kw::ROOMLIST)) {
+        com.astrRooms = storedList(line);
+        com.blnRoomListReady = true;
+        com.showRoomList();
+        if (!lobby()->isRoomMode())
+            lobby()->lstRoomPlayers->clear();
+    } else if (is(key, kw::DAYCHART)) {
+        chart(com, line, 2);
+    } else if (is(key, kw::WEEKCHART)) {
+        chart(com, line, 1);
+    } else if (is(key, kw::ROOMPLAYERLIST)) {
+        roomPlayerList(com, line);
+    } else if (is(key, kw::HOSTIP)) {
+        hostIp(line);
+    } else if (is(key, kw::START)) {
+        start(com);
+        return false;
+    } else if (is(key, kw::GAMEINFO)) {
+        gameInfo(line);
+    } else if (is(key, kw::DELETEROOM)) {
+        deleteRoom();
+    } else if (is(key, kw::PLAYERINFO)) {
+        playerInfo(line);
+    } else if (is(key, kw::CHATDATA)) {
+        chatData(line);
     }
     return true;
 }

@@ -5,7 +5,12 @@
 class frmCom;
 
 namespace dispatcher {
+
+// The access chart has this many slots; further values of a chart line are ignored.
+constexpr int kChartValues = 25;
+
 // Handles one decoded line. Returns false when the rest of the lines that arrived
 // with it must not be read (the match has started).
 bool dispatchLine(frmCom &com, const QString &line);
+
 } // namespace dispatcher

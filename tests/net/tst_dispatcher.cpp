@@ -1,0 +1,506 @@
+// Server lines and their effects on the shared state, the stored lists and the
+// lobby window.
+#include "lobbywire.h"
+
+#include "net/dispatcher.h"
+#include "net/protocol/protocol.h"
+#include "session/settings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+// A second window, so the window-order work has more than one to go through.
+class dlgProbe : public Form {
+    Q_OBJECT
+public:
+    static constexpr const char kName[] = "dlgProbe";
+    struct State : FormStateBase {};
+};
+
+namespace {
+QStringList items(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
+
+// What the box shows once the lines of this pass went in.
+QStringList lines(const QPlainTextEdit *box)
+{
+    QCoreApplication::processEvents();
+    return box->document()->isEmpty() ? QStringList() : box->toPlainText().split(u'\n');
+}
+
+void dispatch(LobbyWire &w, const QString &line)
+{
+    dispatcher::dispatchLine(*w.com, line);
+}
+
+bool sameImage(const QPixmap &a, const QPixmap &b)
+{
+    return a.toImage().convertToFormat(QImage::Format_ARGB32) == b.toImage().convertToFormat(QImage::Format_ARGB32);
+}
+} // namespace
+
+class TestDispatcher : public QObject {
+    Q_OBJECT
+
+private slots:
+    void severalLinesInOneRead()
+    {
+        LobbyWire w;
+        QVERIFY(w.connect());
+        gintStatus = StatusWaiting;
+        w.server.sendRaw("-ERR 7 busy\r\nLMESSAGE taro hello  world\r\nROOMLIST \nMyRoom 3\nSolo\r\n+OK\r\nLMESS");
+        QTRY_COMPARE(w.lobby()->lstRooms->count(), 2);
+        // In order: the "-ERR" set the code, the "+OK" after it the status.
+        QCOMPARE(gintStatus, qint16(StatusOK));
+        QCOMPARE(gintErrCode, qint16(7));
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList{QStringLiteral("<taro> hello  world")});
+        QCOMPARE(items(w.lobby()->lstRooms), (QStringList{QStringLiteral("MyRoom  (3)"), QStringLiteral(" (Solo)")}));
+        // The unterminated tail waits for the rest of its line.
+        w.server.sendRaw("AGE jiro hi\r\n");
+        QTRY_COMPARE(lines(w.lobby()->rtfLobbyChat).size(), 2);
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat).last(), QStringLiteral("<jiro> hi"));
+    }
+
+    void startEndsLobbyAndArrival()
+    {
+        LobbyWire w;
+        QVERIFY(w.connect());
+        gintStatus = StatusWaiting;
+        bool timedOut = false;
+        QTimer::singleShot(0, &w.server, [&] {
+            w.server.sendRaw("HOSTIP 192.0.2.7\r\nSTART\r\nLMESSAGE a b\r\n+OK\r\nSTART\r\n");
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            timedOut = true;
+            Forms::unload<frmMain>();
+        });
+        guard.start(5000);
+        // The lobby's modal display ends when START unloads it.
+        platform::modalRunner().run(w.lobby());
+        QVERIFY(!timedOut);
+        QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
+        QVERIFY(w.com->blnClosing);
+        QCOMPARE(gstrHostIP, QStringLiteral("192.0.2.7"));
+
+        // A later arrival is not read either.
+        w.server.sendRaw("START\r\n+OK\r\n");
+        QVERIFY(w.server.waitForLines(1));
+        QTest::qWait(100);
+        QCOMPARE(w.server.received, QStringList{QStringLiteral("QUIT")});
+        QCOMPARE(gintStatus, qint16(StatusWaiting));
+        QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
+    }
+
+    void chatKeepsNewestLines_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::newRow("lobby") << QStringLiteral("LMESSAGE");
+        QTest::newRow("room") << QStringLiteral("RMESSAGE");
+    }
+    void chatKeepsNewestLines()
+    {
+        QFETCH(QString, keyword);
+        const bool room = keyword == QLatin1String("RMESSAGE");
+        LobbyWire w;
+        frmMain *f = w.lobby();
+        if (room)
+            f->visibleControl(true);
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        QPlainTextEdit *box = room ? f->rtfRoomChat : f->rtfLobbyChat;
+        // Lines that come one pass at a time and lines that come together.
+        for (int i = 1; i <= 60; ++i) {
+            dispatch(w, keyword + QStringLiteral(" u line %1").arg(i));
+            QCoreApplication::processEvents();
+        }
+        for (int i = 61; i <= 100; ++i)
+            dispatch(w, keyword + QStringLiteral(" u line %1").arg(i));
+        QCOMPARE(lines(box).size(), 100);
+        QCOMPARE(box->document()->firstBlock().text(), QStringLiteral("<u> line 1"));
+        // The 101st message pushes out the oldest.
+        dispatch(w, keyword + QStringLiteral(" u line 101"));
+        QCOMPARE(room ? w.com->intRoomLines : w.com->intLobbyLines, 100);
+        QCOMPARE(lines(box).size(), 100);
+        QCOMPARE(box->document()->firstBlock().text(), QStringLiteral("<u> line 2"));
+        QCOMPARE(box->document()->lastBlock().text(), QStringLiteral("<u> line 101"));
+        // Scrolled to the newest line even when the user had scrolled up.
+        box->verticalScrollBar()->setValue(0);
+        dispatch(w, keyword + QStringLiteral(" u line 102"));
+        lines(box);
+        QVERIFY(box->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+        // A burst keeps only its newest lines, in order.
+        for (int i = 1000; i < 1250; ++i)
+            dispatch(w, keyword + QStringLiteral(" u line %1").arg(i));
+        const QStringList shown = lines(box);
+        QCOMPARE(shown.size(), 100);
+        QCOMPARE(shown.first(), QStringLiteral("<u> line 1150"));
+        QCOMPARE(shown.last(), QStringLiteral("<u> line 1249"));
+        QCOMPARE(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+        // The other box is untouched.
+        QVERIFY(lines(room ? f->rtfLobbyChat : f->rtfRoomChat).isEmpty());
+    }
+
+    void startButtonByRoomSize_data()
+    {
+        QTest::addColumn<qint16>("host");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("enabledBefore");
+        QTest::addColumn<bool>("enabledAfter");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList three{"a", "b", "c"};
+        const QStringList four{"a", "b", "c", "d 1"};
+        QTest::newRow("host, three of four") << vbTrue << "ROOMPLAYERLIST \na\nb\nc" << true << false << three;
+        QTest::newRow("host, exactly four") << vbTrue << "ROOMPLAYERLIST \na\nb\nc\nd 1" << false << true << four;
+        QTest::newRow("host, five") << vbTrue << "ROOMPLAYERLIST \na\nb\nc\nd\ne" << false << true
+                                    << QStringList{"a", "b", "c", "d", "e"};
+        QTest::newRow("host, empty list untouched") << vbTrue << "ROOMPLAYERLIST" << true << true << QStringList();
+        QTest::newRow("host, trailing line feed is no player")
+            << vbTrue << "ROOMPLAYERLIST \na\nb\nc\n" << true << false << three;
+        QTest::newRow("client untouched, off") << vbFalse << "ROOMPLAYERLIST \na\nb\nc\nd 1" << false << false << four;
+        QTest::newRow("client untouched, on") << vbFalse << "ROOMPLAYERLIST \na" << true << true << QStringList{"a"};
+        QTest::newRow("host flag 1 is not True") << qint16(1) << "ROOMPLAYERLIST \na\nb\nc\nd 1" << false << false << four;
+    }
+    void startButtonByRoomSize()
+    {
+        QFETCH(qint16, host);
+        QFETCH(QString, line);
+        QFETCH(bool, enabledBefore);
+        QFETCH(bool, enabledAfter);
+        QFETCH(QStringList, rows);
+        LobbyWire w(host);
+        gintMinPlayers = 4;
+        w.lobby()->lstRoomPlayers->addItem(QStringLiteral("old"));
+        w.lobby()->cmdStart->setEnabled(enabledBefore);
+        dispatch(w, line);
+        QCOMPARE(w.lobby()->cmdStart->isEnabled(), enabledAfter);
+        QCOMPARE(items(w.lobby()->lstRoomPlayers), rows);
+        QCOMPARE(w.com->astrRoomPlayers, protocol::listEntries(line) << QString());
+    }
+
+    void roomListClearsRoomPlayersInLobbyModeOnly()
+    {
+        LobbyWire w;
+        frmMain *f = w.lobby();
+        f->lstRoomPlayers->addItem(QStringLiteral("a"));
+        dispatch(w, QStringLiteral("ROOMLIST \nr 1"));
+        QCOMPARE(f->lstRoomPlayers->count(), 0);
+        QVERIFY(w.com->blnRoomListReady);
+        f->visibleControl(true);
+        f->lstRoomPlayers->addItem(QStringLiteral("a"));
+        dispatch(w, QStringLiteral("ROOMLIST \nr 2"));
+        QCOMPARE(f->lstRoomPlayers->count(), 1);
+        QCOMPARE(items(f->lstRooms), QStringList{QStringLiteral("r  (2)")});
+    }
+
+    void hostIp_data()
+    {
+        QTest::addColumn<qint16>("host");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("client") << vbFalse << "HOSTIP 192.0.2.7" << "192.0.2.7";
+        QTest::newRow("host keeps the old address") << vbTrue << "HOSTIP 192.0.2.7" << "198.51.100.1";
+        QTest::newRow("client, no address") << vbFalse << "HOSTIP" << "198.51.100.1";
+    }
+    void hostIp()
+    {
+        QFETCH(qint16, host);
+        QFETCH(QString, line);
+        QFETCH(QString, address);
+        LobbyWire w(host);
+        gstrHostIP = QStringLiteral("198.51.100.1");
+        frmMain *f = w.lobby();
+        f->visibleControl(true);
+        dispatch(w, line);
+        QCOMPARE(gstrHostIP, address);
+        QCOMPARE(settings::GetSetting(QStringLiteral("dbg"), QStringLiteral("hostip")), address);
+        QCOMPARE(f->statusText(), QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
+        QVERIFY(!f->cmdLeave->isEnabled());
+        QVERIFY(sameImage(f->cmdLeave->icon().pixmap(QSize(32, 32), QIcon::Disabled), f->imgLeaveDisable->pixmap()));
+    }
+
+    void gameInfo_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<qint16>("gameId");
+        QTest::addColumn<qint16>("minPlayers");
+        QTest::addColumn<bool>("topmost");
+        QTest::addColumn<bool>("reordered");
+        QTest::newRow("False") << "GAMEINFO 12 4 0 False" << qint16(12) << qint16(4) << false << true;
+        QTest::newRow("false in lower case") << "GAMEINFO 12 4 0 false" << qint16(12) << qint16(4) << false << true;
+        QTest::newRow("zero") << "GAMEINFO 12 4 0 0" << qint16(12) << qint16(4) << false << true;
+        QTest::newRow("True") << "GAMEINFO 12 4 0 TRUE" << qint16(12) << qint16(4) << true << false;
+        // Missing or unreadable fields leave their values as they were.
+        QTest::newRow("id only") << "GAMEINFO 12" << qint16(12) << qint16(2) << true << false;
+        QTest::newRow("keyword only") << "GAMEINFO" << qint16(9) << qint16(2) << true << false;
+        QTest::newRow("bad fields") << "GAMEINFO x 3 y maybe" << qint16(9) << qint16(3) << true << false;
+    }
+    void gameInfo()
+    {
+        QFETCH(QString, line);
+        QFETCH(qint16, gameId);
+        QFETCH(qint16, minPlayers);
+        QFETCH(bool, topmost);
+        QFETCH(bool, reordered);
+        LobbyWire w;
+        gintGameID = 9;
+        gintMinPlayers = 2;
+        gblnTopmost = true;
+        Forms::get<dlgProbe>()->show();
+        frmMain *f = w.lobby();
+        f->show();
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        w.fake.orderCalls.clear();
+        dispatch(w, line);
+        QCOMPARE(gintGameID, gameId);
+        QCOMPARE(gintMinPlayers, minPlayers);
+        QCOMPARE(gblnTopmost, topmost);
+        const QStringList expected = reordered ? QStringList{"topmost:frmMain:0", "bottom:frmMain", "top:frmMain",
+                                                             "topmost:dlgProbe:0", "bottom:dlgProbe", "top:dlgProbe",
+                                                             "top:frmMain"}
+                                               : QStringList();
+        QCOMPARE(w.fake.orderCalls, expected);
+    }
+
+    void deleteRoom_data()
+    {
+        QTest::addColumn<qint16>("host");
+        QTest::newRow("client is told") << vbFalse;
+        QTest::newRow("host is not") << vbTrue;
+    }
+    void deleteRoom()
+    {
+        QFETCH(qint16, host);
+        LobbyWire w(host);
+        w.lobby()->visibleControl(true);
+        w.lobby()->lstRoomPlayers->addItem(QStringLiteral("a"));
+        dispatch(w, QStringLiteral("RMESSAGE a last words"));
+        int playersWhileShown = -1;
+        bool roomModeWhileShown = false;
+        w.fake.onMessage = [&](const QString &) {
+            playersWhileShown = w.lobby()->lstRoomPlayers->count();
+            roomModeWhileShown = w.lobby()->isRoomMode();
+        };
+        dispatch(w, QStringLiteral("DELETEROOM"));
+        if (host == vbFalse) {
+            QCOMPARE(w.fake.messages.size(), 1);
+            QCOMPARE(w.fake.messages.at(0).text, QStringLiteral("部屋が削除されました"));
+            QCOMPARE(w.fake.messages.at(0).style, platform::mb::OKOnly | platform::mb::Information);
+            QCOMPARE(playersWhileShown, 0);
+            QVERIFY(roomModeWhileShown);
+        } else {
+            QVERIFY(w.fake.messages.isEmpty());
+        }
+        QVERIFY(!w.lobby()->isRoomMode());
+        QCOMPARE(w.lobby()->lstRoomPlayers->count(), 0);
+        // The room chat is emptied, also of the line that came just before.
+        QCOMPARE(lines(w.lobby()->rtfRoomChat), QStringList());
+    }
+
+    void chatDataAddsEachTime()
+    {
+        LobbyWire w;
+        gstrGameName = QStringLiteral("Game");
+        frmMain *f = w.lobby();
+        f->txtLobbyChat->setEditText(QStringLiteral("typed"));
+        dispatch(w, QStringLiteral("CHATDATA よろしく@がんばろう@"));
+        dispatch(w, QStringLiteral("CHATDATA a@b@"));
+        const QStringList four{"よろしく", "がんばろう", "a", "b"};
+        for (QComboBox *input : {f->txtLobbyChat, f->txtRoomChat}) {
+            QStringList got;
+            for (int i = 0; i < input->count(); ++i)
+                got << input->itemText(i);
+            QCOMPARE(got, four);
+        }
+        QCOMPARE(f->txtLobbyChat->currentText(), QStringLiteral("typed"));
+        QCOMPARE(settings::GetSetting(QStringLiteral("chat\\Game"), QStringLiteral("1")), QStringLiteral("a"));
+        // A shorter line leaves the keys beyond it as they were.
+        dispatch(w, QStringLiteral("CHATDATA c@tail"));
+        QCOMPARE(settings::GetSetting(QStringLiteral("chat\\Game"), QStringLiteral("1")), QStringLiteral("c"));
+        QCOMPARE(settings::GetSetting(QStringLiteral("chat\\Game"), QStringLiteral("2")), QStringLiteral("b"));
+        QCOMPARE(f->txtRoomChat->count(), 5);
+        QCOMPARE(settings::GetSetting(QStringLiteral("chat"), QStringLiteral("1")), QString());
+    }
+
+    void chart_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QList<qint16>>("values");
+        const QList<qint16> old{9};
+        QTest::newRow("day") << "DAYCHART x 13 5 7 11" << "13" << QList<qint16>{5, 7, 11};
+        QTest::newRow("week") << "WEEKCHART 2001/4/19 1 2 3 4 5 6 7" << "2001/4/19" << QList<qint16>{1, 2, 3, 4, 5, 6, 7};
+        QTest::newRow("bad value stays 0") << "DAYCHART x 13 5 many 7" << "13" << QList<qint16>{5, 0, 7};
+        QTest::newRow("day, keyword only") << "DAYCHART" << "old" << old;
+        QTest::newRow("week, keyword only") << "WEEKCHART" << "old" << old;
+        QTest::newRow("day, no date") << "DAYCHART x" << "old" << QList<qint16>();
+        QTest::newRow("day, no values") << "DAYCHART x 13" << "13" << QList<qint16>();
+        QList<qint16> twentyFive;
+        QString thirty = QStringLiteral("DAYCHART x 0");
+        for (int i = 1; i <= 30; ++i) {
+            thirty += QStringLiteral(" %1").arg(i);
+            if (i <= 25)
+                twentyFive << qint16(i);
+        }
+        QTest::newRow("more than 25 values") << thirty << "0" << twentyFive;
+    }
+    void chart()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, date);
+        QFETCH(QList<qint16>, values);
+        LobbyWire w;
+        w.com->strChartDate = QStringLiteral("old");
+        w.com->aintChart = {9};
+        w.com->blnChartReady = false;
+        dispatch(w, line);
+        QVERIFY(w.com->blnChartReady);
+        QCOMPARE(w.com->strChartDate, date);
+        QCOMPARE(w.com->aintChart, values);
+    }
+
+    void shortLinesSkipWhatTheyLack_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("chat");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<qint16>("errCode");
+        QTest::newRow("LMESSAGE without a name") << "LMESSAGE" << "" << "before" << qint16(5);
+        QTest::newRow("LMESSAGE without text") << "LMESSAGE taro" << "<taro> " << "before" << qint16(5);
+        QTest::newRow("LMESSAGE keeps spaces") << "LMESSAGE taro  a  b " << "<taro>  a  b " << "before" << qint16(5);
+        QTest::newRow("RMESSAGE without a name") << "RMESSAGE" << "" << "before" << qint16(5);
+        QTest::newRow("PLAYERINFO without a name") << "PLAYERINFO" << "" << "before" << qint16(5);
+        QTest::newRow("PLAYERINFO") << "PLAYERINFO taro hello  world" << "" << "taroのコメント : hello  world" << qint16(5);
+        QTest::newRow("PLAYERINFO without comment") << "PLAYERINFO taro" << "" << "taroのコメント : " << qint16(5);
+        QTest::newRow("-ERR without code") << "-ERR" << "" << "before" << qint16(5);
+        QTest::newRow("-ERR with a word") << "-ERR full" << "" << "before" << qint16(0);
+        QTest::newRow("-ERR with code") << "-ERR 1 exists" << "" << "before" << qint16(1);
+        QTest::newRow("CHATDATA keyword only") << "CHATDATA" << "" << "before" << qint16(5);
+        QTest::newRow("unknown keyword") << "lmessage taro hi" << "" << "before" << qint16(5);
+    }
+    void shortLinesSkipWhatTheyLack()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, chat);
+        QFETCH(QString, status);
+        QFETCH(qint16, errCode);
+        LobbyWire w;
+        gintErrCode = 5;
+        w.lobby()->setStatusText(QStringLiteral("before"));
+        QVERIFY(dispatcher::dispatchLine(*w.com, line));
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat), chat.isEmpty() ? QStringList() : QStringList{chat});
+        QVERIFY(lines(w.lobby()->rtfRoomChat).isEmpty());
+        QCOMPARE(w.lobby()->statusText(), status);
+        QCOMPARE(gintErrCode, errCode);
+        QCOMPARE(w.lobby()->txtLobbyChat->count(), 0);
+    }
+
+    void debugEcho()
+    {
+        LobbyWire w;
+        QVERIFY(w.connect());
+        frmMain::m().blnDisplayDbgMessage = true;
+        w.server.sendRaw("WHAT is this\r\nLMESSAGE taro hi\r\n");
+        QTRY_COMPARE(lines(w.lobby()->rtfLobbyChat).size(), 3);
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat),
+                 (QStringList{"WHAT is this", "LMESSAGE taro hi", "<taro> hi"}));
+        // Once closing, only the first line of an arrival is echoed.
+        w.com->blnClosing = true;
+        w.server.sendRaw("A\r\nB\r\n");
+        QTRY_COMPARE(lines(w.lobby()->rtfLobbyChat).size(), 4);
+        QTest::qWait(50);
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat).last(), QStringLiteral("A"));
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat).size(), 4);
+    }
+
+    // A handler of the lobby window waits for a reply; meanwhile a line takes the
+    // window away. The handler must still find its own widgets when it resumes.
+    void windowUnloadedWhileItsHandlerWaits_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("start") << "start";
+        QTest::newRow("line drops") << "drop";
+    }
+    void windowUnloadedWhileItsHandlerWaits()
+    {
+        QFETCH(QString, how);
+        LobbyWire w;
+        QVERIFY(w.connect());
+        if (how == QLatin1String("start"))
+            w.server.once(QStringLiteral("CREATEROOM"), {QStringLiteral("HOSTIP 192.0.2.7"), QStringLiteral("START")});
+        else
+            w.server.onLine = [&](const QString &) { w.server.closeClient(); };
+        w.fake.answers.push_back(platform::mb::No);
+
+        frmMain *f = w.lobby();
+        qint16 result = 0;
+        bool stillCurrent = true;
+        bool ran = false;
+        QObject::connect(f->cmdEnter, &QToolButton::clicked, f, [&, f] {
+            result = frmCom::get()->printlnAndWait(QStringLiteral("CREATEROOM x"));
+            stillCurrent = Forms::isCurrent(f);
+            if (!stillCurrent)
+                return;
+            f->visibleControl(true);
+        });
+        QObject::connect(f->cmdEnter, &QToolButton::clicked, f, [&, f] {
+            // Runs after the waiting handler: the parked window is still whole.
+            f->setStatusText(QStringLiteral("after"));
+            ran = f->statusText() == QLatin1String("after");
+        });
+        f->cmdEnter->click();
+        QVERIFY(ran);
+        QVERIFY(!stillCurrent);
+        QCOMPARE(result, qint16(StatusWaiting));
+        QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
+        Forms::collect();
+        if (how == QLatin1String("start"))
+            QCOMPARE(w.server.received, (QStringList{"CREATEROOM x", "QUIT"}));
+        else
+            QCOMPARE(w.fake.messageTexts(), QStringList{QStringLiteral("回線が切断されました。再接続しますか？")});
+    }
+
+    // The line drops while the room-deleted notice is up: the dispatcher carries on
+    // with a fresh window.
+    void lineDropsDuringDeletedRoomNotice()
+    {
+        LobbyWire w;
+        QVERIFY(w.connect());
+        frmMain *f = w.lobby();
+        frmMain::m().mstrRoomName = QStringLiteral("abc");
+        f->visibleControl(true);
+        w.fake.onMessage = [&](const QString &text) {
+            if (text != QStringLiteral("部屋が削除されました"))
+                return;
+            w.server.closeClient();
+            QElapsedTimer t;
+            t.start();
+            while (Forms::isLoaded(QStringLiteral("frmMain")) && t.elapsed() < 5000)
+                frmCom::waitForEvents();
+        };
+        w.server.sendRaw("DELETEROOM\r\n");
+        QTRY_COMPARE(w.fake.messages.size(), 2);
+        QTRY_VERIFY(Forms::isLoaded(QStringLiteral("frmMain")));
+        QVERIFY(Forms::find(QStringLiteral("frmMain")) != f);
+        QVERIFY(!w.lobby()->isRoomMode());
+        Forms::collect();
+    }
+};
+
+QTEST_MAIN(TestDispatcher)
+#include "tst_dispatcher.moc"
