@@ -20,8 +20,9 @@ class frmCom : public QObject {
     Q_OBJECT
 public:
     static constexpr const char kName[] = "frmCom";
-    // A line longer than this (without its CR LF) is dropped.
-    static constexpr qsizetype kMaxLineBytes = 64 * 1024;
+    // A line longer than this (without its CR LF) is dropped. Lists of a big lobby
+    // travel as one line (10,000 players are about 140 KB), so the bound is 1 MiB.
+    static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 
     // The form, loaded on first use.
     static frmCom *get();

@@ -148,11 +148,24 @@ private slots:
         // the tail was held: one line "-ERR あ 7", whose code is not a number
         QTRY_COMPARE_WITH_TIMEOUT(gintStatus, qint16(StatusErr), 2000);
         QCOMPARE(gintErrCode, qint16(0));
-        // A megabyte without CR LF is dropped, and the line after it still arrives.
-        server->sendRaw(QByteArray(1 << 20, 'x'));
+        // A line over the limit is dropped, and the line after it still arrives.
+        server->sendRaw(QByteArray(frmCom::kMaxLineBytes + 1000, 'x'));
         server->sendRaw("\r\n-ERR 9\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(9), 5000);
         QVERIFY(com->isConnected());
+    }
+
+    // A list line of a big lobby is longer than 64 KiB and must still arrive.
+    void bigListLineArrives()
+    {
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        QStringList entries;
+        for (int i = 0; i < 10000; ++i)
+            entries << QStringLiteral("player%1 %2").arg(i).arg(i % 2);
+        server->sendLine(QStringLiteral("PLAYERLIST \n") + entries.join(u'\n'));
+        QTRY_COMPARE_WITH_TIMEOUT(com->astrPlayers.size(), qsizetype(10001), 5000);
+        QCOMPARE(com->astrPlayers.at(9999), QStringLiteral("player9999 1"));
     }
 
     void droppedLineAsksAndUnloads_data()
