@@ -107,11 +107,22 @@ static QByteArray newSalt()
 LobbyStore::Result LobbyStore::createUser(const QString &user, const QString &password, const QString &email,
                                           const QString &comment)
 {
+    // Look first: deriving a key is the expensive part.
+    QSqlQuery find(m_db);
+    find.prepare(QStringLiteral("SELECT 1 FROM users WHERE name = ?"));
+    find.addBindValue(user);
+    if (!find.exec()) {
+        m_lastError = find.lastError().text();
+        return Result::Failed;
+    }
+    if (find.next())
+        return Result::Exists;
     const QByteArray salt = newSalt();
     const QByteArray key = derive(password, salt, m_iterations);
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO users (name, salt, key, iterations, email, comment, created)"
-                             " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    // A null QString binds as NULL; an absent comment is stored as empty text.
+    q.prepare(QStringLiteral("INSERT INTO users (name, salt, key, iterations, email, comment, created)"
+                             " VALUES (?, ?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"));
     q.addBindValue(user);
     q.addBindValue(salt);
     q.addBindValue(key);
@@ -123,7 +134,7 @@ LobbyStore::Result LobbyStore::createUser(const QString &user, const QString &pa
         m_lastError = q.lastError().text();
         return Result::Failed;
     }
-    return q.numRowsAffected() == 1 ? Result::Ok : Result::Exists;
+    return Result::Ok;
 }
 
 LobbyStore::Result LobbyStore::checkPassword(const QString &user, const QString &password)
@@ -151,7 +162,7 @@ LobbyStore::Result LobbyStore::updateUser(const QString &user, const QString &pa
     const QByteArray salt = newSalt();
     const QByteArray key = derive(password, salt, m_iterations);
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, email = ?, comment = ?"
+    q.prepare(QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, email = coalesce(?, ''), comment = coalesce(?, '')"
                              " WHERE name = ?"));
     q.addBindValue(salt);
     q.addBindValue(key);
