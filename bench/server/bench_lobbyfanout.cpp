@@ -2,7 +2,7 @@
 // LMESSAGE goes to all N. Measures messages and deliveries per second and the
 // latency from send to delivery at every client.
 //
-//   bench_lobbyfanout [--clients 100,1000] [--messages 400] [--window 16]
+//   bench_lobbyfanout [--clients 100,1000] [--messages 400] [--window 16] [--server PATH]
 //
 // The server runs as its own process; the accounts are put into its database
 // beforehand with a minimal key-derivation work factor, so that the sign-in of a
@@ -225,6 +225,8 @@ void raiseDescriptorLimit(int clients)
         std::fprintf(stderr, "bench: only %llu file descriptors\n", static_cast<unsigned long long>(rl.rlim_cur));
 }
 
+QString g_serverPath = QStringLiteral(QORCHAT_SERVER_EXE);
+
 bool runFor(int clients, int messages, int window)
 {
     QTemporaryDir dir;
@@ -243,7 +245,7 @@ bool runFor(int clients, int messages, int window)
     }
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral(QORCHAT_SERVER_EXE), {QStringLiteral("--port"), QStringLiteral("0"),
+    server.start(g_serverPath, {QStringLiteral("--port"), QStringLiteral("0"),
                                                        QStringLiteral("--db"), db});
     QDeadlineTimer deadline(10000);
     while (!server.canReadLine() && server.state() != QProcess::NotRunning && !deadline.hasExpired())
@@ -291,8 +293,11 @@ int main(int argc, char *argv[])
                                          QStringLiteral("M"), QStringLiteral("400"));
     const QCommandLineOption windowOpt(QStringLiteral("window"), QStringLiteral("Messages on their way at once."),
                                        QStringLiteral("W"), QStringLiteral("16"));
-    parser.addOptions({clientsOpt, messagesOpt, windowOpt});
+    const QCommandLineOption serverOpt(QStringLiteral("server"), QStringLiteral("The server executable."),
+                                       QStringLiteral("PATH"), g_serverPath);
+    parser.addOptions({clientsOpt, messagesOpt, windowOpt, serverOpt});
     parser.process(app);
+    g_serverPath = parser.value(serverOpt);
 
     QList<int> counts;
     for (const QString &c : parser.value(clientsOpt).split(u',')) {
