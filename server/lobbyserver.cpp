@@ -19,6 +19,7 @@ constexpr int kMaxCommentBytes = 80;
 constexpr int kMaxEmailBytes = 128;
 constexpr int kMaxRoomNameBytes = 64;
 constexpr int kRejectFlushMs = 2000;
+constexpr int kAcceptRetryMs = 1000;
 
 // Per-command error numbers (docs/protocol.md).
 enum : int {
@@ -110,6 +111,11 @@ LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients,
     m_listTimer.setSingleShot(true);
     connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
     connect(&m_server, &QTcpServer::newConnection, this, &LobbyServer::accept);
+    // Out of descriptors, QTcpServer stops accepting for good; try again shortly.
+    connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        qWarning("qorchat-server: accept failed: %s", qPrintable(m_server.errorString()));
+        QTimer::singleShot(kAcceptRetryMs, this, [this] { m_server.resumeAccepting(); });
+    });
 }
 
 LobbyServer::~LobbyServer()

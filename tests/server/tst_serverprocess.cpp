@@ -6,8 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 #include "lobbyclient.h"
 
@@ -18,11 +20,18 @@ struct Running {
     quint16 port = 0;
 };
 
-Running start(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+Running start(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+              rlim_t maxFiles = 0)
 {
     Running r;
     r.process = std::make_unique<QProcess>();
     r.process->setProcessEnvironment(env);
+    if (maxFiles) {
+        r.process->setChildProcessModifier([maxFiles] {
+            const rlimit rl{maxFiles, maxFiles};
+            ::setrlimit(RLIMIT_NOFILE, &rl);
+        });
+    }
     r.process->start(QStringLiteral(QORCHAT_SERVER_EXE), args);
     if (!r.process->waitForStarted(5000))
         return r;
@@ -53,6 +62,7 @@ private slots:
     void servesAndStopsCleanly();
     void defaultDatabaseLocation();
     void gamesFile();
+    void outOfDescriptors();
     void errors_data();
     void errors();
 };
@@ -123,6 +133,33 @@ void TestServerProcess::gamesFile()
     LobbyClient second(server.port);
     QVERIFY(second.status().startsWith(QLatin1String("-ERR 100")));
     QCOMPARE(c.call(QStringLiteral("GAMENAME DemoGame")), QStringLiteral("-ERR 2"));
+    QVERIFY(stop(*server.process, SIGTERM));
+}
+
+void TestServerProcess::outOfDescriptors()
+{
+    Running server = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                            QStringLiteral(":memory:")},
+                           QProcessEnvironment::systemEnvironment(), 40);
+    QVERIFY(server.port != 0);
+    std::vector<std::unique_ptr<LobbyClient>> clients;
+    for (int i = 0; i < 50; ++i)
+        clients.push_back(std::make_unique<LobbyClient>(server.port));
+    std::vector<bool> greeted;
+    for (auto &c : clients)
+        greeted.push_back(!c->status(100).isNull());
+    const auto count = std::count(greeted.begin(), greeted.end(), true);
+    QVERIFY(count > 0);
+    QVERIFY(count < 50);
+    // Once descriptors are free again, the waiting connections are served.
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (greeted[i])
+            clients[i]->socket().abort();
+    }
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (!greeted[i])
+            QVERIFY(!clients[i]->status(10000).isNull());
+    }
     QVERIFY(stop(*server.process, SIGTERM));
 }
 
