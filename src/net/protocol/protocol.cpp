@@ -85,6 +85,37 @@ QString chatDataLine(const QStringList &phrases)
     return line;
 }
 
+QString gameInfoLine(int id, int minPlayers, int n, bool topmost)
+{
+    return command(kw::GAMEINFO, {QString::number(id), QString::number(minPlayers), QString::number(n),
+                                  topmost ? QStringLiteral("True") : QStringLiteral("False")});
+}
+
+static QStringList numbers(const QList<int> &values)
+{
+    QStringList out;
+    out.reserve(values.size());
+    for (int v : values)
+        out << QString::number(v);
+    return out;
+}
+
+QString dayChartLine(const QString &x, int hour, const QList<int> &counts)
+{
+    return command(kw::DAYCHART, QStringList{x, QString::number(hour)} + numbers(counts));
+}
+
+QString weekChartLine(const QDate &newestDay, const QList<int> &counts)
+{
+    const QString date = QStringLiteral("%1/%2/%3").arg(newestDay.year()).arg(newestDay.month()).arg(newestDay.day());
+    return command(kw::WEEKCHART, QStringList{date} + numbers(counts));
+}
+
+QString playerInfoLine(const QString &name, const QString &comment)
+{
+    return command(kw::PLAYERINFO, {name, comment});
+}
+
 QStringList tokens(const QString &line)
 {
     return line.split(u' ');
@@ -111,6 +142,34 @@ QString afterKeyword(const QString &line)
 {
     const qsizetype sp = line.indexOf(u' ');
     return sp < 0 ? QString() : line.mid(sp + 1);
+}
+
+QStringList fieldsAndRest(const QString &line, int n)
+{
+    QStringList out;
+    out.reserve(n + 1);
+    qsizetype pos = line.indexOf(u' ');
+    for (int i = 0; i < n; ++i) {
+        if (pos < 0) {
+            out << QString();
+            continue;
+        }
+        const qsizetype next = line.indexOf(u' ', pos + 1);
+        out << (next < 0 ? line.mid(pos + 1) : line.mid(pos + 1, next - pos - 1));
+        pos = next;
+    }
+    out << (pos < 0 ? QString() : line.mid(pos + 1));
+    return out;
+}
+
+QString roomNameArgument(const QString &line)
+{
+    QString name = afterKeyword(line);
+    qsizetype end = name.size();
+    while (end > 0 && name.at(end - 1) == u' ')
+        --end;
+    name.truncate(end);
+    return name;
 }
 
 QStringList listEntries(const QString &line)

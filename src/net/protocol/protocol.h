@@ -1,6 +1,7 @@
 #pragma once
 // The lobby's line protocol, both directions, as pure functions: no sockets, no
 // widgets, no globals. Lines here are decoded text without their CR LF.
+#include <QDate>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -63,6 +64,13 @@ QString ip(const QString &address);
 // Server side: a list line (keyword alone when there are no entries).
 QString listLine(const QString &keyword, const QStringList &entries);
 QString chatDataLine(const QStringList &phrases);
+// "GAMEINFO id min n True|False".
+QString gameInfoLine(int id, int minPlayers, int n, bool topmost);
+// "DAYCHART x hour c0 ... c23" and "WEEKCHART yyyy/m/d c0 ... c6", newest count first.
+QString dayChartLine(const QString &x, int hour, const QList<int> &counts);
+QString weekChartLine(const QDate &newestDay, const QList<int> &counts);
+// "PLAYERINFO name comment" (the comment is the rest of the line, possibly empty).
+QString playerInfoLine(const QString &name, const QString &comment);
 
 // ---- Taking lines apart -----------------------------------------------------
 
@@ -74,6 +82,14 @@ QString keyword(const QString &line);
 QString restOfLine(const QString &line);
 // Server side: everything after the first space ("" when there is none).
 QString afterKeyword(const QString &line);
+// Server side: the first n space-separated fields after the keyword, then the rest
+// of the line after the field that follows them (n + 1 elements, "" where missing).
+// "REGISTUSER u p e my comment" with n = 3 gives u, p, e, "my comment".
+QStringList fieldsAndRest(const QString &line, int n);
+// Server side: the room name of ENTERROOM, ROOMPLAYERLIST, CREATEROOM and DELETEROOM:
+// everything after the keyword without its trailing spaces (the client sends the
+// room-list name plus spaces).
+QString roomNameArgument(const QString &line);
 // The entries of a list line: the pieces after each LF. The keyword part is dropped.
 QStringList listEntries(const QString &line);
 // CHATDATA: the text after the keyword and a space, cut at every "@"; the piece

@@ -1,0 +1,602 @@
+#include "lobbyserver.h"
+
+#include <QTcpSocket>
+
+#include "clientconnection.h"
+#include "hostaddress.h"
+#include "lobbystore.h"
+#include "net/protocol/protocol.h"
+#include "session/codec.h"
+
+using namespace protocol;
+
+namespace {
+
+constexpr int kMaxUserBytes = 32;
+constexpr int kMaxPasswordBytes = 32;
+constexpr int kMinPasswordChars = 5;
+constexpr int kMaxCommentBytes = 80;
+constexpr int kMaxEmailBytes = 128;
+constexpr int kMaxRoomNameBytes = 64;
+constexpr int kRejectFlushMs = 2000;
+constexpr int kAcceptRetryMs = 1000;
+
+// Per-command error numbers (docs/protocol.md).
+enum : int {
+    ErrExists = 1,
+    ErrAlreadySignedIn = 1,
+    ErrFull = 1,
+    ErrNotOwner = 1,
+    ErrBadArgument = 1,
+    ErrUnknownGame = 1,
+    ErrWrongPassword = 2,
+    ErrUserId = 2,
+    ErrNoRoom = 2,
+    ErrNotHost = 2,
+    ErrTooFewPlayers = 2,
+    ErrNotAllowedNow = 2,
+    ErrNoSuchUser = 3,
+    ErrPassword = 3,
+    ErrRoomName = 3,
+    ErrEmail = 4,
+    ErrInRoom = 4,
+    ErrNoGame = 4,
+    ErrComment = 5,
+};
+
+bool hasControl(const QString &s)
+{
+    for (QChar c : s) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// The characters the account form refuses in a user ID: the space and every ASCII
+// symbol but "_"; and anything that would not come back the same from code page 932.
+bool validUserId(const QString &user)
+{
+    if (user.isEmpty() || cp932::byteLength(user) > kMaxUserBytes || hasControl(user) ||
+        user.contains(QChar::ReplacementCharacter) || !cp932::isRepresentable(user))
+        return false;
+    for (QChar c : user) {
+        const char16_t u = c.unicode();
+        if ((u >= 32 && u <= 47) || (u >= 58 && u <= 64) || (u >= 91 && u <= 94) || u == 96 || (u >= 123 && u <= 126))
+            return false;
+    }
+    return true;
+}
+
+bool validPassword(const QString &password)
+{
+    return password.size() >= kMinPasswordChars && cp932::byteLength(password) <= kMaxPasswordBytes &&
+           !hasControl(password) && !password.contains(u' ');
+}
+
+bool validEmail(const QString &email)
+{
+    return email.size() >= 4 && email.contains(u'@') && email.contains(u'.') && !hasControl(email) &&
+           !email.contains(u' ') && cp932::byteLength(email) <= kMaxEmailBytes;
+}
+
+bool validComment(const QString &comment)
+{
+    return cp932::byteLength(comment) <= kMaxCommentBytes && !hasControl(comment);
+}
+
+bool validRoomName(const QString &name)
+{
+    return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= kMaxRoomNameBytes;
+}
+
+// 0 when all fields are acceptable, else the error number of the first bad one.
+int checkAccountFields(const QString &password, const QString &email, const QString &comment)
+{
+    if (!validPassword(password))
+        return ErrPassword;
+    if (!validEmail(email))
+        return ErrEmail;
+    if (!validComment(comment))
+        return ErrComment;
+    return 0;
+}
+
+} // namespace
+
+LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent)
+    : QObject(parent), m_store(store), m_catalog(std::move(catalog)), m_maxClients(maxClients),
+      m_clock([] { return QDateTime::currentDateTime(); })
+{
+    m_listTimer.setSingleShot(true);
+    connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
+    connect(&m_server, &QTcpServer::newConnection, this, &LobbyServer::accept);
+    // Out of descriptors, QTcpServer stops accepting for good; try again shortly.
+    connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        qWarning("qorchat-server: accept failed: %s", qPrintable(m_server.errorString()));
+        QTimer::singleShot(kAcceptRetryMs, this, [this] { m_server.resumeAccepting(); });
+    });
+}
+
+LobbyServer::~LobbyServer()
+{
+    m_server.close();
+    const auto clients = m_clients;
+    for (ClientConnection *c : clients) {
+        disconnect(c, nullptr, this, nullptr);
+        delete c;
+    }
+}
+
+bool LobbyServer::listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    m_server.setListenBacklogSize(1024);
+    m_server.setMaxPendingConnections(1024);
+    if (!m_server.listen(address, port)) {
+        *error = m_server.errorString();
+        return false;
+    }
+    return true;
+}
+
+void LobbyServer::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (m_clients.size() >= m_maxClients) {
+            socket->write(ClientConnection::encodeLine(
+                command(kw::ERR, {QString::number(lobbyerr::ServerFull), QStringLiteral("server full")})));
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(kRejectFlushMs, socket, &QTcpSocket::abort);
+            socket->disconnectFromHost();
+            continue;
+        }
+        auto *c = new ClientConnection(socket, this);
+        m_clients.insert(c);
+        connect(c, &ClientConnection::lineReceived, this, &LobbyServer::handleLine);
+        connect(c, &ClientConnection::gone, this, &LobbyServer::dropClient);
+        c->send(QStringLiteral("+OK QorChat lobby server"));
+    }
+}
+
+void LobbyServer::ok(ClientConnection *c) { c->send(QString::fromLatin1(kw::OK)); }
+
+void LobbyServer::err(ClientConnection *c, int code) { c->send(command(kw::ERR, {QString::number(code)})); }
+
+void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &line)
+{
+    if (to.isEmpty())
+        return;
+    const QByteArray bytes = ClientConnection::encodeLine(line);
+    for (ClientConnection *c : to)
+        c->sendEncoded(bytes);
+}
+
+void LobbyServer::handleLine(ClientConnection *c, const QString &line)
+{
+    const QString k = keyword(line);
+    if (k == QLatin1String(kw::QUIT))
+        return c->close(true);
+    if (k == QLatin1String(kw::GAMENAME))
+        return onGameName(c, line);
+    if (k == QLatin1String(kw::HOST))
+        return onHost(c, line);
+    if (k == QLatin1String(kw::REGISTUSER))
+        return onRegistUser(c, line);
+    if (k == QLatin1String(kw::LOGIN))
+        return onLogin(c, line);
+
+    using Handler = void (LobbyServer::*)(ClientConnection *, const QString &);
+    static const std::pair<const char *, Handler> signedInCommands[] = {
+        {kw::LMESSAGE, &LobbyServer::onLobbyMessage},
+        {kw::RMESSAGE, &LobbyServer::onRoomMessage},
+        {kw::CHATDATA, &LobbyServer::onChatData},
+        {kw::ROOMLIST, &LobbyServer::onRoomList},
+        {kw::DAYCHART, &LobbyServer::onDayChart},
+        {kw::WEEKCHART, &LobbyServer::onWeekChart},
+        {kw::CREATEROOM, &LobbyServer::onCreateRoom},
+        {kw::ENTERROOM, &LobbyServer::onEnterRoom},
+        {kw::ROOMPLAYERLIST, &LobbyServer::onRoomPlayerList},
+        {kw::LEAVEROOM, &LobbyServer::onLeaveRoom},
+        {kw::DELETEROOM, &LobbyServer::onDeleteRoom},
+        {kw::PLAYERINFO, &LobbyServer::onPlayerInfo},
+        {kw::UPDATEUSER, &LobbyServer::onUpdateUser},
+        {kw::IP, &LobbyServer::onIp},
+        {kw::START, &LobbyServer::onStart},
+    };
+    for (const auto &[name, handler] : signedInCommands) {
+        if (k == QLatin1String(name)) {
+            if (!c->signedIn())
+                return err(c, lobbyerr::SignInFirst);
+            return (this->*handler)(c, line);
+        }
+    }
+    err(c, lobbyerr::UnknownCommand);
+}
+
+void LobbyServer::dropClient(ClientConnection *c)
+{
+    if (!m_clients.remove(c))
+        return;
+    if (!c->signedIn())
+        return;
+    leaveRoom(c);
+    if (Game *g = gameOf(c)) {
+        g->players.removeOne(c);
+        markPlayers(*g);
+        if (g->players.isEmpty())
+            m_games.remove(g->info.name);
+    }
+    m_signedIn.remove(c->user);
+    c->user.clear();
+}
+
+// ---- Before the sign-in ------------------------------------------------------
+
+void LobbyServer::onGameName(ClientConnection *c, const QString &line)
+{
+    if (c->signedIn())
+        return err(c, ErrNotAllowedNow);
+    c->game = m_catalog.find(unescapeGameName(afterKeyword(line)));
+    if (!c->game)
+        return err(c, ErrUnknownGame);
+    ok(c);
+}
+
+void LobbyServer::onHost(ClientConnection *c, const QString &line)
+{
+    if (c->signedIn())
+        return err(c, ErrNotAllowedNow);
+    const QString flag = afterKeyword(line);
+    if (flag == QLatin1String("yes"))
+        c->host = true;
+    else if (flag == QLatin1String("no"))
+        c->host = false;
+    else
+        return err(c, ErrBadArgument);
+    ok(c);
+}
+
+void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
+{
+    const QStringList f = fieldsAndRest(line, 3);
+    if (!validUserId(f[0]))
+        return err(c, ErrUserId);
+    if (const int e = checkAccountFields(f[1], f[2], f[3]))
+        return err(c, e);
+    switch (m_store.createUser(f[0], f[1], f[2], f[3])) {
+    case LobbyStore::Result::Ok:
+        return ok(c);
+    case LobbyStore::Result::Exists:
+        return err(c, ErrExists);
+    default:
+        qWarning("qorchat-server: registration failed: %s", qPrintable(m_store.lastError()));
+        return err(c, lobbyerr::ServerFailure);
+    }
+}
+
+void LobbyServer::onLogin(ClientConnection *c, const QString &line)
+{
+    if (c->signedIn())
+        return err(c, ErrAlreadySignedIn);
+    if (!c->game)
+        return err(c, ErrNoGame);
+    const QStringList f = fieldsAndRest(line, 1);
+    const QString &user = f[0];
+    if (!validUserId(user))
+        return err(c, ErrNoSuchUser);
+    switch (m_store.checkPassword(user, f[1])) {
+    case LobbyStore::Result::Ok:
+        break;
+    case LobbyStore::Result::Missing:
+        return err(c, ErrNoSuchUser);
+    case LobbyStore::Result::WrongPassword:
+        return err(c, ErrWrongPassword);
+    default:
+        qWarning("qorchat-server: sign-in failed: %s", qPrintable(m_store.lastError()));
+        return err(c, lobbyerr::ServerFailure);
+    }
+    if (m_signedIn.contains(user))
+        return err(c, ErrAlreadySignedIn);
+
+    c->user = user;
+    m_signedIn.insert(user, c);
+    auto &game = m_games[c->game->name];
+    if (!game) {
+        game = std::make_shared<Game>();
+        game->info = *c->game;
+    }
+    game->players.append(c);
+    if (!m_store.countAccess(m_clock()))
+        qWarning("qorchat-server: access not counted: %s", qPrintable(m_store.lastError()));
+    ok(c);
+    const GameInfo &info = game->info;
+    c->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
+    markPlayers(*game);
+}
+
+// ---- Lobby -------------------------------------------------------------------
+
+LobbyServer::Game *LobbyServer::gameOf(ClientConnection *c)
+{
+    if (!c->game)
+        return nullptr;
+    const auto it = m_games.constFind(c->game->name);
+    return it == m_games.constEnd() ? nullptr : it->get();
+}
+
+QString LobbyServer::playerEntry(const ClientConnection *c)
+{
+    return c->user + (c->host ? QStringLiteral(" 1") : QStringLiteral(" 0"));
+}
+
+void LobbyServer::onChatData(ClientConnection *c, const QString &)
+{
+    c->send(chatDataLine(c->game->phrases));
+    ok(c);
+}
+
+QStringList LobbyServer::roomEntries(const Game &g) const
+{
+    QStringList entries;
+    entries.reserve(qsizetype(g.rooms.size()));
+    for (const auto &r : g.rooms)
+        entries << QStringLiteral("%1 %2/%3").arg(r->name).arg(r->members.size()).arg(g.info.maxPlayers);
+    return entries;
+}
+
+void LobbyServer::onRoomList(ClientConnection *c, const QString &)
+{
+    if (Game *g = gameOf(c))
+        c->send(listLine(kw::ROOMLIST, roomEntries(*g)));
+}
+
+void LobbyServer::onDayChart(ClientConnection *c, const QString &)
+{
+    const QDateTime now = m_clock().toLocalTime();
+    const QDate d = now.date();
+    const QString date = QStringLiteral("%1/%2/%3").arg(d.year()).arg(d.month()).arg(d.day());
+    c->send(dayChartLine(date, now.time().hour(), m_store.hourCounts(now)));
+}
+
+void LobbyServer::onWeekChart(ClientConnection *c, const QString &)
+{
+    const QDateTime now = m_clock().toLocalTime();
+    c->send(weekChartLine(now.date(), m_store.dayCounts(now)));
+}
+
+void LobbyServer::onLobbyMessage(ClientConnection *c, const QString &line) { sendMessage(c, line, false); }
+
+void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { sendMessage(c, line, true); }
+
+void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
+{
+    const QString out = command(room ? kw::RMESSAGE : kw::LMESSAGE, {c->user, afterKeyword(line)});
+    if (room) {
+        if (c->room)
+            broadcast(c->room->members, out);
+    } else if (Game *g = gameOf(c)) {
+        broadcast(g->players, out);
+    }
+}
+
+void LobbyServer::onPlayerInfo(ClientConnection *c, const QString &line)
+{
+    // The client sends the whole player-list entry; its first token is the name.
+    const QString name = keyword(afterKeyword(line));
+    if (!validUserId(name))
+        return;
+    if (const auto comment = m_store.comment(name))
+        c->send(playerInfoLine(name, *comment));
+}
+
+void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
+{
+    const QStringList f = fieldsAndRest(line, 3);
+    if (f[0] != c->user)
+        return err(c, ErrNotOwner);
+    if (const int e = checkAccountFields(f[1], f[2], f[3]))
+        return err(c, e);
+    if (m_store.updateUser(f[0], f[1], f[2], f[3]) != LobbyStore::Result::Ok) {
+        qWarning("qorchat-server: account update failed: %s", qPrintable(m_store.lastError()));
+        return err(c, lobbyerr::ServerFailure);
+    }
+    ok(c);
+}
+
+// ---- Rooms -------------------------------------------------------------------
+
+Room *LobbyServer::findRoom(Game &g, const QString &name)
+{
+    for (const auto &r : g.rooms) {
+        if (r->name == name)
+            return r.get();
+    }
+    return nullptr;
+}
+
+void LobbyServer::sendRoomPlayers(const Room &room)
+{
+    QStringList entries;
+    entries.reserve(room.members.size());
+    for (const ClientConnection *m : room.members)
+        entries << playerEntry(m);
+    broadcast(room.members, listLine(kw::ROOMPLAYERLIST, entries));
+}
+
+void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
+{
+    Game *g = gameOf(c);
+    if (!c->host)
+        return err(c, ErrNotHost);
+    if (c->room)
+        return err(c, ErrInRoom);
+    const QString name = roomNameArgument(line);
+    if (!validRoomName(name))
+        return err(c, ErrRoomName);
+    if (findRoom(*g, name))
+        return err(c, ErrExists);
+    auto room = std::make_unique<Room>();
+    room->name = name;
+    room->owner = c;
+    room->members.append(c);
+    c->room = room.get();
+    g->rooms.push_back(std::move(room));
+    ok(c);
+    sendRoomPlayers(*c->room);
+    markRooms(*g);
+}
+
+void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
+{
+    Game *g = gameOf(c);
+    if (c->room)
+        return err(c, ErrInRoom);
+    Room *room = findRoom(*g, roomNameArgument(line));
+    if (!room)
+        return err(c, ErrNoRoom);
+    if (room->members.size() >= g->info.maxPlayers)
+        return err(c, ErrFull);
+    room->members.append(c);
+    c->room = room;
+    ok(c);
+    sendRoomPlayers(*room);
+    markRooms(*g);
+}
+
+void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
+{
+    Room *room = findRoom(*gameOf(c), roomNameArgument(line));
+    if (!room)
+        return err(c, ErrNoRoom);
+    ok(c);
+    QStringList entries;
+    for (const ClientConnection *m : std::as_const(room->members))
+        entries << playerEntry(m);
+    c->send(listLine(kw::ROOMPLAYERLIST, entries));
+}
+
+void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
+{
+    if (!c->room)
+        return err(c, ErrNoRoom);
+    // A host that leaves takes its room with it, as when its connection drops.
+    leaveRoom(c);
+    ok(c);
+}
+
+void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
+{
+    Game *g = gameOf(c);
+    const QString name = roomNameArgument(line);
+    Room *room = c->room;
+    if (!room || room->name != name)
+        return err(c, findRoom(*g, name) ? ErrNotOwner : ErrNoRoom);
+    if (room->owner != c)
+        return err(c, ErrNotOwner);
+    deleteRoom(*g, room, true);
+    ok(c);
+}
+
+void LobbyServer::leaveRoom(ClientConnection *c)
+{
+    Room *room = c->room;
+    Game *g = gameOf(c);
+    if (!room || !g)
+        return;
+    if (room->owner == c)
+        return deleteRoom(*g, room, true);
+    room->members.removeOne(c);
+    c->room = nullptr;
+    sendRoomPlayers(*room);
+    markRooms(*g);
+}
+
+void LobbyServer::closeRoom(Game &g, Room *room)
+{
+    for (ClientConnection *m : std::as_const(room->members))
+        m->room = nullptr;
+    std::erase_if(g.rooms, [room](const std::unique_ptr<Room> &r) { return r.get() == room; });
+    markRooms(g);
+}
+
+void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
+{
+    if (tellMembers) {
+        QList<ClientConnection *> others = room->members;
+        others.removeOne(room->owner);
+        broadcast(others, protocol::deleteRoom(room->name));
+    }
+    closeRoom(g, room);
+}
+
+// ---- The match ---------------------------------------------------------------
+
+void LobbyServer::onIp(ClientConnection *c, const QString &line)
+{
+    const QString address = afterKeyword(line).trimmed();
+    if (QHostAddress(address).isNull())
+        return err(c, ErrBadArgument);
+    c->announcedAddress = address;
+    ok(c);
+}
+
+void LobbyServer::onStart(ClientConnection *c, const QString &)
+{
+    Room *room = c->room;
+    if (!room || room->owner != c)
+        return err(c, ErrNotOwner);
+    Game *g = gameOf(c);
+    if (room->members.size() < g->info.minPlayers)
+        return err(c, ErrTooFewPlayers);
+    ok(c);
+    const QString address = hostaddress::forClients(c->announcedAddress, c->peerAddress());
+    QList<ClientConnection *> others = room->members;
+    others.removeOne(c);
+    // HOSTIP first: after START the client reads nothing more.
+    broadcast(others, command(kw::HOSTIP, {address}));
+    broadcast(others, QString::fromLatin1(kw::START));
+    closeRoom(*g, room);
+}
+
+// ---- Pushed lists ------------------------------------------------------------
+
+void LobbyServer::markPlayers(Game &g)
+{
+    g.playersDirty = true;
+    scheduleListFlush();
+}
+
+void LobbyServer::markRooms(Game &g)
+{
+    g.roomsDirty = true;
+    scheduleListFlush();
+}
+
+void LobbyServer::scheduleListFlush()
+{
+    if (m_listTimer.isActive())
+        return;
+    const qint64 since = m_lastListFlush.isValid() ? m_lastListFlush.elapsed() : kListIntervalMs;
+    m_listTimer.start(int(std::max<qint64>(0, kListIntervalMs - since)));
+}
+
+void LobbyServer::flushLists()
+{
+    m_lastListFlush.restart();
+    const auto games = m_games.values();
+    for (const auto &g : games) {
+        if (g->playersDirty) {
+            g->playersDirty = false;
+            QStringList entries;
+            entries.reserve(g->players.size());
+            for (const ClientConnection *p : std::as_const(g->players))
+                entries << playerEntry(p);
+            broadcast(g->players, listLine(kw::PLAYERLIST, entries));
+        }
+        if (g->roomsDirty) {
+            g->roomsDirty = false;
+            broadcast(g->players, listLine(kw::ROOMLIST, roomEntries(*g)));
+        }
+    }
+}

@@ -1,0 +1,116 @@
+#pragma once
+// The lobby: accepts clients, signs them in, keeps the players and rooms of each
+// game and answers every client command. Single-threaded on the Qt event loop.
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "gamecatalog.h"
+
+class ClientConnection;
+class LobbyStore;
+
+struct Room {
+    QString name;
+    ClientConnection *owner = nullptr;
+    QList<ClientConnection *> members; // the owner first
+};
+
+// Error numbers of "-ERR" lines beyond the per-command ones (docs/protocol.md).
+namespace lobbyerr {
+inline constexpr int UnknownCommand = 90;
+inline constexpr int SignInFirst = 91;
+inline constexpr int ServerFailure = 99;
+inline constexpr int ServerFull = 100;
+} // namespace lobbyerr
+
+class LobbyServer : public QObject {
+    Q_OBJECT
+public:
+    // List lines of a game go out at most this often; changes in between are merged.
+    static constexpr int kListIntervalMs = 200;
+
+    LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
+    ~LobbyServer() override;
+
+    bool listen(const QHostAddress &address, quint16 port, QString *error);
+    QHostAddress serverAddress() const { return m_server.serverAddress(); }
+    quint16 serverPort() const { return m_server.serverPort(); }
+
+    int clientCount() const { return int(m_clients.size()); }
+    int signedInCount() const { return int(m_signedIn.size()); }
+    // For the access counts; the system clock unless a test sets another.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+
+private:
+    struct Game {
+        GameInfo info;
+        QList<ClientConnection *> players; // in order of sign-in
+        std::vector<std::unique_ptr<Room>> rooms;
+        bool playersDirty = false;
+        bool roomsDirty = false;
+    };
+
+    void accept();
+    void handleLine(ClientConnection *c, const QString &line);
+    void dropClient(ClientConnection *c);
+
+    void onGameName(ClientConnection *c, const QString &line);
+    void onHost(ClientConnection *c, const QString &line);
+    void onRegistUser(ClientConnection *c, const QString &line);
+    void onLogin(ClientConnection *c, const QString &line);
+    void onChatData(ClientConnection *c, const QString &line);
+    void onRoomList(ClientConnection *c, const QString &line);
+    void onDayChart(ClientConnection *c, const QString &line);
+    void onWeekChart(ClientConnection *c, const QString &line);
+    void onCreateRoom(ClientConnection *c, const QString &line);
+    void onEnterRoom(ClientConnection *c, const QString &line);
+    void onRoomPlayerList(ClientConnection *c, const QString &line);
+    void onLeaveRoom(ClientConnection *c, const QString &line);
+    void onDeleteRoom(ClientConnection *c, const QString &line);
+    void onPlayerInfo(ClientConnection *c, const QString &line);
+    void onLobbyMessage(ClientConnection *c, const QString &line);
+    void onRoomMessage(ClientConnection *c, const QString &line);
+    void sendMessage(ClientConnection *c, const QString &line, bool room);
+    void onUpdateUser(ClientConnection *c, const QString &line);
+    void onIp(ClientConnection *c, const QString &line);
+    void onStart(ClientConnection *c, const QString &line);
+
+    Game *gameOf(ClientConnection *c);
+    Room *findRoom(Game &g, const QString &name);
+    static QString playerEntry(const ClientConnection *c);
+    QStringList roomEntries(const Game &g) const;
+    void sendRoomPlayers(const Room &room);
+    // Takes c out of its room; a room whose owner leaves is deleted.
+    void leaveRoom(ClientConnection *c);
+    void deleteRoom(Game &g, Room *room, bool tellMembers);
+    void closeRoom(Game &g, Room *room);
+    void markPlayers(Game &g);
+    void markRooms(Game &g);
+    void scheduleListFlush();
+    void flushLists();
+    static void broadcast(const QList<ClientConnection *> &to, const QString &line);
+    static void ok(ClientConnection *c);
+    static void err(ClientConnection *c, int code);
+
+    LobbyStore &m_store;
+    GameCatalog m_catalog;
+    int m_maxClients;
+    QTcpServer m_server;
+    QSet<ClientConnection *> m_clients;
+    QHash<QString, ClientConnection *> m_signedIn; // user -> connection
+    QHash<QString, std::shared_ptr<Game>> m_games;
+    QTimer m_listTimer;
+    QElapsedTimer m_lastListFlush;
+    std::function<QDateTime()> m_clock;
+};

@@ -1,0 +1,572 @@
+// The server driven over loopback sockets through whole scenarios.
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "clientconnection.h"
+#include "lobbyclient.h"
+#include "lobbyserver.h"
+#include "lobbystore.h"
+#include "net/protocol/protocol.h"
+
+namespace kw = protocol::kw;
+
+namespace {
+
+const QByteArray kGames = R"([
+  {"name": "Go[9]", "id": 7, "minPlayers": 3, "maxPlayers": 4, "topmost": false, "phrases": ["よろしく", "がんばろう"]},
+  {"name": "Duo", "id": 2, "minPlayers": 2, "maxPlayers": 2},
+  {"name": "Shogi"}
+])";
+
+struct Lobby {
+    explicit Lobby(int maxClients = 1000, const QString &db = QStringLiteral(":memory:"))
+    {
+        QString error;
+        if (!store.open(db, &error))
+            qFatal("%s", qPrintable(error));
+        store.setIterations(500); // keeps the sanitizer build quick
+        server = std::make_unique<LobbyServer>(store, *GameCatalog::fromJson(kGames, &error), maxClients);
+        if (!server->listen(QHostAddress::LocalHost, 0, &error))
+            qFatal("%s", qPrintable(error));
+    }
+    std::unique_ptr<LobbyClient> client() { return std::make_unique<LobbyClient>(server->serverPort()); }
+    std::unique_ptr<LobbyClient> player(const QString &game, bool host, const QString &user,
+                                        const QString &comment = QString())
+    {
+        auto c = client();
+        if (!c->signIn(game, host, user, QStringLiteral("secret1"), comment))
+            qWarning("sign-in of %s failed: %s", qPrintable(user), qPrintable(c->all.join(u'|')));
+        return c;
+    }
+    LobbyStore store;
+    std::unique_ptr<LobbyServer> server;
+};
+
+QString list(const char *keyword, const QStringList &entries) { return protocol::listLine(keyword, entries); }
+
+// A list push carrying exactly these entries (earlier pushes may be merged away).
+bool waitForList(LobbyClient &c, const char *keyword, const QStringList &entries)
+{
+    return c.takeLatest(list(keyword, entries));
+}
+
+} // namespace
+
+class TestLobbyServer : public QObject {
+    Q_OBJECT
+private slots:
+    void greetingAndFullServer();
+    void beforeSignIn_data();
+    void beforeSignIn();
+    void registration_data();
+    void registration();
+    void loginErrors();
+    void signInPushesGameInfoAndPlayers();
+    void chatDataAndRoomList();
+    void chatScopes();
+    void rooms();
+    void roomRefusals_data();
+    void roomRefusals();
+    void matchStart();
+    void droppedHost();
+    void playerInfoAndUpdate();
+    void charts();
+    void badInput_data();
+    void badInput();
+    void overlongLineIsDropped();
+    void slowReaderIsCutOff();
+    void accountsPersist();
+};
+
+void TestLobbyServer::greetingAndFullServer()
+{
+    Lobby lobby(2);
+    auto a = lobby.client();
+    auto b = lobby.client();
+    QVERIFY(a->status().startsWith(QLatin1String("+OK ")));
+    QVERIFY(b->status().startsWith(QLatin1String("+OK ")));
+    auto c = lobby.client();
+    QVERIFY(c->status().startsWith(QLatin1String("-ERR 100")));
+    QVERIFY(c->waitForDisconnected());
+    QCOMPARE(lobby.server->clientCount(), 2);
+
+    a->send(QStringLiteral("QUIT"));
+    QVERIFY(a->waitForDisconnected());
+    QTRY_COMPARE(lobby.server->clientCount(), 1);
+    auto d = lobby.client();
+    QVERIFY(d->status().startsWith(QLatin1String("+OK ")));
+}
+
+void TestLobbyServer::beforeSignIn_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("escaped game name") << "GAMENAME Go\\[9\\]" << "+OK";
+    QTest::newRow("unescaped brackets") << "GAMENAME Go[9]" << "+OK";
+    QTest::newRow("unknown game") << "GAMENAME Chess" << "-ERR 1";
+    QTest::newRow("no game") << "GAMENAME" << "-ERR 1";
+    QTest::newRow("host yes") << "HOST yes" << "+OK";
+    QTest::newRow("host no") << "HOST no" << "+OK";
+    QTest::newRow("host Yes") << "HOST Yes" << "-ERR 1";
+    QTest::newRow("host alone") << "HOST" << "-ERR 1";
+    QTest::newRow("login without game") << "LOGIN taro secret1" << "-ERR 4";
+    QTest::newRow("lobby chat") << "LMESSAGE hi" << "-ERR 91";
+    QTest::newRow("room list") << "ROOMLIST" << "-ERR 91";
+    QTest::newRow("create room") << "CREATEROOM r" << "-ERR 91";
+    QTest::newRow("start") << "START" << "-ERR 91";
+    QTest::newRow("lower case") << "login taro secret1" << "-ERR 90";
+    QTest::newRow("unknown") << "HELLO" << "-ERR 90";
+}
+
+void TestLobbyServer::beforeSignIn()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, reply);
+    Lobby lobby;
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    QCOMPARE(c->call(line), reply);
+    // The connection stays usable.
+    QCOMPARE(c->call(QStringLiteral("HOST no")), QStringLiteral("+OK"));
+}
+
+void TestLobbyServer::registration_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("plain") << "REGISTUSER hanako pass1 h@x.jp" << "+OK";
+    QTest::newRow("comment with spaces") << "REGISTUSER hanako pass1 h@x.jp 将棋 ５段 です " << "+OK";
+    QTest::newRow("japanese id") << "REGISTUSER 花子_2 pass1 h@x.jp c" << "+OK";
+    QTest::newRow("exists") << "REGISTUSER taro pass1 h@x.jp c" << "-ERR 1";
+    QTest::newRow("empty id") << "REGISTUSER  pass1 h@x.jp c" << "-ERR 2";
+    QTest::newRow("hyphen in id") << "REGISTUSER ha-na pass1 h@x.jp c" << "-ERR 2";
+    QTest::newRow("at sign in id") << "REGISTUSER ha@na pass1 h@x.jp c" << "-ERR 2";
+    QTest::newRow("id over 32 bytes") << "REGISTUSER " + QString(17, QChar(0x82B1)) + " pass1 h@x.jp" << "-ERR 2";
+    QTest::newRow("invalid bytes in id") << "REGISTUSER a\uFFFDb pass1 h@x.jp" << "-ERR 2";
+    QTest::newRow("short password") << "REGISTUSER hanako pass h@x.jp c" << "-ERR 3";
+    QTest::newRow("no password") << "REGISTUSER hanako" << "-ERR 3";
+    QTest::newRow("no email") << "REGISTUSER hanako pass1" << "-ERR 4";
+    QTest::newRow("email without at") << "REGISTUSER hanako pass1 hx.jp c" << "-ERR 4";
+    QTest::newRow("comment over 80 bytes") << "REGISTUSER hanako pass1 h@x.jp " + QString(81, u'c') << "-ERR 5";
+    QTest::newRow("control in comment") << "REGISTUSER hanako pass1 h@x.jp a\tb" << "-ERR 5";
+}
+
+void TestLobbyServer::registration()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, reply);
+    Lobby lobby;
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    QCOMPARE(c->call(QStringLiteral("REGISTUSER taro secret1 t@x.jp")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(line), reply);
+    if (reply == QLatin1String("+OK")) {
+        const QString user = protocol::tokens(line).at(1);
+        QCOMPARE(c->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+        QCOMPARE(c->call(protocol::login(user, QStringLiteral("pass1"))), QStringLiteral("+OK"));
+        // The comment is the rest of the line, spaces included.
+        c->send(protocol::playerInfo(user + QStringLiteral(" 0")));
+        QCOMPARE(c->take(QStringLiteral("PLAYERINFO")),
+                 protocol::playerInfoLine(user, protocol::fieldsAndRest(line, 3).at(3)));
+    }
+}
+
+void TestLobbyServer::loginErrors()
+{
+    Lobby lobby;
+    auto a = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    auto b = lobby.client();
+    QVERIFY(!b->status().isNull());
+    QCOMPARE(b->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QCOMPARE(b->call(QStringLiteral("LOGIN jiro secret1")), QStringLiteral("-ERR 3"));
+    QCOMPARE(b->call(QStringLiteral("LOGIN taro wrong1")), QStringLiteral("-ERR 2"));
+    QCOMPARE(b->call(QStringLiteral("LOGIN taro")), QStringLiteral("-ERR 2"));
+    QCOMPARE(b->call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("-ERR 1"));
+    QCOMPARE(b->call(QStringLiteral("LOGIN")), QStringLiteral("-ERR 3"));
+    // Signed in once per connection, and the game is fixed from then on.
+    QCOMPARE(a->call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("-ERR 1"));
+    QCOMPARE(a->call(QStringLiteral("GAMENAME Duo")), QStringLiteral("-ERR 2"));
+    QCOMPARE(a->call(QStringLiteral("HOST yes")), QStringLiteral("-ERR 2"));
+    // Once taro has gone, the account can be used again.
+    a->send(QStringLiteral("QUIT"));
+    QVERIFY(a->waitForDisconnected());
+    QTRY_COMPARE(lobby.server->signedInCount(), 0);
+    QCOMPARE(b->call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("+OK"));
+}
+
+void TestLobbyServer::signInPushesGameInfoAndPlayers()
+{
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Go[9]"), true, QStringLiteral("taro"));
+    QCOMPARE(host->take(QStringLiteral("GAMEINFO")), QStringLiteral("GAMEINFO 7 3 0 False"));
+    QVERIFY(waitForList(*host, kw::PLAYERLIST, {QStringLiteral("taro 1")}));
+    auto client = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("hanako"));
+    auto other = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("jiro"));
+    QCOMPARE(other->take(QStringLiteral("GAMEINFO")), QStringLiteral("GAMEINFO 1 2 0 True"));
+    const QStringList both{QStringLiteral("taro 1"), QStringLiteral("hanako 0")};
+    QVERIFY(waitForList(*host, kw::PLAYERLIST, both));
+    QVERIFY(waitForList(*client, kw::PLAYERLIST, both));
+    QVERIFY(waitForList(*other, kw::PLAYERLIST, {QStringLiteral("jiro 0")}));
+    // GAMEINFO follows the "+OK" of LOGIN, so the client's wait ends on the status.
+    const qsizetype ok = client->all.lastIndexOf(QStringLiteral("+OK"));
+    QVERIFY(ok >= 0 && ok < client->all.indexOf(QStringLiteral("GAMEINFO 7 3 0 False")));
+}
+
+void TestLobbyServer::chatDataAndRoomList()
+{
+    Lobby lobby;
+    auto c = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("taro"));
+    c->send(QStringLiteral("CHATDATA"));
+    QCOMPARE(c->take(QStringLiteral("CHATDATA")), QStringLiteral("CHATDATA よろしく@がんばろう@"));
+    QCOMPARE(c->status(), QStringLiteral("+OK"));
+    QVERIFY(c->all.indexOf(QStringLiteral("CHATDATA よろしく@がんばろう@")) < c->all.lastIndexOf(QStringLiteral("+OK")));
+    c->drop(QStringLiteral("ROOMLIST"));
+    c->send(QStringLiteral("ROOMLIST"));
+    QCOMPARE(c->take(QStringLiteral("ROOMLIST")), QStringLiteral("ROOMLIST"));
+
+    auto d = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("jiro"));
+    d->send(QStringLiteral("CHATDATA"));
+    QCOMPARE(protocol::chatPhrases(d->take(QStringLiteral("CHATDATA"))), GameCatalog::defaultPhrases());
+}
+
+void TestLobbyServer::chatScopes()
+{
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Shogi"), true, QStringLiteral("taro"));
+    auto guest = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("hanako"));
+    auto idle = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("saburo"));
+    auto elsewhere = lobby.player(QStringLiteral("Duo"), false, QStringLiteral("jiro"));
+
+    host->send(QStringLiteral("LMESSAGE hello  world "));
+    const QString lobbyLine = QStringLiteral("LMESSAGE taro hello  world ");
+    QCOMPARE(host->take(QStringLiteral("LMESSAGE")), lobbyLine);
+    QCOMPARE(guest->take(QStringLiteral("LMESSAGE")), lobbyLine);
+    QCOMPARE(idle->take(QStringLiteral("LMESSAGE")), lobbyLine);
+    guest->send(QStringLiteral("LMESSAGE "));
+    QCOMPARE(host->take(QStringLiteral("LMESSAGE")), QStringLiteral("LMESSAGE hanako "));
+
+    QCOMPARE(host->call(QStringLiteral("CREATEROOM 対局室")), QStringLiteral("+OK"));
+    QCOMPARE(guest->call(QStringLiteral("ENTERROOM 対局室  ")), QStringLiteral("+OK"));
+    guest->send(QStringLiteral("RMESSAGE よろしく お願いします"));
+    const QString roomLine = QStringLiteral("RMESSAGE hanako よろしく お願いします");
+    QCOMPARE(host->take(QStringLiteral("RMESSAGE")), roomLine);
+    QCOMPARE(guest->take(QStringLiteral("RMESSAGE")), roomLine);
+    // Outside a room, room chat goes nowhere.
+    idle->send(QStringLiteral("RMESSAGE lost"));
+
+    QVERIFY(idle->sync());
+    QVERIFY(elsewhere->sync());
+    QVERIFY(host->sync());
+    QCOMPARE(idle->queued(QStringLiteral("RMESSAGE")), QStringList());
+    QCOMPARE(host->queued(QStringLiteral("RMESSAGE")), QStringList());
+    QCOMPARE(elsewhere->queued(QStringLiteral("LMESSAGE")), QStringList());
+}
+
+void TestLobbyServer::rooms()
+{
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Go[9]"), true, QStringLiteral("taro"));
+    auto a = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("hanako"));
+    auto b = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("jiro"));
+
+    QCOMPARE(host->call(QStringLiteral("CREATEROOM My Room")), QStringLiteral("+OK"));
+    QCOMPARE(host->take(QStringLiteral("ROOMPLAYERLIST")), list(kw::ROOMPLAYERLIST, {QStringLiteral("taro 1")}));
+    QVERIFY(waitForList(*a, kw::ROOMLIST, {QStringLiteral("My Room 1/4")}));
+
+    // The client sends the room-list name with its trailing spaces.
+    const QString entry = QStringLiteral("My Room 1/4");
+    QCOMPARE(a->call(protocol::roomPlayerList(entry)), QStringLiteral("+OK"));
+    QCOMPARE(a->take(QStringLiteral("ROOMPLAYERLIST")), list(kw::ROOMPLAYERLIST, {QStringLiteral("taro 1")}));
+    QCOMPARE(a->call(protocol::enterRoom(entry)), QStringLiteral("+OK"));
+    const QString two = list(kw::ROOMPLAYERLIST, {QStringLiteral("taro 1"), QStringLiteral("hanako 0")});
+    QCOMPARE(host->take(QStringLiteral("ROOMPLAYERLIST")), two);
+    QCOMPARE(a->take(QStringLiteral("ROOMPLAYERLIST")), two);
+    QVERIFY(waitForList(*b, kw::ROOMLIST, {QStringLiteral("My Room 2/4")}));
+
+    QCOMPARE(a->call(QStringLiteral("LEAVEROOM")), QStringLiteral("+OK"));
+    QCOMPARE(host->take(QStringLiteral("ROOMPLAYERLIST")), list(kw::ROOMPLAYERLIST, {QStringLiteral("taro 1")}));
+    QVERIFY(waitForList(*b, kw::ROOMLIST, {QStringLiteral("My Room 1/4")}));
+    QCOMPARE(a->call(QStringLiteral("LEAVEROOM")), QStringLiteral("-ERR 2"));
+
+    QCOMPARE(b->call(protocol::enterRoom(entry)), QStringLiteral("+OK"));
+    QCOMPARE(b->call(QStringLiteral("DELETEROOM My Room")), QStringLiteral("-ERR 1"));
+    QCOMPARE(host->call(QStringLiteral("DELETEROOM Other")), QStringLiteral("-ERR 2"));
+    QCOMPARE(host->call(QStringLiteral("DELETEROOM My Room")), QStringLiteral("+OK"));
+    QCOMPARE(b->take(QStringLiteral("DELETEROOM")), QStringLiteral("DELETEROOM My Room"));
+    QVERIFY(waitForList(*a, kw::ROOMLIST, {}));
+    QVERIFY(host->sync());
+    QCOMPARE(host->queued(QStringLiteral("DELETEROOM")), QStringList());
+    // Both are back in the lobby and may enter or create again.
+    QCOMPARE(b->call(QStringLiteral("LEAVEROOM")), QStringLiteral("-ERR 2"));
+    QCOMPARE(host->call(QStringLiteral("CREATEROOM My Room")), QStringLiteral("+OK"));
+}
+
+void TestLobbyServer::roomRefusals_data()
+{
+    QTest::addColumn<QString>("game");
+    QTest::addColumn<bool>("asHost");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reply");
+    // A host "taro" already has the room "r" with one member in the game.
+    QTest::newRow("duplicate name") << "Duo" << true << "CREATEROOM r" << "-ERR 1";
+    QTest::newRow("duplicate with trailing spaces") << "Duo" << true << "CREATEROOM r  " << "-ERR 1";
+    QTest::newRow("not a host") << "Duo" << false << "CREATEROOM mine" << "-ERR 2";
+    QTest::newRow("empty name") << "Duo" << true << "CREATEROOM " << "-ERR 3";
+    QTest::newRow("only spaces") << "Duo" << true << "CREATEROOM    " << "-ERR 3";
+    QTest::newRow("line feed in name") << "Duo" << true << "CREATEROOM a\nb" << "-ERR 3";
+    QTest::newRow("name over 64 bytes") << "Duo" << true << "CREATEROOM " + QString(65, u'r') << "-ERR 3";
+    QTest::newRow("missing room") << "Duo" << false << "ENTERROOM nowhere  " << "-ERR 2";
+    QTest::newRow("room of another game") << "Shogi" << false << "ENTERROOM r  " << "-ERR 2";
+    QTest::newRow("player list of missing room") << "Duo" << false << "ROOMPLAYERLIST nowhere  " << "-ERR 2";
+    QTest::newRow("delete not own room") << "Duo" << true << "DELETEROOM r" << "-ERR 1";
+    QTest::newRow("start outside a room") << "Duo" << true << "START" << "-ERR 1";
+    QTest::newRow("ip not an address") << "Duo" << true << "IP my-pc" << "-ERR 1";
+}
+
+void TestLobbyServer::roomRefusals()
+{
+    QFETCH(QString, game);
+    QFETCH(bool, asHost);
+    QFETCH(QString, line);
+    QFETCH(QString, reply);
+    Lobby lobby;
+    auto owner = lobby.player(QStringLiteral("Duo"), true, QStringLiteral("taro"));
+    QCOMPARE(owner->call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
+    auto c = lobby.player(game, asHost, QStringLiteral("hanako"));
+    QCOMPARE(c->call(line), reply);
+}
+
+void TestLobbyServer::matchStart()
+{
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Go[9]"), true, QStringLiteral("taro"));
+    auto a = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("hanako"));
+    auto b = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("jiro"));
+    auto c = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("saburo"));
+    auto late = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("shiro"));
+    QCOMPARE(host->call(QStringLiteral("CREATEROOM 碁")), QStringLiteral("+OK"));
+    QCOMPARE(a->call(QStringLiteral("ENTERROOM 碁  ")), QStringLiteral("+OK"));
+    // minPlayers is 3.
+    QCOMPARE(host->call(QStringLiteral("START")), QStringLiteral("-ERR 2"));
+    QCOMPARE(b->call(QStringLiteral("ENTERROOM 碁  ")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(QStringLiteral("ENTERROOM 碁  ")), QStringLiteral("+OK"));
+    // maxPlayers is 4.
+    QCOMPARE(late->call(QStringLiteral("ENTERROOM 碁  ")), QStringLiteral("-ERR 1"));
+    QCOMPARE(a->call(QStringLiteral("START")), QStringLiteral("-ERR 1"));
+
+    // A private address announced over loopback goes out unchanged.
+    QCOMPARE(host->call(QStringLiteral("IP 192.168.1.10")), QStringLiteral("+OK"));
+    QCOMPARE(host->call(QStringLiteral("START")), QStringLiteral("+OK"));
+    for (LobbyClient *m : {a.get(), b.get(), c.get()}) {
+        QCOMPARE(m->take(QStringLiteral("HOSTIP")), QStringLiteral("HOSTIP 192.168.1.10"));
+        QVERIFY(!m->take(QStringLiteral("START")).isNull());
+        // HOSTIP directly before START: nothing in between.
+        QCOMPARE(m->all.indexOf(QStringLiteral("START")), m->all.indexOf(QStringLiteral("HOSTIP 192.168.1.10")) + 1);
+    }
+    QVERIFY(host->sync());
+    QCOMPARE(host->queued(QStringLiteral("HOSTIP")), QStringList());
+    QCOMPARE(host->queued(QStringLiteral("START")), QStringList());
+    // The room has closed; the players leave as the client does on START.
+    QVERIFY(waitForList(*late, kw::ROOMLIST, {}));
+    a->send(QStringLiteral("QUIT"));
+    QVERIFY(a->waitForDisconnected());
+    QVERIFY(waitForList(*late, kw::PLAYERLIST,
+                        {QStringLiteral("taro 1"), QStringLiteral("jiro 0"), QStringLiteral("saburo 0"),
+                         QStringLiteral("shiro 0")}));
+}
+
+void TestLobbyServer::droppedHost()
+{
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Shogi"), true, QStringLiteral("taro"));
+    auto guest = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("hanako"));
+    auto member = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("jiro"));
+    QCOMPARE(host->call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
+    QCOMPARE(member->call(QStringLiteral("ENTERROOM r  ")), QStringLiteral("+OK"));
+
+    QVERIFY(waitForList(*host, kw::ROOMPLAYERLIST, {QStringLiteral("taro 1"), QStringLiteral("jiro 0")}));
+    // A member that drops leaves its room.
+    member->socket().abort();
+    QCOMPARE(host->take(QStringLiteral("ROOMPLAYERLIST")), list(kw::ROOMPLAYERLIST, {QStringLiteral("taro 1")}));
+    QCOMPARE(guest->call(QStringLiteral("ENTERROOM r  ")), QStringLiteral("+OK"));
+
+    // A host that drops takes the room with it.
+    host->socket().abort();
+    QCOMPARE(guest->take(QStringLiteral("DELETEROOM")), QStringLiteral("DELETEROOM r"));
+    QVERIFY(waitForList(*guest, kw::ROOMLIST, {}));
+    QVERIFY(waitForList(*guest, kw::PLAYERLIST, {QStringLiteral("hanako 0")}));
+    QCOMPARE(guest->call(QStringLiteral("LEAVEROOM")), QStringLiteral("-ERR 2"));
+    QCOMPARE(lobby.server->signedInCount(), 1);
+}
+
+void TestLobbyServer::playerInfoAndUpdate()
+{
+    Lobby lobby;
+    auto taro = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"), QStringLiteral("将棋 ５段"));
+    auto jiro = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("jiro"));
+    jiro->send(QStringLiteral("PLAYERINFO taro 0"));
+    QCOMPARE(jiro->take(QStringLiteral("PLAYERINFO")), QStringLiteral("PLAYERINFO taro 将棋 ５段"));
+    jiro->send(QStringLiteral("PLAYERINFO jiro 0"));
+    QCOMPARE(jiro->take(QStringLiteral("PLAYERINFO")), QStringLiteral("PLAYERINFO jiro "));
+    // Nobody of that name: no answer, and no status line the client could take
+    // for the reply to something else.
+    jiro->send(QStringLiteral("PLAYERINFO nobody 0"));
+    jiro->send(QStringLiteral("PLAYERINFO"));
+    QVERIFY(jiro->sync());
+    QCOMPARE(jiro->queued(QStringLiteral("PLAYERINFO")), QStringList());
+
+    QCOMPARE(jiro->call(QStringLiteral("UPDATEUSER taro hijack1 j@x.jp mine")), QStringLiteral("-ERR 1"));
+    QCOMPARE(taro->call(QStringLiteral("UPDATEUSER taro abc a@x.jp c")), QStringLiteral("-ERR 3"));
+    QCOMPARE(taro->call(QStringLiteral("UPDATEUSER taro newpass1 ax.jp c")), QStringLiteral("-ERR 4"));
+    QCOMPARE(taro->call(QStringLiteral("UPDATEUSER taro newpass1 t@x.jp 名人 です")), QStringLiteral("+OK"));
+    jiro->send(QStringLiteral("PLAYERINFO taro 0"));
+    QCOMPARE(jiro->take(QStringLiteral("PLAYERINFO")), QStringLiteral("PLAYERINFO taro 名人 です"));
+
+    taro->send(QStringLiteral("QUIT"));
+    QVERIFY(taro->waitForDisconnected());
+    auto again = lobby.client();
+    QVERIFY(!again->status().isNull());
+    QCOMPARE(again->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QTRY_COMPARE(lobby.server->signedInCount(), 1);
+    QCOMPARE(again->call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("-ERR 2"));
+    QCOMPARE(again->call(QStringLiteral("LOGIN taro newpass1")), QStringLiteral("+OK"));
+}
+
+void TestLobbyServer::charts()
+{
+    Lobby lobby;
+    QDateTime now(QDate(2024, 5, 6), QTime(10, 30));
+    lobby.server->setClock([&now] { return now; });
+    auto a = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    now = now.addSecs(15 * 60);
+    auto b = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("hanako"));
+    now = QDateTime(QDate(2024, 5, 5), QTime(23, 10)); // the day before
+    auto c = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("jiro"));
+    // Refused sign-ins count nothing.
+    auto d = lobby.client();
+    QVERIFY(!d->status().isNull());
+    QCOMPARE(d->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QCOMPARE(d->call(QStringLiteral("LOGIN taro wrong1")), QStringLiteral("-ERR 2"));
+
+    now = QDateTime(QDate(2024, 5, 6), QTime(12, 5));
+    a->send(QStringLiteral("DAYCHART"));
+    QList<int> hours(24, 0);
+    hours[2] = 2;  // 10 o'clock
+    hours[13] = 1; // 23 o'clock the day before
+    QCOMPARE(a->take(QStringLiteral("DAYCHART")), protocol::dayChartLine(QStringLiteral("2024/5/6"), 12, hours));
+
+    now = QDateTime(QDate(2024, 5, 8), QTime(0, 1));
+    a->send(QStringLiteral("WEEKCHART"));
+    QCOMPARE(a->take(QStringLiteral("WEEKCHART")), QStringLiteral("WEEKCHART 2024/5/8 0 0 2 1 0 0 0"));
+    a->send(QStringLiteral("DAYCHART"));
+    QCOMPARE(a->take(QStringLiteral("DAYCHART")), protocol::dayChartLine(QStringLiteral("2024/5/8"), 0, QList<int>(24, 0)));
+}
+
+void TestLobbyServer::badInput_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("echo"); // the LMESSAGE that must come back, if any
+    QTest::newRow("invalid cp932") << QByteArray("LMESSAGE a\x81\x20\xff\xfd b\r\n") << "LMESSAGE taro a? ?? b";
+    QTest::newRow("lone CR and LF") << QByteArray("LMESSAGE a\rb\nc\r\n") << "LMESSAGE taro a\rb\nc";
+    QTest::newRow("NUL bytes") << QByteArray("LMESSAGE a\0b\r\n", 14) << QString::fromLatin1("LMESSAGE taro a\0b", 17);
+    QTest::newRow("empty lines") << QByteArray("\r\n\r\n\r\n") << QString();
+    QTest::newRow("no keyword") << QByteArray(" LMESSAGE x\r\n") << QString();
+    QTest::newRow("binary") << QByteArray::fromHex("00ff80fe0d0a8182ffff0d0dff0a0a0d0a") << QString();
+}
+
+void TestLobbyServer::badInput()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, echo);
+    Lobby lobby;
+    auto c = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    c->sendRaw(bytes);
+    if (!echo.isEmpty())
+        QCOMPARE(c->take(QStringLiteral("LMESSAGE")), echo);
+    // Byte by byte: CR and LF in separate reads.
+    for (char ch : QByteArray("LMESSAGE after\r\n")) {
+        c->sendRaw(QByteArray(1, ch));
+        QTest::qWait(1);
+    }
+    QCOMPARE(c->take(QStringLiteral("LMESSAGE")), QStringLiteral("LMESSAGE taro after"));
+    QVERIFY(c->isConnected());
+}
+
+void TestLobbyServer::overlongLineIsDropped()
+{
+    Lobby lobby;
+    auto c = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    QByteArray huge = "LMESSAGE ";
+    huge.append(QByteArray(200 * 1024, 'x'));
+    c->sendRaw(huge.left(70 * 1024));
+    c->sendRaw(huge.mid(70 * 1024) + "\r\nLMESSAGE short\r\n");
+    QCOMPARE(c->take(QStringLiteral("LMESSAGE")), QStringLiteral("LMESSAGE taro short"));
+    QVERIFY(c->sync());
+    QCOMPARE(c->queued(QStringLiteral("LMESSAGE")), QStringList());
+    QCOMPARE(c->queued(QStringLiteral("-ERR")), QStringList());
+}
+
+void TestLobbyServer::slowReaderIsCutOff()
+{
+    Lobby lobby;
+    // A raw socket that signs in and then never reads.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(lobby.server->serverPort());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const QByteArray signIn = "GAMENAME Shogi\r\nREGISTUSER mute secret1 m@x.jp\r\nLOGIN mute secret1\r\n";
+    QCOMPARE(::send(fd, signIn.constData(), size_t(signIn.size()), 0), ssize_t(signIn.size()));
+
+    auto talker = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("mute 0"), QStringLiteral("taro 0")}));
+    const QString text(60 * 1024 - 32, u'y');
+    // Enough to fill the kernel buffers and then the server's 1 MiB.
+    bool cutOff = false;
+    for (int round = 0; round < 40 && !cutOff; ++round) {
+        for (int i = 0; i < 20; ++i)
+            talker->send(protocol::lobbyMessage(text));
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(!talker->take(QStringLiteral("LMESSAGE")).isNull());
+        cutOff = lobby.server->signedInCount() == 1;
+    }
+    QVERIFY(cutOff);
+    QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("taro 0")}));
+    QCOMPARE(lobby.server->clientCount(), 1);
+    ::close(fd);
+}
+
+void TestLobbyServer::accountsPersist()
+{
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("lobby.sqlite"));
+    {
+        Lobby lobby(10, db);
+        auto c = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"), QStringLiteral("hello"));
+    }
+    QFile file(db);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray raw = file.readAll();
+    QVERIFY(raw.contains("taro"));
+    QVERIFY(!raw.contains("secret1"));
+
+    Lobby lobby(10, db);
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    QCOMPARE(c->call(QStringLiteral("REGISTUSER taro other12 t@x.jp")), QStringLiteral("-ERR 1"));
+    QCOMPARE(c->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("+OK"));
+    c->send(QStringLiteral("WEEKCHART"));
+    QCOMPARE(protocol::tokens(c->take(QStringLiteral("WEEKCHART"))).at(2), QStringLiteral("2"));
+}
+
+QTEST_GUILESS_MAIN(TestLobbyServer)
+#include "tst_lobbyserver.moc"

@@ -1,0 +1,269 @@
+// The server's pieces on their own: its protocol lines, the game catalog, the
+// address rule of a match and the account and access store.
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include "gamecatalog.h"
+#include "hostaddress.h"
+#include "lobbystore.h"
+#include "net/protocol/protocol.h"
+
+class TestServerParts : public QObject {
+    Q_OBJECT
+private slots:
+    void serverLines();
+    void fieldsAndRest_data();
+    void fieldsAndRest();
+    void roomNameArgument_data();
+    void roomNameArgument();
+    void hostAddress_data();
+    void hostAddress();
+    void catalog();
+    void catalogErrors_data();
+    void catalogErrors();
+    void passwords();
+    void accessCounts();
+    void badDatabaseFile();
+};
+
+void TestServerParts::serverLines()
+{
+    QCOMPARE(protocol::gameInfoLine(12, 4, 0, false), QStringLiteral("GAMEINFO 12 4 0 False"));
+    QCOMPARE(protocol::gameInfoLine(1, 2, 0, true), QStringLiteral("GAMEINFO 1 2 0 True"));
+    QCOMPARE(protocol::playerInfoLine(QStringLiteral("taro"), QStringLiteral(" a  b")),
+             QStringLiteral("PLAYERINFO taro  a  b"));
+    QCOMPARE(protocol::weekChartLine(QDate(2001, 4, 9), {5, 0, 1, 2, 3, 4, 6}),
+             QStringLiteral("WEEKCHART 2001/4/9 5 0 1 2 3 4 6"));
+    QList<int> hours(24, 0);
+    hours[0] = 7;
+    hours[23] = 32767;
+    const QString day = protocol::dayChartLine(QStringLiteral("x"), 0, hours);
+    QCOMPARE(day.section(u' ', 0, 4), QStringLiteral("DAYCHART x 0 7 0"));
+    QCOMPARE(protocol::tokens(day).size(), 27);
+    QCOMPARE(protocol::tokens(day).last(), QStringLiteral("32767"));
+}
+
+void TestServerParts::fieldsAndRest_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("all present") << "REGISTUSER u p e my  comment " << 3 << QStringList{"u", "p", "e", "my  comment "};
+    QTest::newRow("empty comment") << "REGISTUSER u p e " << 3 << QStringList{"u", "p", "e", ""};
+    QTest::newRow("no comment") << "REGISTUSER u p e" << 3 << QStringList{"u", "p", "e", ""};
+    QTest::newRow("keyword only") << "REGISTUSER" << 3 << QStringList{"", "", "", ""};
+    QTest::newRow("empty fields") << "REGISTUSER  p" << 3 << QStringList{"", "p", "", ""};
+    QTest::newRow("password with spaces") << "LOGIN taro my pass" << 1 << QStringList{"taro", "my pass"};
+}
+
+void TestServerParts::fieldsAndRest()
+{
+    QFETCH(QString, line);
+    QFETCH(int, n);
+    QFETCH(QStringList, fields);
+    QCOMPARE(protocol::fieldsAndRest(line, n), fields);
+}
+
+void TestServerParts::roomNameArgument_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("from the room list") << protocol::enterRoom(QStringLiteral("My Room 2/8")) << "My Room";
+    QTest::newRow("leading spaces kept") << "ENTERROOM  r  " << " r";
+    QTest::newRow("typed name") << "CREATEROOM 部屋" << "部屋";
+    QTest::newRow("only spaces") << "CREATEROOM    " << "";
+    QTest::newRow("no argument") << "DELETEROOM" << "";
+}
+
+void TestServerParts::roomNameArgument()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, name);
+    QCOMPARE(protocol::roomNameArgument(line), name);
+}
+
+void TestServerParts::hostAddress_data()
+{
+    QTest::addColumn<QString>("announced");
+    QTest::addColumn<QString>("seen");
+    QTest::addColumn<QString>("sent");
+    QTest::newRow("private behind public") << "192.168.1.5" << "203.0.113.7" << "203.0.113.7";
+    QTest::newRow("10/8 behind public") << "10.1.2.3" << "198.51.100.1" << "198.51.100.1";
+    QTest::newRow("172.31 behind public") << "172.31.255.255" << "198.51.100.1" << "198.51.100.1";
+    QTest::newRow("172.32 is public") << "172.32.0.1" << "198.51.100.1" << "172.32.0.1";
+    QTest::newRow("mapped IPv6 peer") << "192.168.1.5" << "::ffff:203.0.113.7" << "203.0.113.7";
+    QTest::newRow("private on a LAN") << "192.168.1.5" << "192.168.1.1" << "192.168.1.5";
+    QTest::newRow("private over loopback") << "192.168.1.5" << "127.0.0.1" << "192.168.1.5";
+    QTest::newRow("behind carrier NAT") << "192.168.1.5" << "100.64.0.9" << "192.168.1.5";
+    QTest::newRow("public announced") << "198.51.100.20" << "203.0.113.7" << "198.51.100.20";
+    QTest::newRow("nothing announced") << "" << "203.0.113.7" << "203.0.113.7";
+    QTest::newRow("nothing announced, mapped") << "" << "::ffff:127.0.0.1" << "127.0.0.1";
+}
+
+void TestServerParts::hostAddress()
+{
+    QFETCH(QString, announced);
+    QFETCH(QString, seen);
+    QFETCH(QString, sent);
+    QCOMPARE(hostaddress::forClients(announced, QHostAddress(seen)), sent);
+}
+
+void TestServerParts::catalog()
+{
+    const GameCatalog any;
+    const auto demo = any.find(QStringLiteral("DemoGame"));
+    QVERIFY(demo);
+    QCOMPARE(demo->id, 1);
+    QCOMPARE(demo->minPlayers, 2);
+    QCOMPARE(demo->maxPlayers, 8);
+    QVERIFY(demo->topmost);
+    QVERIFY(!demo->phrases.isEmpty());
+    QVERIFY(!any.find(QString()));
+
+    QString error;
+    const auto listed = GameCatalog::fromJson(
+        R"([{"name": "A[1]", "id": 9, "minPlayers": 1, "maxPlayers": 3, "topmost": false, "phrases": []},
+            {"name": "B", "maxPlayers": 1}])",
+        &error);
+    QVERIFY2(listed, qPrintable(error));
+    const auto a = listed->find(QStringLiteral("A[1]"));
+    QVERIFY(a);
+    QCOMPARE(a->id, 9);
+    QCOMPARE(a->maxPlayers, 3);
+    QVERIFY(!a->topmost);
+    QVERIFY(a->phrases.isEmpty());
+    // minPlayers defaults to 2 but never above maxPlayers.
+    QCOMPARE(listed->find(QStringLiteral("B"))->minPlayers, 1);
+    QVERIFY(!listed->find(QStringLiteral("C")));
+}
+
+void TestServerParts::catalogErrors_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("not json") << QByteArray("[{");
+    QTest::newRow("not a list") << QByteArray(R"({"name": "A"})");
+    QTest::newRow("entry not an object") << QByteArray(R"(["A"])");
+    QTest::newRow("no name") << QByteArray(R"([{"id": 1}])");
+    QTest::newRow("name twice") << QByteArray(R"([{"name": "A"}, {"name": "A"}])");
+    QTest::newRow("id text") << QByteArray(R"([{"name": "A", "id": "1"}])");
+    QTest::newRow("id too large") << QByteArray(R"([{"name": "A", "id": 40000}])");
+    QTest::newRow("id huge") << QByteArray(R"([{"name": "A", "id": 1e300}])");
+    QTest::newRow("id fraction") << QByteArray(R"([{"name": "A", "id": 1.5}])");
+    QTest::newRow("min above max") << QByteArray(R"([{"name": "A", "minPlayers": 5, "maxPlayers": 4}])");
+    QTest::newRow("max zero") << QByteArray(R"([{"name": "A", "maxPlayers": 0}])");
+    QTest::newRow("topmost text") << QByteArray(R"([{"name": "A", "topmost": "true"}])");
+    QTest::newRow("phrase with at sign") << QByteArray(R"([{"name": "A", "phrases": ["a@b"]}])");
+    QTest::newRow("phrase with line feed") << QByteArray(R"([{"name": "A", "phrases": ["a\nb"]}])");
+    QTest::newRow("phrase not text") << QByteArray(R"([{"name": "A", "phrases": [1]}])");
+}
+
+void TestServerParts::catalogErrors()
+{
+    QFETCH(QByteArray, json);
+    QString error;
+    QVERIFY(!GameCatalog::fromJson(json, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestServerParts::passwords()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sqlite"));
+    QString error;
+    {
+        LobbyStore store;
+        QVERIFY2(store.open(path, &error), qPrintable(error));
+        using R = LobbyStore::Result;
+        QCOMPARE(store.createUser(QStringLiteral("taro"), QStringLiteral("secret1"), QStringLiteral("t@x.jp"),
+                                  QStringLiteral("c")),
+                 R::Ok);
+        QCOMPARE(store.createUser(QStringLiteral("jiro"), QStringLiteral("secret1"), QStringLiteral("j@x.jp"),
+                                  QString()),
+                 R::Ok);
+        QCOMPARE(store.createUser(QStringLiteral("taro"), QStringLiteral("other12"), QStringLiteral("t@x.jp"),
+                                  QString()),
+                 R::Exists);
+        QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("secret1")), R::Ok);
+        QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("Secret1")), R::WrongPassword);
+        QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret1")), R::Missing);
+        QCOMPARE(store.checkPassword(QStringLiteral("x' OR '1'='1"), QStringLiteral("secret1")), R::Missing);
+        // An account keeps the work factor it was stored with.
+        store.setIterations(3);
+        QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("secret1")), R::Ok);
+        QCOMPARE(store.updateUser(QStringLiteral("jiro"), QStringLiteral("newpass"), QStringLiteral("j@x.jp"),
+                                  QStringLiteral("new")),
+                 R::Ok);
+        QCOMPARE(store.checkPassword(QStringLiteral("jiro"), QStringLiteral("newpass")), R::Ok);
+        QCOMPARE(store.checkPassword(QStringLiteral("jiro"), QStringLiteral("secret1")), R::WrongPassword);
+        QCOMPARE(store.comment(QStringLiteral("jiro")), QStringLiteral("new"));
+        QCOMPARE(store.updateUser(QStringLiteral("nobody"), QStringLiteral("newpass"), QString(), QString()),
+                 R::Missing);
+    }
+    // Same password, different salt and key; never the password itself.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
+    db.setDatabaseName(path);
+    QVERIFY(db.open());
+    {
+        QSqlQuery q(QStringLiteral("SELECT salt, key, iterations FROM users ORDER BY name DESC"), db);
+        QVERIFY(q.next());
+        const QByteArray salt = q.value(0).toByteArray(), key = q.value(1).toByteArray();
+        QCOMPARE(q.value(2).toInt(), LobbyStore::kDefaultIterations);
+        QCOMPARE(salt.size(), 16);
+        QCOMPARE(key.size(), 32);
+        QVERIFY(q.next()); // jiro, rewritten with the new work factor
+        QVERIFY(q.value(0).toByteArray() != salt);
+        QVERIFY(q.value(1).toByteArray() != key);
+        QCOMPARE(q.value(2).toInt(), 3);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains("secret1"));
+}
+
+void TestServerParts::accessCounts()
+{
+    LobbyStore store;
+    QString error;
+    QVERIFY(store.open(QStringLiteral(":memory:"), &error));
+    const QDateTime t0(QDate(2024, 12, 31), QTime(23, 59, 59));
+    QVERIFY(store.countAccess(t0));
+    QVERIFY(store.countAccess(t0.addSecs(1)));  // next year, next hour
+    QVERIFY(store.countAccess(t0.addSecs(2)));
+    QVERIFY(store.countAccess(t0.addDays(-5))); // the oldest day of the week chart
+    QVERIFY(store.countAccess(t0.addDays(-6))); // one day too old
+    QVERIFY(store.countAccess(t0.addSecs(-22 * 3600))); // the oldest hour of the day chart
+    QVERIFY(store.countAccess(t0.addSecs(-23 * 3600))); // one hour too old
+
+    const QDateTime now(QDate(2025, 1, 1), QTime(0, 30));
+    QList<int> hours(24, 0);
+    hours[0] = 2;
+    hours[1] = 1;
+    hours[23] = 1;
+    QCOMPARE(store.hourCounts(now), hours);
+    QCOMPARE(store.dayCounts(now), QList<int>({2, 3, 0, 0, 0, 0, 1}));
+    // Years later, the counts have been pruned and the charts are empty.
+    QVERIFY(store.countAccess(now.addYears(5)));
+    QCOMPARE(store.dayCounts(now), QList<int>(7, 0));
+}
+
+void TestServerParts::badDatabaseFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("junk.sqlite"));
+    QFile junk(path);
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'j'));
+    junk.close();
+    LobbyStore store;
+    QString error;
+    QVERIFY(!store.open(path, &error));
+    QVERIFY(error.contains(path));
+    QVERIFY(!store.open(dir.filePath(QStringLiteral("missing/dir/x.sqlite")), &error));
+}
+
+QTEST_GUILESS_MAIN(TestServerParts)
+#include "tst_serverparts.moc"

@@ -1,0 +1,211 @@
+// The qorchat-server executable: its command line, the line it prints when it
+// listens, its errors and its clean stop on SIGTERM and SIGINT.
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+#include "lobbyclient.h"
+
+namespace {
+
+struct Running {
+    std::unique_ptr<QProcess> process;
+    quint16 port = 0;
+};
+
+Running start(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+              rlim_t maxFiles = 0)
+{
+    Running r;
+    r.process = std::make_unique<QProcess>();
+    r.process->setProcessEnvironment(env);
+    if (maxFiles) {
+        r.process->setChildProcessModifier([maxFiles] {
+            const rlimit rl{maxFiles, maxFiles};
+            ::setrlimit(RLIMIT_NOFILE, &rl);
+        });
+    }
+    r.process->start(QStringLiteral(QORCHAT_SERVER_EXE), args);
+    if (!r.process->waitForStarted(5000))
+        return r;
+    while (!r.process->canReadLine() && r.process->state() == QProcess::Running)
+        r.process->waitForReadyRead(5000);
+    const QString line = QString::fromUtf8(r.process->readLine());
+    static const QRegularExpression re(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\\n$"));
+    const auto m = re.match(line);
+    if (m.hasMatch())
+        r.port = quint16(m.captured(1).toUInt());
+    else
+        qWarning("unexpected output: %s / %s", qPrintable(line), r.process->readAllStandardError().constData());
+    return r;
+}
+
+bool stop(QProcess &p, int sig)
+{
+    ::kill(pid_t(p.processId()), sig);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+class TestServerProcess : public QObject {
+    Q_OBJECT
+private slots:
+    void servesAndStopsCleanly_data();
+    void servesAndStopsCleanly();
+    void defaultDatabaseLocation();
+    void gamesFile();
+    void outOfDescriptors();
+    void errors_data();
+    void errors();
+};
+
+void TestServerProcess::servesAndStopsCleanly_data()
+{
+    QTest::addColumn<int>("sig");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestServerProcess::servesAndStopsCleanly()
+{
+    QFETCH(int, sig);
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("lobby.sqlite"));
+    const QStringList args{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db};
+    {
+        Running server = start(args);
+        QVERIFY(server.port != 0);
+        LobbyClient c(server.port);
+        QVERIFY(c.signIn(QStringLiteral("DemoGame"), true, QStringLiteral("taro")));
+        QCOMPARE(c.call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
+        QVERIFY(stop(*server.process, sig));
+        QVERIFY(c.waitForDisconnected());
+        QCOMPARE(server.process->readAllStandardOutput(), QByteArray());
+    }
+    // The database is whole afterwards: the account is there, the write-ahead log merged.
+    QVERIFY(!QFile::exists(db + QStringLiteral("-wal")));
+    Running again = start(args);
+    QVERIFY(again.port != 0);
+    LobbyClient c(again.port);
+    QVERIFY(!c.status().isNull());
+    QCOMPARE(c.call(QStringLiteral("GAMENAME DemoGame")), QStringLiteral("+OK"));
+    QCOMPARE(c.call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("+OK"));
+    c.send(QStringLiteral("WEEKCHART"));
+    QCOMPARE(c.take(QStringLiteral("WEEKCHART")).section(u' ', 2, 2), QStringLiteral("2"));
+    QVERIFY(stop(*again.process, SIGTERM));
+}
+
+void TestServerProcess::defaultDatabaseLocation()
+{
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
+    Running server = start({QStringLiteral("--port"), QStringLiteral("0")}, env);
+    QVERIFY(server.port != 0);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("qorchat-server/lobby.sqlite"))));
+    QVERIFY(stop(*server.process, SIGTERM));
+}
+
+void TestServerProcess::gamesFile()
+{
+    QTemporaryDir dir;
+    QFile games(dir.filePath(QStringLiteral("games.json")));
+    QVERIFY(games.open(QIODevice::WriteOnly));
+    games.write(R"([{"name": "Go", "id": 5, "minPlayers": 2, "maxPlayers": 2, "topmost": false, "phrases": ["よろしく"]}])");
+    games.close();
+    Running server = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                            QStringLiteral(":memory:"), QStringLiteral("--games"), games.fileName(),
+                            QStringLiteral("--max-clients"), QStringLiteral("1")});
+    QVERIFY(server.port != 0);
+    LobbyClient c(server.port);
+    QVERIFY(c.signIn(QStringLiteral("Go"), false, QStringLiteral("taro")));
+    QCOMPARE(c.take(QStringLiteral("GAMEINFO")), QStringLiteral("GAMEINFO 5 2 0 False"));
+    QCOMPARE(c.call(QStringLiteral("CHATDATA")), QStringLiteral("+OK"));
+    QCOMPARE(c.take(QStringLiteral("CHATDATA")), QStringLiteral("CHATDATA よろしく@"));
+    LobbyClient second(server.port);
+    QVERIFY(second.status().startsWith(QLatin1String("-ERR 100")));
+    QCOMPARE(c.call(QStringLiteral("GAMENAME DemoGame")), QStringLiteral("-ERR 2"));
+    QVERIFY(stop(*server.process, SIGTERM));
+}
+
+void TestServerProcess::outOfDescriptors()
+{
+    Running server = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                            QStringLiteral(":memory:")},
+                           QProcessEnvironment::systemEnvironment(), 40);
+    QVERIFY(server.port != 0);
+    std::vector<std::unique_ptr<LobbyClient>> clients;
+    for (int i = 0; i < 50; ++i)
+        clients.push_back(std::make_unique<LobbyClient>(server.port));
+    std::vector<bool> greeted;
+    for (auto &c : clients)
+        greeted.push_back(!c->status(100).isNull());
+    const auto count = std::count(greeted.begin(), greeted.end(), true);
+    QVERIFY(count > 0);
+    QVERIFY(count < 50);
+    // Once descriptors are free again, the waiting connections are served.
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (greeted[i])
+            clients[i]->socket().abort();
+    }
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (!greeted[i])
+            QVERIFY(!clients[i]->status(10000).isNull());
+    }
+    QVERIFY(stop(*server.process, SIGTERM));
+}
+
+void TestServerProcess::errors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("stderrHas");
+    QTest::newRow("bad port") << QStringList{"--port", "http"} << "--port";
+    QTest::newRow("port too large") << QStringList{"--port", "70000"} << "--port";
+    QTest::newRow("bad address") << QStringList{"--listen", "localhost.invalid"} << "--listen";
+    QTest::newRow("no clients") << QStringList{"--max-clients", "0"} << "--max-clients";
+    QTest::newRow("unknown option") << QStringList{"--verbose"} << "verbose";
+    QTest::newRow("missing games file") << QStringList{"--games", "@DIR@/none.json"} << "none.json";
+    QTest::newRow("bad games file") << QStringList{"--games", "@DIR@/bad.json"} << "bad.json";
+    QTest::newRow("not a database") << QStringList{"--db", "@DIR@/bad.json"} << "bad.json";
+    QTest::newRow("port in use") << QStringList{"--port", "@PORT@"} << "cannot listen";
+}
+
+void TestServerProcess::errors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, stderrHas);
+    QTemporaryDir dir;
+    QFile bad(dir.filePath(QStringLiteral("bad.json")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(2048, '{'));
+    bad.close();
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    for (QString &a : args) {
+        a.replace(QStringLiteral("@DIR@"), dir.path());
+        a.replace(QStringLiteral("@PORT@"), QString::number(taken.serverPort()));
+    }
+    if (!args.contains(QStringLiteral("--db")))
+        args << QStringLiteral("--db") << QStringLiteral(":memory:");
+    if (!args.contains(QStringLiteral("--port")))
+        args << QStringLiteral("--port") << QStringLiteral("0");
+
+    QProcess p;
+    p.start(QStringLiteral(QORCHAT_SERVER_EXE), args);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY(p.exitCode() != 0);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray());
+    QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(stderrHas), qPrintable(stderrHas));
+}
+
+QTEST_GUILESS_MAIN(TestServerProcess)
+#include "tst_serverprocess.moc"
