@@ -88,14 +88,7 @@ void frmStatus::Form_Activate()
     setWindowTitle(QStringLiteral("ロビーサーバーに接続中"));
     gblnSignedIn = false;
 
-    frmCom *com = frmCom::get();
-    connect(com->wskTcp, &QTcpSocket::disconnected, this, [this] { m_lineDropped = true; });
-    // A busy server may hang up right after its answer; closing at once keeps that
-    // from being reported as a dropped line.
-    connect(com->wskTcp, &QTcpSocket::readyRead, this, [this] {
-        if (m().mintStatus == 1 && gintStatus != StatusOK && gintErrCode == 100)
-            frmCom::get()->closeSocket();
-    });
+    connect(frmCom::get()->wskTcp, &QTcpSocket::disconnected, this, [this] { m_lineDropped = true; });
 
     for (;;) {
         const qint16 result = connectServer();
