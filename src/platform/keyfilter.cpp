@@ -125,6 +125,10 @@ QString KeyFilter::filter(const QString &chars) const
 
 bool KeyFilter::eventFilter(QObject *watched, QEvent *event)
 {
+    // Only the two kinds of event that carry text; others also come while the box
+    // is being destroyed.
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::InputMethod)
+        return false;
     if (watched != m_box || m_box->isReadOnly())
         return false;
     if (event->type() == QEvent::KeyPress) {
@@ -141,14 +145,11 @@ bool KeyFilter::eventFilter(QObject *watched, QEvent *event)
             m_box->insert(accepted);
         return true;
     }
-    if (event->type() == QEvent::InputMethod) {
-        auto *e = static_cast<QInputMethodEvent *>(event);
-        if (e->commitString().isEmpty())
-            return false;
-        const QString accepted = filter(e->commitString());
-        if (accepted != e->commitString())
-            e->setCommitString(accepted, e->replacementStart(), e->replacementLength());
+    auto *e = static_cast<QInputMethodEvent *>(event);
+    if (e->commitString().isEmpty())
         return false;
-    }
+    const QString accepted = filter(e->commitString());
+    if (accepted != e->commitString())
+        e->setCommitString(accepted, e->replacementStart(), e->replacementLength());
     return false;
 }
