@@ -248,10 +248,6 @@ void SigninDialogsTest::passwordBoxes()
 void SigninDialogsTest::loginDialog()
 {
     auto *dlg = Forms::get<dlgLogin>();
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("ログイン"));
-    QCOMPARE(dlg->lblUser->toolTip(), QStringLiteral("チャットで使用する名前を入力します。すでに登録されている名前は使用できません。"));
-    QCOMPARE(dlg->txtUser->maxLength(), 32);
-    QCOMPARE(dlg->txtPassword->maxLength(), 32);
     dlg->txtUser->setText(QStringLiteral("taro"));
     dlg->show();
     QCOMPARE(dlg->focusWidget(), dlg->OKButton);
@@ -364,7 +360,6 @@ void SigninDialogsTest::licence()
     QVERIFY2(text.size() > 2400 && text.size() < 3000, qPrintable(QString::number(text.size())));
     QVERIFY(text.contains(QStringLiteral("QorChat")));
     QVERIFY(dlg->txtLicence->isReadOnly());
-    QCOMPARE(dlg->txtLicence->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     dlg->show();
     QCOMPARE(dlg->focusWidget(), dlg->txtLicence);
     QCOMPARE(nextTabStop(dlg->txtLicence), dlg->OKButton);
@@ -385,7 +380,6 @@ void SigninDialogsTest::ipWarning()
 {
     frmStatus::setConnectionAddressForTests(QStringLiteral("192.168.10.7"));
     auto *dlg = Forms::get<dlgIPWarning>();
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("ロビークライアントからの警告"));
     const QString text = dlg->lblText->text();
     QVERIFY(text.startsWith(QStringLiteral("お使いのコンピューターではプライベートアドレス「192.168.10.7」が使用されており")));
     QVERIFY(text.endsWith(QStringLiteral("ご参照ください。\r\n ")));
