@@ -1,13 +1,104 @@
-// The stored account and the first-use path arrive with the sign-in work; until
-// then no account is ever ready.
+// The stored account, and the first use: terms of use, the account form, then a
+// registration with the server or the adoption of an existing user ID.
 #include "frmMain.h"
 
-bool frmMain::initUser()
+#include "net/frmCom.h"
+#include "net/protocol/protocol.h"
+#include "session/lobbyModule.h"
+#include "session/seams.h"
+#include "session/settings.h"
+#include "signin/dlgInputUserPas.h"
+#include "signin/dlgLicence.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+namespace {
+const QString kUser = QStringLiteral("user");
+
+void storeAccount(const QString &user, const QString &password)
 {
-    return loadUser();
+    settings::SaveSetting(kUser, QStringLiteral("name"), user);
+    settings::SaveSetting(kUser, QStringLiteral("password"), lobbyModule::encodeString(password));
 }
+} // namespace
 
 bool frmMain::loadUser()
 {
-    return false;
+    State &s = m();
+    s.mstrUser = settings::GetSetting(kUser, QStringLiteral("name"));
+    if (s.mstrUser.isEmpty())
+        return false;
+    const QString password = settings::GetSetting(kUser, QStringLiteral("password"));
+    s.mstrPassword = password.isEmpty() ? QString() : lobbyModule::decodeString(password);
+    s.mstrComment = settings::GetSetting(kUser, QStringLiteral("comment"));
+    return true;
+}
+
+bool frmMain::initUser()
+{
+    // The form may still be set up for a change of details from an earlier lobby;
+    // a registration starts from its design state.
+    Forms::unload<dlgInputUserPas>();
+    // Without a line the server cannot be asked; a line that drops meanwhile has
+    // already been reported (and the dialogs closed) by the connection form.
+    const bool online = frmCom::get()->isConnected();
+    auto lineLost = [online] { return online && !frmCom::get()->isConnected(); };
+
+    bool result = true;
+    for (;;) {
+        if (loadUser())
+            break;
+
+        if (settings::GetSetting(kUser, QStringLiteral("licence")) != QLatin1String("true")) {
+            platform::modalRunner().run(Forms::get<dlgLicence>());
+            if (!dlgLicence::m().blnAgree || lineLost()) {
+                result = false;
+                break;
+            }
+            settings::SaveSetting(kUser, QStringLiteral("licence"), QStringLiteral("true"));
+        }
+
+        // A repeated showing closed with the close box is a cancel, like the first.
+        dlgInputUserPas::m().blnPressOK = false;
+        platform::modalRunner().run(Forms::get<dlgInputUserPas>());
+        if (lineLost()) {
+            result = false;
+            break;
+        }
+        if (!dlgInputUserPas::m().blnPressOK) {
+            platform::msgBox(QStringLiteral("ロビーサーバーへの登録を次回起動時に行ってください。"), platform::mb::Exclamation);
+            result = false;
+            break;
+        }
+
+        const dlgInputUserPas *form = Forms::get<dlgInputUserPas>();
+        State &s = m();
+        s.mstrUser = form->txtUser->text();
+        s.mstrPassword = form->txtPassword->text();
+        s.mstrEmail = form->txtEmail->text();
+        s.mstrComment = form->txtComment->text();
+
+        if (form->chkUseOldAccount->isChecked()) {
+            // Whether the account exists is for the LOGIN that follows to find out.
+            storeAccount(s.mstrUser, s.mstrPassword);
+            break;
+        }
+
+        const qint16 status = frmCom::get()->printlnAndWait(
+            protocol::registUser(s.mstrUser, s.mstrPassword, s.mstrEmail, s.mstrComment));
+        if (lineLost()) {
+            result = false;
+            break;
+        }
+        if (status == StatusOK) {
+            storeAccount(s.mstrUser, s.mstrPassword);
+            settings::SaveSetting(kUser, QStringLiteral("comment"), s.mstrComment);
+            settings::SaveSetting(kUser, QStringLiteral("email"), s.mstrEmail);
+            break;
+        }
+        platform::msgBox(QStringLiteral("登録できません、違う名前で試してみてください"), platform::mb::Exclamation);
+    }
+    Forms::unload<dlgInputUserPas>();
+    return result;
 }

@@ -1,27 +1,292 @@
 #include "frmStatus.h"
 
+#include "dialogParts.h"
+#include "dlgIPWarning.h"
+#include "dlgLogin.h"
+#include "lobby/frmMain.h"
+#include "net/frmCom.h"
+#include "net/protocol/protocol.h"
 #include "session/lobbyModule.h"
+#include "session/seams.h"
+#include "session/settings.h"
 
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpSocket>
 #include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+QString g_addressForTests;
+
+// The lobby server of the demo and of a single-machine setup.
+constexpr char kDefaultHost[] = "localhost";
+constexpr char kDefaultPort[] = "2300";
+
+void critical(const QString &text) { platform::msgBox(text, platform::mb::Critical); }
+} // namespace
 
 frmStatus::frmStatus()
 {
     setWindowTitle(QStringLiteral("ステータス"));
+    signin::setDialogFrame(this);
+
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setMinimumWidth(signin::twips(4200));
+    cmdCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setAutoDefault(false);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmStatus::cmdCancel_Click);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(lblStatus);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void frmStatus::Form_Load()
 {
     mblnActivated = false;
+    m().mblnCancel = false;
 }
+
+bool frmStatus::Form_QueryUnload()
+{
+    cmdCancel_Click();
+    return false;
+}
+
+QString frmStatus::connectionAddress()
+{
+    return g_addressForTests.isEmpty() ? frmCom::get()->localAddress() : g_addressForTests;
+}
+
+void frmStatus::setConnectionAddressForTests(const QString &address) { g_addressForTests = address; }
 
 void frmStatus::showEvent(QShowEvent *event)
 {
+    signin::centreOnScreen(this);
     Form::showEvent(event);
+    // The sequence starts once, after the window is up; dialogs shown over it make
+    // it show and activate again, which must not start it twice.
     if (mblnActivated)
         return;
     mblnActivated = true;
-    QTimer::singleShot(0, this, [] {
-        gblnSignedIn = false;
-        Forms::unload<frmStatus>();
-    });
+    QTimer::singleShot(0, this, &frmStatus::Form_Activate);
+}
+
+void frmStatus::Form_Activate()
+{
+    lobbyModule::setTopmost(this);
+    setWindowTitle(QStringLiteral("ロビーサーバーに接続中"));
+    gblnSignedIn = false;
+
+    connect(frmCom::get()->wskTcp, &QTcpSocket::disconnected, this, [this] { m_lineDropped = true; });
+
+    for (;;) {
+        const qint16 result = connectServer();
+        if (result == StatusOK) {
+            warnPrivateAddress();
+            if (Login() == StatusOK)
+                gblnSignedIn = true;
+            break;
+        }
+        if (result == StatusCancelled)
+            break;
+        if (gintErrCode == 100) {
+            critical(QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。"));
+            break;
+        }
+        frmCom::get()->checkErr();
+        if (platform::msgBox(QStringLiteral("ロビーサーバーに接続できませんでした"),
+                             platform::mb::Critical | platform::mb::RetryCancel)
+            != platform::mb::Retry)
+            break;
+    }
+    disconnect(frmCom::get()->wskTcp, nullptr, this, nullptr);
+    Forms::unload<frmStatus>();
+}
+
+qint16 frmStatus::connectServer()
+{
+    State &s = m();
+    s.mblnCancel = false;
+    s.mintStatus = 1;
+    QString host = settings::GetSetting(QStringLiteral("server"), QStringLiteral("address"));
+    if (host.isEmpty())
+        host = QString::fromLatin1(kDefaultHost);
+    QString port = settings::GetSetting(QStringLiteral("server"), QStringLiteral("port"));
+    if (port.isEmpty())
+        port = QString::fromLatin1(kDefaultPort);
+
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        lblStatus->setText(QStringLiteral("サーバーに接続中 ") + QString::number(attempt) + QStringLiteral("回目"));
+        glngSockErr = sckNoError;
+        gintStatus = StatusWaiting;
+        // A busy answer from an earlier run must not end this attempt.
+        gintErrCode = 0;
+        frmCom::get()->connectTo(host, port);
+        m_lineDropped = false;
+        for (;;) {
+            frmCom::waitForEvents();
+            if (gintStatus == StatusOK)
+                return StatusOK;
+            if (s.mblnCancel) {
+                gintStatus = StatusCancelled;
+                return StatusCancelled;
+            }
+            if (glngSockErr != sckNoError) {
+                gintStatus = StatusErr;
+                frmCom::get()->closeSocket();
+                break;
+            }
+            if (gintErrCode == 100) {
+                frmCom::get()->closeSocket();
+                return gintStatus;
+            }
+            if (m_lineDropped) {
+                // The server hung up before it greeted; the user has answered the
+                // reconnect question, so the sequence ends here without another.
+                gintStatus = StatusErr;
+                return StatusCancelled;
+            }
+        }
+    }
+    return gintStatus;
+}
+
+void frmStatus::warnPrivateAddress()
+{
+    if (settings::GetSetting(QStringLiteral("user"), QStringLiteral("ipwarn")) == QLatin1String("false"))
+        return;
+    if (!lobbyModule::isPrivateAddress(connectionAddress()))
+        return;
+    platform::modalRunner().run(Forms::get<dlgIPWarning>());
+    // Closed with the close box, it was unloaded: nothing was ticked.
+    dlgIPWarning *dlg = Forms::ifLoaded<dlgIPWarning>();
+    if (dlg && dlg->chkVisible->isChecked())
+        settings::SaveSetting(QStringLiteral("user"), QStringLiteral("ipwarn"), QStringLiteral("false"));
+    Forms::unload<dlgIPWarning>();
+}
+
+bool frmStatus::lineLost() const
+{
+    return !frmCom::get()->isConnected();
+}
+
+qint16 frmStatus::sendWithAttempts(const QString &line, int attempts)
+{
+    qint16 status = StatusErr;
+    for (int i = 0; i < attempts && !lineLost(); ++i) {
+        status = frmCom::get()->printlnAndWait(line);
+        if (status == StatusOK)
+            break;
+    }
+    return status;
+}
+
+qint16 frmStatus::Login()
+{
+    State &s = m();
+    s.mintStatus = 2;
+    s.mblnCancel = false;
+    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("gname"), gstrGameName);
+
+    lblStatus->setText(QStringLiteral("ゲーム名送信中..."));
+    qint16 status = sendWithAttempts(protocol::gameName(gstrGameName), 3);
+    if (lineLost())
+        return StatusWaiting;
+    if (status != StatusOK) {
+        critical(QStringLiteral("本システムはこのゲームには対応していません"));
+        return status;
+    }
+
+    lblStatus->setText(QStringLiteral("ホスト情報送信中..."));
+    status = sendWithAttempts(protocol::host(gblnHost), 2);
+    if (lineLost())
+        return StatusWaiting;
+    if (status != StatusOK) {
+        critical(QStringLiteral("ホスト情報不正"));
+        return status;
+    }
+
+    if (!Forms::get<frmMain>()->initUser() || lineLost())
+        return StatusErr;
+
+    frmMain::State &account = frmMain::m();
+    bool signedIn = false;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        lblStatus->setText(QStringLiteral("ログイン中..."));
+        status = frmCom::get()->printlnAndWait(protocol::login(account.mstrUser, account.mstrPassword));
+        if (lineLost())
+            return StatusWaiting;
+        if (status == StatusOK) {
+            // Stored only now that the server accepted them.
+            settings::SaveSetting(QStringLiteral("user"), QStringLiteral("name"), account.mstrUser);
+            settings::SaveSetting(QStringLiteral("user"), QStringLiteral("password"),
+                                  lobbyModule::encodeString(account.mstrPassword));
+            signedIn = true;
+            break;
+        }
+        const QString user = account.mstrUser;
+        switch (gintErrCode) {
+        case 1:
+            critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 はすでにログインしています"));
+            return status;
+        case 2: critical(QStringLiteral("ログインエラー: パスワードが異なります")); break;
+        case 3: critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 は存在しません")); break;
+        default: critical(QStringLiteral("ログインエラー: ") + user); break;
+        }
+        dlgLogin *dlg = Forms::get<dlgLogin>();
+        dlg->txtUser->setText(account.mstrUser);
+        dlg->txtPassword->setText(account.mstrPassword);
+        platform::modalRunner().run(dlg);
+        if (lineLost())
+            return StatusWaiting;
+        // Closed with its close box, the dialog was unloaded: a fresh one hands back
+        // empty boxes.
+        dlg = Forms::get<dlgLogin>();
+        account.mstrUser = dlg->txtUser->text();
+        account.mstrPassword = dlg->txtPassword->text();
+        Forms::unload<dlgLogin>();
+    }
+    if (!signedIn) {
+        critical(QStringLiteral("ログインエラー: ") + account.mstrUser);
+        if (platform::msgBox(QStringLiteral("次回起動時に新しいアカウントを作成しますか？"),
+                             platform::mb::Exclamation | platform::mb::YesNo)
+            == platform::mb::Yes)
+            settings::DeleteSetting(QStringLiteral("user"));
+        return status;
+    }
+
+    lblStatus->setText(QStringLiteral("チャットデータ取得中..."));
+    status = sendWithAttempts(QString::fromLatin1(protocol::kw::CHATDATA), 2);
+    if (lineLost())
+        return StatusWaiting;
+    if (status != StatusOK) {
+        critical(QStringLiteral("チャットデータ取得失敗"));
+        return status;
+    }
+
+    lblStatus->setText(QStringLiteral("部屋一覧取得中..."));
+    for (int attempt = 1; attempt <= 2 && !lineLost(); ++attempt) {
+        status = frmCom::get()->getRoomList();
+        if (status == StatusOK)
+            break;
+    }
+    return lineLost() ? qint16(StatusWaiting) : status;
+}
+
+void frmStatus::cmdCancel_Click()
+{
+    m().mblnCancel = true;
+    if (m().mintStatus == 1)
+        frmCom::get()->closeSocket();
 }

@@ -1,0 +1,108 @@
+// Execute against the reference lobby server: first use (terms, registration),
+// sign-in, the lobby with the user in its player list; then a second run that
+// signs in with the stored account alone.
+#include "component/execute.h"
+#include "lobby/frmMain.h"
+#include "net/frmCom.h"
+#include "platform/forms.h"
+#include "qorchat/qorchat.h"
+#include "session/lobbyModule.h"
+#include "session/settings.h"
+#include "signin/dlgInputUserPas.h"
+#include "signin/dlgLicence.h"
+#include "support/fakeplatform.h"
+#include "support/testenv.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+class SigninServerTest : public QObject {
+    Q_OBJECT
+    QProcess m_server;
+    QString m_port;
+
+private slots:
+    void initTestCase()
+    {
+        m_server.start(QStringLiteral(QORCHAT_SERVER_EXE),
+                       {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), QStringLiteral(":memory:")});
+        QVERIFY(m_server.waitForStarted());
+        QByteArray out;
+        while (!out.contains('\n') && m_server.waitForReadyRead(10000))
+            out += m_server.readAllStandardOutput();
+        const auto match = QRegularExpression(QStringLiteral("^listening on .*:(\\d+)")).match(QString::fromUtf8(out));
+        QVERIFY2(match.hasMatch(), out.constData());
+        m_port = match.captured(1);
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.terminate();
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+    }
+
+    void firstUseThenStoredAccount();
+};
+
+void SigninServerTest::firstUseThenStoredAccount()
+{
+    TestEnv env;
+    FakePlatform fake;
+    resetSessionState();
+    settings::SaveSetting(QStringLiteral("server"), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    settings::SaveSetting(QStringLiteral("server"), QStringLiteral("port"), m_port);
+
+    fake.handlers[QStringLiteral("dlgLicence")] = [](QDialog *d) { static_cast<dlgLicence *>(d)->OKButton->click(); };
+    fake.handlers[QStringLiteral("dlgInputUserPas")] = [](QDialog *d) {
+        auto *f = static_cast<dlgInputUserPas *>(d);
+        f->txtUser->setText(QStringLiteral("山田_1"));
+        f->txtPassword->setText(QStringLiteral("p@ss~word"));
+        f->txtPasswordConfirm->setText(QStringLiteral("p@ss~word"));
+        f->txtEmail->setText(QStringLiteral("yamada@example.jp"));
+        f->txtComment->setText(QStringLiteral("よろしく お願いします"));
+        f->OKButton->click();
+    };
+    QStringList playersSeen;
+    fake.handlers[QStringLiteral("frmMain")] = [&](QDialog *d) {
+        auto *list = d->findChild<QListWidget *>(QStringLiteral("lstPlayers"));
+        QVERIFY(list);
+        auto rows = [list] {
+            QStringList r;
+            for (int i = 0; i < list->count(); ++i)
+                r << list->item(i)->text();
+            return r;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rows().contains(QStringLiteral("山田_1 (クライアント)")), 10000);
+        playersSeen = rows();
+        Forms::unload<frmMain>();
+    };
+
+    QString ip;
+    QCOMPARE(component::execute(QStringLiteral("Shogi[Pro]"), vbFalse, ip), int(QORCHAT_OK));
+    QVERIFY(!playersSeen.isEmpty());
+    QCOMPARE(fake.modalShown, (QStringList{"frmStatus", "dlgLicence", "dlgInputUserPas", "frmMain"}));
+    QVERIFY(fake.messages.isEmpty());
+    QCOMPARE(settings::GetSetting(QStringLiteral("user"), QStringLiteral("name")), QStringLiteral("山田_1"));
+
+    // Signed out by closing the line; the stored account alone signs in again.
+    frmCom::get()->closeSocket();
+    QTest::qWait(500); // the server's side of the hang-up
+    fake.modalShown.clear();
+    playersSeen.clear();
+    QCOMPARE(component::execute(QStringLiteral("Shogi[Pro]"), vbFalse, ip), int(QORCHAT_OK));
+    QCOMPARE(fake.modalShown, (QStringList{"frmStatus", "frmMain"}));
+    QVERIFY(!playersSeen.isEmpty());
+    QVERIFY(fake.messages.isEmpty());
+
+    Forms::resetAll();
+    frmCom::resetForTests();
+}
+
+QTEST_MAIN(SigninServerTest)
+#include "tst_signin_server.moc"
