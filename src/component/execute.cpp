@@ -53,7 +53,9 @@ int execute(const QString &gameName, qint16 host, QString &strIp)
 
         platform::modalRunner().run(Forms::get<frmStatus>());
         Forms::collect();
-        if (gblnSignedIn)
+        // A match that started while signing in has already closed the lobby;
+        // showing it again would wait on a line that is gone.
+        if (gblnSignedIn && !frmCom::get()->blnClosing)
             platform::modalRunner().run(Forms::get<frmMain>());
         Forms::collect();
         strIp = trimSpaces(gstrHostIP);

@@ -6,6 +6,7 @@
 #include "session/lobbyModule.h"
 #include "session/settings.h"
 #include "support/fakeplatform.h"
+#include "support/scriptedserver.h"
 #include "support/testenv.h"
 
 #include <QTest>
@@ -31,13 +32,22 @@ private slots:
         env.reset();
     }
 
+    // A server that does not know the game: sign-in fails, the lobby never shows.
     void signInFailsReturnsEmpty()
     {
+        ScriptedServer server;
+        server.on("GAMENAME", {"-ERR"});
+        settings::SaveSetting("server", "address", "127.0.0.1");
+        settings::SaveSetting("server", "port", server.portText());
+        settings::SaveSetting("user", "ipwarn", "false");
+        frmCom::setTickInterval(20);
         QString ip = QStringLiteral("stale");
         QCOMPARE(component::execute(QStringLiteral("A[1]"), vbTrue, ip), int(QORCHAT_OK));
         QCOMPARE(ip, QString());
         QCOMPARE(fake->modalShown, QStringList{"frmStatus"}); // the lobby is never shown
-        QCOMPARE(gstrGameName, QStringLiteral("A[1]"));          // passed through unchanged
+        QCOMPARE(fake->messageTexts(), QStringList{"本システムはこのゲームには対応していません"});
+        QCOMPARE(server.received.value(0), QStringLiteral("GAMENAME A\\[1\\]")); // escaped on the wire only
+        QCOMPARE(gstrGameName, QStringLiteral("A[1]"));
         QCOMPARE(gblnHost, vbTrue);
         QVERIFY(gblnTopmost);
         QCOMPARE(settings::GetSetting("dbg", "hostip"), QStringLiteral("nothing"));
@@ -45,8 +55,34 @@ private slots:
         QVERIFY(Forms::isLoaded("frmMain")); // referring to it at the end loads it again
     }
 
+    // The whole road with a stored account; the server starts the match at once.
+    void matchStartedDuringSignInReturnsTheAddress()
+    {
+        ScriptedServer server;
+        for (const char *k : {"GAMENAME", "HOST", "LOGIN"})
+            server.on(k, {"+OK"});
+        server.on("CHATDATA", {"CHATDATA gg@", "+OK"});
+        server.onLine = [&](const QString &line) {
+            if (line == QLatin1String("ROOMLIST")) // one write: all three arrive together
+                server.sendRaw("ROOMLIST\r\nHOSTIP 192.0.2.5 \r\nSTART\r\n");
+        };
+        settings::SaveSetting("server", "address", "127.0.0.1");
+        settings::SaveSetting("server", "port", server.portText());
+        settings::SaveSetting("user", "ipwarn", "false");
+        settings::SaveSetting("user", "name", "taro");
+        settings::SaveSetting("user", "password", lobbyModule::encodeString("secret~"));
+        frmCom::setTickInterval(20);
+        QString ip;
+        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
+        QCOMPARE(fake->modalShown, QStringList{"frmStatus"});
+        QCOMPARE(ip, QStringLiteral("192.0.2.5"));
+        QVERIFY(server.received.contains("LOGIN taro secret~"));
+        QTRY_VERIFY(server.received.contains("QUIT"));
+    }
+
     void hostFlagKeepsTheCallersValue()
     {
+        fake->handlers["frmStatus"] = [](QDialog *) { Forms::unload("frmStatus"); };
         QString ip;
         component::execute(QStringLiteral("g"), 1, ip);
         QCOMPARE(gblnHost, qint16(1));

@@ -1,7 +1,12 @@
+#include "session/lobbyModule.h"
+#include "session/settings.h"
+#include "support/scriptedserver.h"
 #include "support/testenv.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 class TstLauncher : public QObject {
     Q_OBJECT
@@ -10,6 +15,8 @@ class TstLauncher : public QObject {
         int exitCode = -1;
         QByteArray out, err;
     };
+    // Runs the launcher while this process's event loop keeps going (a scripted
+    // server may need to answer it).
     Run run(const QStringList &args)
     {
         Run r;
@@ -21,7 +28,11 @@ class TstLauncher : public QObject {
         e.insert("XDG_CONFIG_HOME", env.configHome());
         p.setProcessEnvironment(e);
         p.start();
-        if (!p.waitForFinished(60000)) {
+        QElapsedTimer t;
+        t.start();
+        while (p.state() != QProcess::NotRunning && t.elapsed() < 60000)
+            QTest::qWait(10);
+        if (p.state() != QProcess::NotRunning) {
             p.kill();
             p.waitForFinished();
             return r;
@@ -58,11 +69,45 @@ private slots:
             QVERIFY(r.err.contains("usage: qorchat"));
     }
 
-    void gameRunPrintsTheAddressLine()
+    // A joining player with a stored account signs in, sits in the lobby, and the
+    // match starts: the launcher prints the host's address.
+    void joiningPlayerGetsTheHostAddress_data()
     {
-        const Run r = run({"--host", "SomeGame"});
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QString>("hostLine");
+        QTest::newRow("client") << QStringList{"Game[1]"} << QByteArray("198.51.100.7\n") << "HOST no";
+        QTest::newRow("host gets empty") << QStringList{"--host", "Game[1]"} << QByteArray("\n") << "HOST yes";
+    }
+    void joiningPlayerGetsTheHostAddress()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, out);
+        QFETCH(QString, hostLine);
+        ScriptedServer server;
+        for (const char *k : {"GAMENAME", "HOST", "LOGIN"})
+            server.on(k, {"+OK"});
+        server.on("CHATDATA", {"CHATDATA よろしく@", "+OK"});
+        server.on("ROOMLIST", {"ROOMLIST \nroom 1/8"});
+        server.onLine = [&](const QString &line) {
+            if (line == QLatin1String("ROOMLIST")) // the lobby is up once the list is in
+                QTimer::singleShot(1000, &server, [&] {
+                    server.sendLine("LMESSAGE host hi");
+                    server.sendLine("HOSTIP 198.51.100.7");
+                    server.sendLine("START");
+                });
+        };
+        settings::SaveSetting("server", "address", "127.0.0.1");
+        settings::SaveSetting("server", "port", server.portText());
+        settings::SaveSetting("user", "ipwarn", "false");
+        settings::SaveSetting("user", "name", "taro");
+        settings::SaveSetting("user", "password", lobbyModule::encodeString("pass~word"));
+        const Run r = run(args);
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("\n"));
+        QCOMPARE(r.out, out);
+        QCOMPARE(server.received.mid(0, 3), (QStringList{"GAMENAME Game\\[1\\]", hostLine, "LOGIN taro pass~word"}));
+        QVERIFY(server.received.contains("QUIT"));
+        QCOMPARE(settings::GetSetting("dbg", "gname"), QStringLiteral("Game[1]"));
     }
 };
 
