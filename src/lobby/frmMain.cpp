@@ -83,10 +83,12 @@ frmMain::frmMain()
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuAccess = mnuHelp->addAction(QStringLiteral("アクセス状況(&I)"));
     mnuAccess->setObjectName(QStringLiteral("mnuAccess"));
+    connect(mnuAccess, &QAction::triggered, this, &frmMain::mnuAccess_Click);
     mnuOnlineHelp = mnuHelp->addAction(QStringLiteral("オンラインヘルプ(&O)"));
     mnuOnlineHelp->setObjectName(QStringLiteral("mnuOnlineHelp"));
     mnuVersion = mnuHelp->addAction(QStringLiteral("バージョン情報(&A)"));
     mnuVersion->setObjectName(QStringLiteral("mnuVersion"));
+    connect(mnuVersion, &QAction::triggered, this, &frmMain::mnuVersion_Click);
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));

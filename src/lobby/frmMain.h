@@ -65,6 +65,10 @@ public:
     // Adds canned phrases to the drop-down lists of both chat inputs; what the user
     // is typing stays as it is.
     void addChatPhrases(const QStringList &phrases);
+    // Empties the drop-down lists of both chat inputs; what the user is typing stays.
+    void clearChatPhrases();
+    // Shows the editor of the user's own canned phrases (modal).
+    void editChatPhrases();
 
     // Menus and their items.
     QMenuBar *menuBar = nullptr;
@@ -111,6 +115,8 @@ protected:
 private:
     bool loadUser();
     void updateClock();
+    void mnuAccess_Click();
+    void mnuVersion_Click();
 
     // The panels of staInfo: notices, the date, the time.
     QLabel *m_panelText = nullptr;

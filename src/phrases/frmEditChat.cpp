@@ -1,0 +1,96 @@
+#include "frmEditChat.h"
+
+#include "lobby/frmMain.h"
+#include "session/lobbyModule.h"
+#include "session/settings.h"
+#include "signin/dialogParts.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using signin::twips;
+
+namespace {
+const QString kSection = QStringLiteral("chat");
+
+// "１．" ... "１５．": the number in full-width digits.
+QString fullWidthNumber(int n)
+{
+    QString text;
+    for (const QChar c : QString::number(n))
+        text += QChar(c.unicode() - u'0' + 0xFF10);
+    return text + QChar(0xFF0E);
+}
+} // namespace
+
+frmEditChat::frmEditChat()
+{
+    setWindowTitle(QStringLiteral("チャット選択データ編集"));
+    signin::setDialogFrame(this);
+    setFixedSize(twips(5175), twips(6555));
+
+    lblComment = new QLabel(this);
+    lblComment->setObjectName(QStringLiteral("lblComment"));
+    lblComment->setGeometry(twips(120), twips(120), twips(4935), twips(495));
+    lblComment->setWordWrap(true);
+    lblComment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblComment->setText(QStringLiteral("チャット入力で上下矢印キーで選ぶ文字列を編集します。"
+                                       "頻繁に使う言葉を登録しておけばチャットをすばやく行うことができます。"));
+
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setGeometry(twips(2040), twips(6120), twips(1215), twips(375));
+    connect(cmdOK, &QPushButton::clicked, this, &frmEditChat::cmdOK_Click);
+
+    QWidget *previous = cmdOK;
+    for (int i = 0; i < kPhrases; ++i) {
+        const int top = 720 + 360 * i;
+        lblChat[i] = new QLabel(fullWidthNumber(i + 1), this);
+        lblChat[i]->setObjectName(QStringLiteral("lblChat"));
+        lblChat[i]->setProperty("index", i);
+        lblChat[i]->setGeometry(twips(120), twips(top), twips(375), twips(255));
+        txtChat[i] = new QLineEdit(this);
+        txtChat[i]->setObjectName(QStringLiteral("txtChat"));
+        txtChat[i]->setProperty("index", i);
+        txtChat[i]->setGeometry(twips(720), twips(top), twips(4335), twips(270));
+        setTabOrder(previous, txtChat[i]);
+        previous = txtChat[i];
+    }
+    cmdOK->setFocus();
+}
+
+void frmEditChat::Form_Load()
+{
+    lobbyModule::setTopmost(this);
+    for (int n = 1; n <= kPhrases; ++n) {
+        const QString phrase = settings::GetSetting(kSection, QString::number(n));
+        if (phrase.isEmpty())
+            break;
+        txtChat[n - 1]->setText(phrase);
+    }
+}
+
+void frmEditChat::showEvent(QShowEvent *event)
+{
+    signin::centreOnOwner(this);
+    Form::showEvent(event);
+}
+
+void frmEditChat::cmdOK_Click()
+{
+    QStringList phrases;
+    for (const QLineEdit *box : txtChat)
+        if (!box->text().isEmpty())
+            phrases << box->text();
+
+    frmMain *lobby = Forms::ifLoaded<frmMain>();
+    if (lobby)
+        lobby->clearChatPhrases();
+    settings::DeleteSetting(kSection);
+    for (qsizetype k = 0; k < phrases.size(); ++k)
+        settings::SaveSetting(kSection, QString::number(k + 1), phrases.at(k));
+    if (lobby)
+        lobby->addChatPhrases(phrases);
+    Forms::unload<frmEditChat>();
+}

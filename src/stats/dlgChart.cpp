@@ -1,0 +1,223 @@
+#include "dlgChart.h"
+
+#include "net/frmCom.h"
+#include "session/lobbyModule.h"
+#include "signin/dialogParts.h"
+
+#include <QBarCategoryAxis>
+#include <QChart>
+#include <QChartView>
+#include <QDate>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <optional>
+
+using signin::twips;
+
+namespace {
+
+const QString kLoading = QStringLiteral("データの取得中...");
+const QString kFailed = QStringLiteral("データの取得に失敗しました。");
+
+constexpr int kHours = 24;
+constexpr int kDays = 7;
+
+// Year, month and day as the calendar counts them: a month or day out of range
+// rolls over into the neighbouring month or year.
+std::optional<QDate> dateFromParts(int year, int month, int day)
+{
+    if (year < 100 || year > 9999)
+        return std::nullopt;
+    const QDate date = QDate(year, 1, 1).addMonths(month - 1).addDays(day - 1);
+    if (!date.isValid() || date.year() < 100 || date.year() > 9999)
+        return std::nullopt;
+    return date;
+}
+
+} // namespace
+
+dlgChart::dlgChart()
+{
+    setWindowTitle(QStringLiteral("ロビーサーバーアクセス状況"));
+    signin::setDialogFrame(this);
+    setFixedSize(twips(6840), twips(5130));
+
+    m_chart = new QChart;
+    m_chart->legend()->hide();
+    auto *axisX = new QBarCategoryAxis(m_chart);
+    axisX->setObjectName(QStringLiteral("categoryAxis"));
+    auto *axisY = new QValueAxis(m_chart);
+    axisY->setObjectName(QStringLiteral("valueAxis"));
+    axisY->setLabelFormat(QStringLiteral("%d"));
+    m_chart->addAxis(axisX, Qt::AlignBottom);
+    m_chart->addAxis(axisY, Qt::AlignLeft);
+
+    chChart = new QChartView(m_chart, this);
+    chChart->setObjectName(QStringLiteral("chChart"));
+    chChart->setGeometry(twips(0), twips(0), twips(6855), twips(4575));
+    chChart->setRenderHint(QPainter::Antialiasing);
+    chChart->hide();
+
+    lblMessage = new QLabel(this);
+    lblMessage->setObjectName(QStringLiteral("lblMessage"));
+    lblMessage->setGeometry(twips(120), twips(1920), twips(6495), twips(495));
+    lblMessage->setAlignment(Qt::AlignCenter);
+
+    cmdChange = new QPushButton(QStringLiteral("週間表示"), this);
+    cmdChange->setObjectName(QStringLiteral("cmdChange"));
+    cmdChange->setGeometry(twips(2880), twips(4680), twips(1095), twips(375));
+    connect(cmdChange, &QPushButton::clicked, this, &dlgChart::cmdChange_Click);
+
+    OKButton = new QPushButton(QStringLiteral("閉じる"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setGeometry(twips(5520), twips(4680), twips(1215), twips(375));
+    connect(OKButton, &QPushButton::clicked, this, &dlgChart::OKButton_Click);
+
+    setTabOrder(OKButton, cmdChange);
+    OKButton->setFocus();
+}
+
+void dlgChart::Form_Load()
+{
+    lobbyModule::setTopmost(this);
+    mintChartMode = 0;
+    refreshChart(0);
+}
+
+void dlgChart::showEvent(QShowEvent *event)
+{
+    signin::centreOnOwner(this);
+    Form::showEvent(event);
+}
+
+void dlgChart::refreshChart(qint16 mode)
+{
+    chChart->hide();
+    lblMessage->setText(kLoading);
+    lblMessage->show();
+
+    QList<QVariant> counts(kCountSlots);
+    QString seed;
+    const qint16 status = frmCom::get()->getChartData(mode, counts, seed);
+    // Closed (or the line dropped) while the server was asked: nothing to show.
+    if (!Forms::isCurrent(this))
+        return;
+    if (status == 1 && displayChart(mode, counts, seed)) {
+        lblMessage->hide();
+        chChart->show();
+    } else {
+        lblMessage->setText(kFailed);
+    }
+    cmdChange->setEnabled(true);
+}
+
+bool dlgChart::displayChart(qint16 mode, const QList<QVariant> &counts, const QString &seed)
+{
+    marrChartData.clear();
+    auto count = [&counts](int slot) { return slot < counts.size() ? counts.at(slot) : QVariant(); };
+    QList<std::array<QVariant, 2>> grid;
+    QString caption;
+    if (mode != 0) {
+        const QStringList parts = seed.split(u'/');
+        if (parts.size() < 3)
+            return false;
+        const auto year = lobbyModule::toInteger(parts.at(0));
+        const auto month = lobbyModule::toInteger(parts.at(1));
+        const auto day = lobbyModule::toInteger(parts.at(2));
+        if (!year || !month || !day)
+            return false;
+        std::optional<QDate> date = dateFromParts(*year, *month, *day);
+        if (!date)
+            return false;
+        grid.resize(kDays);
+        for (int r = kDays - 1; r >= 0; --r) {
+            grid[r][0] = date->toString(QStringLiteral("yyyy/M/d"));
+            *date = date->addDays(-1);
+            grid[r][1] = count(kDays - 1 - r);
+        }
+        caption = QStringLiteral("本日まで一週間のユーザーのアクセス状況です。");
+    } else {
+        const auto hour = lobbyModule::toInteger(seed);
+        if (!hour)
+            return false;
+        int h = *hour;
+        bool wrapped = false;
+        grid.resize(kHours);
+        for (int r = kHours - 1; r >= 0; --r) {
+            grid[r][0] = QString::number(h) + QStringLiteral("時");
+            --h;
+            if (h < 0 && !wrapped) {
+                wrapped = true;
+                h = 23;
+            }
+            grid[r][1] = count(kHours - 1 - r);
+        }
+        caption = QStringLiteral("現在までの24時間のユーザーのアクセス状況です。");
+    }
+    marrChartData = grid;
+    m_chart->setTitle(caption);
+    showGrid();
+    return true;
+}
+
+// Rows run along the category axis, oldest on the left. A row without a count
+// breaks the line rather than joining its neighbours across the gap.
+void dlgChart::showGrid()
+{
+    auto *axisX = static_cast<QBarCategoryAxis *>(m_chart->axes(Qt::Horizontal).constFirst());
+    auto *axisY = static_cast<QValueAxis *>(m_chart->axes(Qt::Vertical).constFirst());
+    axisY->setTitleText(QStringLiteral("アクセス数"));
+    m_chart->removeAllSeries();
+    axisX->clear();
+
+    QStringList labels;
+    int low = 0;
+    int high = 1;
+    QLineSeries *segment = nullptr;
+    const QPen pen(QColor(0x1f, 0x5f, 0xbf), 2);
+    for (qsizetype r = 0; r < marrChartData.size(); ++r) {
+        const auto &row = marrChartData.at(r);
+        labels << row[0].toString();
+        if (!row[1].isValid()) {
+            segment = nullptr;
+            continue;
+        }
+        const int value = row[1].toInt();
+        low = std::min(low, value);
+        high = std::max(high, value);
+        if (!segment) {
+            segment = new QLineSeries;
+            segment->setPen(pen);
+            segment->setPointsVisible(true);
+            m_chart->addSeries(segment);
+            segment->attachAxis(axisX);
+            segment->attachAxis(axisY);
+        }
+        segment->append(qreal(r), value);
+    }
+    axisX->append(labels);
+    axisY->setRange(low, high);
+    axisY->applyNiceNumbers();
+}
+
+void dlgChart::cmdChange_Click()
+{
+    if (mintChartMode == 0) {
+        mintChartMode = 1;
+        cmdChange->setText(QStringLiteral("24H 表示"));
+    } else {
+        mintChartMode = 0;
+        cmdChange->setText(QStringLiteral("週間表示"));
+    }
+    cmdChange->setEnabled(false);
+    refreshChart(mintChartMode);
+}
+
+void dlgChart::OKButton_Click()
+{
+    Forms::unload<dlgChart>();
+}
