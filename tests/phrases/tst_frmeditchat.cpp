@@ -144,6 +144,7 @@ private slots:
         // Phrases the server supplied for the game, and a line being typed.
         lobby->addChatPhrases({QStringLiteral("server 1"), QStringLiteral("server 2")});
         lobby->txtLobbyChat->setEditText(QStringLiteral("half a line"));
+        lobby->txtRoomChat->setCurrentIndex(1);
 
         frmEditChat *e = Forms::get<frmEditChat>();
         for (int i = 0; i < frmEditChat::kPhrases; ++i)
@@ -155,6 +156,7 @@ private slots:
         QCOMPARE(items(lobby->txtLobbyChat), after);
         QCOMPARE(items(lobby->txtRoomChat), after);
         QCOMPARE(lobby->txtLobbyChat->currentText(), QStringLiteral("half a line"));
+        QCOMPARE(lobby->txtRoomChat->currentText(), QStringLiteral("server 2"));
         QCOMPARE(settings::GetSetting(QStringLiteral("chat\\game"), QStringLiteral("1")), QStringLiteral("server's"));
         // The next opening shows what was stored, without gaps.
         QCOMPARE(boxes(Forms::get<frmEditChat>()), padded(after));

@@ -273,11 +273,15 @@ private slots:
             w.lobby()->mnuAccess->trigger();
             w.server.sendLine(QStringLiteral("DAYCHART x 3 1 2"));
         };
-        w.fake.handlers[QStringLiteral("dlgChart")] = [](QDialog *dialog) {
-            static_cast<dlgChart *>(dialog)->OKButton->click();
+        QList<qsizetype> rowsWhenShown;
+        w.fake.handlers[QStringLiteral("dlgChart")] = [&](QDialog *dialog) {
+            auto *d = static_cast<dlgChart *>(dialog);
+            rowsWhenShown << d->marrChartData.size();
+            d->OKButton->click();
         };
         w.lobby()->mnuAccess->trigger();
-        QCOMPARE(w.fake.modalShown, QStringList{QStringLiteral("dlgChart")});
+        // Shown once, and only after its fetch ended.
+        QCOMPARE(rowsWhenShown, QList<qsizetype>{24});
         QCOMPARE(w.server.received.filter(QStringLiteral("CHART")), QStringList{QStringLiteral("DAYCHART")});
     }
 
