@@ -49,7 +49,9 @@ frmEditChat::frmEditChat()
         lblChat[i] = new QLabel(fullWidthNumber(i + 1), this);
         lblChat[i]->setObjectName(QStringLiteral("lblChat"));
         lblChat[i]->setProperty("index", i);
-        lblChat[i]->setGeometry(twips(120), twips(top), twips(375), twips(255));
+        // Full-width numbers in a wider font than the classic one would be cut at
+        // 375 twips; the label may take the gap up to its box.
+        lblChat[i]->setGeometry(twips(120), twips(top), twips(600), twips(255));
         txtChat[i] = new QLineEdit(this);
         txtChat[i]->setObjectName(QStringLiteral("txtChat"));
         txtChat[i]->setProperty("index", i);
@@ -58,6 +60,17 @@ frmEditChat::frmEditChat()
         previous = txtChat[i];
     }
     cmdOK->setFocus();
+
+    // The places hold the comment in the classic dialog font; with a larger one the
+    // window grows downwards rather than cut the text off.
+    const int extra = lblComment->heightForWidth(lblComment->width()) - lblComment->height();
+    if (extra > 0) {
+        for (QWidget *w : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (w != lblComment)
+                w->move(w->x(), w->y() + extra);
+        lblComment->resize(lblComment->width(), lblComment->height() + extra);
+        setFixedSize(width(), height() + extra);
+    }
 }
 
 void frmEditChat::Form_Load()

@@ -8,6 +8,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDate>
+#include <QGraphicsLayout>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
@@ -48,8 +49,16 @@ dlgChart::dlgChart()
 
     m_chart = new QChart;
     m_chart->legend()->hide();
+    m_chart->setBackgroundRoundness(0);
+    m_chart->layout()->setContentsMargins(0, 0, 0, 0);
     auto *axisX = new QBarCategoryAxis(m_chart);
     axisX->setObjectName(QStringLiteral("categoryAxis"));
+    // Upright, 24 hour labels would not fit side by side.
+    axisX->setLabelsAngle(-90);
+    axisX->setTruncateLabels(false);
+    QFont small = axisX->labelsFont();
+    small.setPixelSize(10);
+    axisX->setLabelsFont(small);
     auto *axisY = new QValueAxis(m_chart);
     axisY->setObjectName(QStringLiteral("valueAxis"));
     axisY->setLabelFormat(QStringLiteral("%d"));

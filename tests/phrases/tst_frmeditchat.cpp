@@ -89,7 +89,13 @@ private slots:
         QCOMPARE(e->lblChat[9]->text(), QStringLiteral("１０．"));
         QCOMPARE(e->lblChat[14]->text(), QStringLiteral("１５．"));
         QCOMPARE(e->findChildren<QLineEdit *>(QStringLiteral("txtChat")).size(), frmEditChat::kPhrases);
-        QCOMPARE(e->txtChat[14]->geometry(), QRect(720 / 15, (720 + 360 * 14) / 15, 4335 / 15, 270 / 15));
+        // Rows 360 twips apart; the labels never cut their numbers.
+        QCOMPARE(e->txtChat[14]->y() - e->txtChat[0]->y(), 360 * 14 / 15);
+        QCOMPARE(e->txtChat[14]->size(), QSize(4335 / 15, 270 / 15));
+        for (const QLabel *label : e->lblChat)
+            QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+        QVERIFY(e->lblComment->height() >= e->lblComment->heightForWidth(e->lblComment->width()));
+        QVERIFY(e->cmdOK->geometry().bottom() < e->height());
     }
 
     void load_data()
