@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -22,45 +21,36 @@ private slots:
     {
         QTest::addColumn<bool>("room");
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("downKeys");
         QTest::addColumn<QString>("sent");
-        QTest::newRow("empty") << false << "" << "LMESSAGE ";
-        QTest::newRow("spaces kept") << false << "  hi  there " << "LMESSAGE   hi  there ";
-        // A machine-dependent character never reaches the input.
-        QTest::newRow("dependent dropped") << false << QString::fromUtf8("a①b") << "LMESSAGE ab";
-        QTest::newRow("room") << true << QString::fromUtf8("よろしく") << QString::fromUtf8("RMESSAGE よろしく");
+        QTest::newRow("empty") << false << "" << 0 << "LMESSAGE ";
+        QTest::newRow("spaces kept") << false << "  hi  there " << 0 << "LMESSAGE   hi  there ";
+        QTest::newRow("dependent dropped") << false << QString::fromUtf8("a①b") << 0 << "LMESSAGE ab";
+        QTest::newRow("phrase by arrow key") << false << "" << 2 << "LMESSAGE gg";
+        QTest::newRow("room") << true << QString::fromUtf8("よろしく") << 0 << QString::fromUtf8("RMESSAGE よろしく");
     }
     void enterSendsTheLine()
     {
         QFETCH(bool, room);
         QFETCH(QString, typed);
+        QFETCH(int, downKeys);
         QFETCH(QString, sent);
         LobbyWire w;
         QVERIFY(w.connect());
         frmMain *f = w.lobby();
-        if (room)
-            f->visibleControl(true);
+        f->visibleControl(room);
+        f->addChatPhrases({QStringLiteral("よろしく"), QStringLiteral("gg")});
         QComboBox *input = room ? f->txtRoomChat : f->txtLobbyChat;
         typeInto(input->lineEdit(), typed);
+        for (int i = 0; i < downKeys; ++i)
+            QTest::keyClick(input->lineEdit(), Qt::Key_Down);
         QTest::keyClick(input->lineEdit(), Qt::Key_Return);
         QVERIFY(w.server.waitForLines(1));
         QCOMPARE(w.server.received, QStringList{sent});
         QCOMPARE(input->currentText(), QString());
+        QCOMPARE(input->count(), 2);
         // Shown only when the server sends it back.
         QVERIFY(f->rtfLobbyChat->document()->isEmpty() && f->rtfRoomChat->document()->isEmpty());
-    }
-
-    void phrasePickedWithArrowKey()
-    {
-        LobbyWire w;
-        QVERIFY(w.connect());
-        frmMain *f = w.lobby();
-        f->addChatPhrases({QStringLiteral("よろしく"), QStringLiteral("gg")});
-        QTest::keyClick(f->txtLobbyChat->lineEdit(), Qt::Key_Down);
-        QTest::keyClick(f->txtLobbyChat->lineEdit(), Qt::Key_Down);
-        QTest::keyClick(f->txtLobbyChat->lineEdit(), Qt::Key_Enter);
-        QVERIFY(w.server.waitForLines(1));
-        QCOMPARE(w.server.received, QStringList{"LMESSAGE gg"});
-        QCOMPARE(f->txtLobbyChat->count(), 2);
     }
 
     void changeOfDetails_data()
@@ -84,10 +74,8 @@ private slots:
         settings::SaveSetting(user, "password", lobbyModule::encodeString("oldpass"));
         settings::SaveSetting(user, "comment", "old");
         settings::SaveSetting(user, "email", "t@x.jp");
-        frmMain::m().mstrUser = QStringLiteral("taro");
         frmMain::m().mstrPassword = QStringLiteral("oldpass");
-        if (!reply.isEmpty())
-            w.server.on("UPDATEUSER", {reply});
+        w.server.on("UPDATEUSER", {reply});
         QStringList prepared;
         w.fake.handlers[QStringLiteral("dlgInputUserPas")] = [&](QDialog *d) {
             auto *form = static_cast<dlgInputUserPas *>(d);
@@ -97,37 +85,20 @@ private slots:
             form->txtPassword->setText(QStringLiteral("newpass"));
             form->txtPasswordConfirm->setText(QStringLiteral("newpass"));
             form->txtComment->setText(QStringLiteral("my new comment"));
-            if (pressOK)
-                form->OKButton->click();
-            else
-                form->close();
+            pressOK ? form->OKButton->click() : void(form->close());
         };
         w.lobby()->mnuChageInfo->trigger();
         QCOMPARE(prepared, (QStringList{"ユーザー情報の変更", "taro", "oldpass", "oldpass", "old", "t@x.jp"}));
         QCOMPARE(w.fake.messageTexts(), messages);
         const bool stored = reply == QLatin1String("+OK");
         QCOMPARE(frmMain::m().mstrPassword, QString(pressOK ? "newpass" : "oldpass"));
-        QCOMPARE(lobbyModule::decodeString(settings::GetSetting(user, "password")),
-                 QString(stored ? "newpass" : "oldpass"));
+        QCOMPARE(lobbyModule::decodeString(settings::GetSetting(user, "password")), QString(stored ? "newpass" : "oldpass"));
         QCOMPARE(settings::GetSetting(user, "comment"), QString(stored ? "my new comment" : "old"));
         QTest::qWait(50);
-        QCOMPARE(w.server.received,
-                 pressOK ? QStringList{"UPDATEUSER taro newpass t@x.jp my new comment"} : QStringList{});
+        QCOMPARE(w.server.received, pressOK ? QStringList{"UPDATEUSER taro newpass t@x.jp my new comment"} : QStringList{});
     }
 
-    void exitClosesTheLobbyOnly()
-    {
-        LobbyWire w;
-        QVERIFY(w.connect());
-        frmMain *f = w.lobby();
-        f->mnuExit->trigger();
-        QVERIFY(!Forms::isCurrent(f));
-        QVERIFY(w.com->isConnected());
-        QTest::qWait(50);
-        QVERIFY(w.server.received.isEmpty());
-    }
-
-    void onlineHelp_data()
+    void onlineHelpAndExit_data()
     {
         QTest::addColumn<bool>("browserWorks");
         QTest::addColumn<QStringList>("messages");
@@ -136,11 +107,12 @@ private slots:
                                     << QStringList{"ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで "
                                                    "https://help.qorchat.example/lobby/ にアクセスしてください"};
     }
-    void onlineHelp()
+    void onlineHelpAndExit()
     {
         QFETCH(bool, browserWorks);
         QFETCH(QStringList, messages);
         LobbyWire w;
+        QVERIFY(w.connect());
         w.fake.browserWorks = browserWorks;
         gintGameID = 12;
         frmMain *f = w.lobby();
@@ -150,6 +122,11 @@ private slots:
         QCOMPARE(w.fake.opened, (QList<QUrl>{page, page}));
         QCOMPARE(w.fake.messageTexts(), messages + messages);
         QCOMPARE(f->statusText(), QStringLiteral("オンラインヘルプを表示します"));
+        // Exit closes the lobby and leaves the line to the connection form.
+        f->mnuExit->trigger();
+        QVERIFY(!Forms::isCurrent(f) && w.com->isConnected());
+        QTest::qWait(50);
+        QVERIFY(w.server.received.isEmpty());
     }
 };
 
