@@ -32,7 +32,7 @@ dlgInputRoomName::dlgInputRoomName()
     txtName->setObjectName(QStringLiteral("txtName"));
     txtName->setGeometry(twips(120, 600, 3015, 375));
     txtName->setMaxLength(32);
-    KeyFilter::install(txtName, {keyRules::dependentChar(), keyRules::byteLength(kMaxNameBytes)});
+    KeyFilter::install(txtName, {keyRules::dependentChar(), keyRules::byteLength(kMaxNameBytes), keyRules::noControlChar()});
     // Enter is judged here, after the key filter saw every character before it.
     txtName->installEventFilter(this);
 

@@ -53,7 +53,7 @@ void frmMain::connectChatAndMenus()
 {
     for (QComboBox *input : {txtLobbyChat, txtRoomChat}) {
         QLineEdit *edit = input->lineEdit();
-        KeyFilter::install(edit, {keyRules::dependentChar()});
+        KeyFilter::install(edit, {keyRules::dependentChar(), keyRules::noControlChar()});
         const bool room = input == txtRoomChat;
         edit->installEventFilter(new EnterKey(edit, [this, room] {
             qint16 key = 13;

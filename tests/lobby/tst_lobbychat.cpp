@@ -27,6 +27,8 @@ private slots:
         QTest::newRow("spaces kept") << false << "  hi  there " << 0 << "LMESSAGE   hi  there ";
         QTest::newRow("dependent dropped") << false << QString::fromUtf8("a①b") << 0 << "LMESSAGE ab";
         QTest::newRow("phrase by arrow key") << false << "" << 2 << "LMESSAGE gg";
+        // Pasted text with a line break would put a command line of its own on the wire.
+        QTest::newRow("pasted line break refused") << false << "paste:hi\r\nQUIT" << 0 << "LMESSAGE ";
         QTest::newRow("room") << true << QString::fromUtf8("よろしく") << 0 << QString::fromUtf8("RMESSAGE よろしく");
     }
     void enterSendsTheLine()
@@ -41,7 +43,10 @@ private slots:
         f->visibleControl(room);
         f->addChatPhrases({QStringLiteral("よろしく"), QStringLiteral("gg")});
         QComboBox *input = room ? f->txtRoomChat : f->txtLobbyChat;
-        typeInto(input->lineEdit(), typed);
+        if (typed.startsWith(QLatin1String("paste:")))
+            input->lineEdit()->insert(typed.mid(6));
+        else
+            typeInto(input->lineEdit(), typed);
         for (int i = 0; i < downKeys; ++i)
             QTest::keyClick(input->lineEdit(), Qt::Key_Down);
         QTest::keyClick(input->lineEdit(), Qt::Key_Return);

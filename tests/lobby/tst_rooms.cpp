@@ -239,9 +239,10 @@ private slots:
         dlg->show();
         dlg->txtName->setText(before);
         typeInto(dlg->txtName, typed);
+        dlg->txtName->insert(QStringLiteral("\nQUIT")); // pasted: refused with a beep
         QTest::keyClick(dlg->txtName, Qt::Key_Return);
         QCOMPARE(dlg->txtName->text(), after);
-        QCOMPARE(w.fake.beeps, beeps);
+        QCOMPARE(w.fake.beeps, beeps + 1);
         QCOMPARE(dlg->isVisible(), !enterCloses);
         QCOMPARE(dlgInputRoomName::m().mblnOK, enterCloses);
         dlg->OKButton->click(); // OK does not look at the text
