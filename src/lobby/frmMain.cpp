@@ -199,6 +199,9 @@ frmMain::frmMain()
     QWidget::setTabOrder(cmdStart, lstPlayers);
     QWidget::setTabOrder(lstPlayers, lstRoomPlayers);
     QWidget::setTabOrder(lstRoomPlayers, lstRooms);
+
+    connectRoomCommands();
+    connectChatAndMenus();
 }
 
 void frmMain::Form_Load()

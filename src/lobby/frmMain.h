@@ -70,6 +70,24 @@ public:
     // Shows the editor of the user's own canned phrases (modal).
     void editChatPhrases();
 
+    // Rooms: create or enter, delete or leave, who is in a room, a player's comment.
+    void cmdEnter_Click();
+    void cmdLeave_Click();
+    void lstRooms_Click();
+    void lstPlayers_Click();
+    // The host starts the match.
+    void cmdStart_Click();
+
+    // Chat keys: Enter (13) sends the input's text; a refused key comes back as 0.
+    void txtLobbyChat_KeyPress(qint16 &KeyAscii);
+    void txtRoomChat_KeyPress(qint16 &KeyAscii);
+    void mnuChageInfo_Click();
+    void mnuExit_Click();
+    void mnuOnlineHelp_Click();
+    void cmdHelp_Click();
+    // Scheme and host of the help pages.
+    static constexpr const char kHelpSite[] = "https://help.qorchat.example";
+
     // Menus and their items.
     QMenuBar *menuBar = nullptr;
     QMenu *mnuFile = nullptr;
@@ -117,6 +135,21 @@ private:
     void updateClock();
     void mnuAccess_Click();
     void mnuVersion_Click();
+    void connectRoomCommands();
+    void connectChatAndMenus();
+    void chatKeyPress(bool room, qint16 &KeyAscii);
+    // Runs a list's click handler once the events of the click are over; a press
+    // that changes the selection and its release make one call.
+    void queueListClick(void (frmMain::*handler)(), bool &queued);
+    // Shows the room's players that arrived while a command waited, before the
+    // window was in room mode to keep them.
+    void keepRoomPlayers(const QStringList &before);
+
+    // A command of this window waits for its reply; a second one would take the
+    // first one's reply as its own.
+    bool m_waiting = false;
+    bool m_roomsClickQueued = false;
+    bool m_playersClickQueued = false;
 
     // The panels of staInfo: notices, the date, the time.
     QLabel *m_panelText = nullptr;

@@ -78,9 +78,10 @@ void chart(frmCom &com, const QString &line, qsizetype dateToken)
     com.blnChartReady = true;
 }
 
-void roomPlayerList(frmCom &com, const QString &line)
+} // namespace
+
+void showRoomPlayerList(frmCom &com)
 {
-    com.astrRoomPlayers = storedList(line);
     // An empty entry (a line feed after the last one) is no player: it neither
     // counts towards the room size nor shows as a row.
     const QStringList players = nonEmptyEntries(com.astrRoomPlayers);
@@ -89,6 +90,14 @@ void roomPlayerList(frmCom &com, const QString &line)
     QListWidget *list = lobby()->lstRoomPlayers;
     list->clear();
     list->addItems(players);
+}
+
+namespace {
+
+void roomPlayerList(frmCom &com, const QString &line)
+{
+    com.astrRoomPlayers = storedList(line);
+    showRoomPlayerList(com);
 }
 
 void hostIp(const QString &line)

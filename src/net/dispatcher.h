@@ -13,4 +13,8 @@ constexpr int kChartValues = 25;
 // with it must not be read (the match has started).
 bool dispatchLine(frmCom &com, const QString &line);
 
+// Shows the stored room-player list in the lobby window and, for the host, enables
+// Start by the room's size.
+void showRoomPlayerList(frmCom &com);
+
 } // namespace dispatcher

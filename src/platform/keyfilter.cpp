@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QValidator>
 
+#include <algorithm>
+
 namespace {
 
 // Splits text into characters, keeping a surrogate pair together.
@@ -81,6 +83,16 @@ KeyRule noSpace()
                 }
             },
             [](const QString &text) { return !text.contains(u' '); }};
+}
+
+KeyRule noControlChar()
+{
+    // Typed control keys never reach the rules; only text that bypassed the keys can
+    // carry them.
+    return {{}, [](const QString &text) {
+                return std::none_of(text.cbegin(), text.cend(),
+                                    [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+            }};
 }
 
 } // namespace keyRules

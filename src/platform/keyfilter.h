@@ -31,6 +31,7 @@ KeyRule userIdChar();               // lobbyModule::checkUserIdChar
 KeyRule dependentChar();            // lobbyModule::filterDependentChar
 KeyRule byteLength(int maxBytes);   // lobbyModule::limitByteLength
 KeyRule noSpace();                  // a space would split a field of the command line
+KeyRule noControlChar();            // a pasted line break would end the command line early
 } // namespace keyRules
 
 class KeyFilter : public QObject {

@@ -451,6 +451,8 @@ private slots:
         qint16 result = 0;
         bool stillCurrent = true;
         bool ran = false;
+        // Only the handlers below, not the window's own.
+        QObject::disconnect(f->cmdEnter, nullptr, f, nullptr);
         QObject::connect(f->cmdEnter, &QToolButton::clicked, f, [&, f] {
             result = frmCom::get()->printlnAndWait(QStringLiteral("CREATEROOM x"));
             stillCurrent = Forms::isCurrent(f);

@@ -9,6 +9,7 @@
 #include "signin/dlgLogin.h"
 #include "signin/frmStatus.h"
 #include "support/fakeplatform.h"
+#include "support/typing.h"
 #include "support/testenv.h"
 
 #include <QApplication>
@@ -28,17 +29,6 @@
 namespace {
 
 const QString kUserIdMessage = QStringLiteral("ユーザーID には '_'(アンダーバー)を除く半角記号、スペースは使えません");
-
-// One key press per character, as the keyboard delivers them.
-void typeInto(QLineEdit *box, const QString &text)
-{
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(box, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(box, &release);
-    }
-}
 
 // Text committed by an input method in one go.
 void commitInto(QLineEdit *box, const QString &text)

@@ -11,40 +11,25 @@
 #include "signin/dlgInputUserPas.h"
 #include "signin/dlgLicence.h"
 #include "support/fakeplatform.h"
+#include "support/serverprocess.h"
 #include "support/testenv.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
 
 class SigninServerTest : public QObject {
     Q_OBJECT
-    QProcess m_server;
+    ServerProcess m_server;
     QString m_port;
 
 private slots:
     void initTestCase()
     {
-        m_server.start(QStringLiteral(QORCHAT_SERVER_EXE),
-                       {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), QStringLiteral(":memory:")});
-        QVERIFY(m_server.waitForStarted());
-        QByteArray out;
-        while (!out.contains('\n') && m_server.waitForReadyRead(10000))
-            out += m_server.readAllStandardOutput();
-        const auto match = QRegularExpression(QStringLiteral("^listening on .*:(\\d+)")).match(QString::fromUtf8(out));
-        QVERIFY2(match.hasMatch(), out.constData());
-        m_port = match.captured(1);
-    }
-
-    void cleanupTestCase()
-    {
-        m_server.terminate();
-        if (!m_server.waitForFinished(5000))
-            m_server.kill();
+        QVERIFY2(m_server.start(QStringLiteral(QORCHAT_SERVER_EXE)), qPrintable(m_server.error));
+        m_port = m_server.port;
     }
 
     void firstUseThenStoredAccount();

@@ -1,0 +1,153 @@
+// Chat input, the File menu and the online help of the lobby window.
+#include "frmMain.h"
+
+#include "net/frmCom.h"
+#include "net/protocol/protocol.h"
+#include "platform/keyfilter.h"
+#include "session/lobbyModule.h"
+#include "session/seams.h"
+#include "session/settings.h"
+#include "signin/dlgInputUserPas.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include <QScopeGuard>
+
+#include <functional>
+
+namespace {
+
+// Enter in a chat input sends the line; the line edit must not see it as the end
+// of an edit (which would also let the combo box act on it).
+class EnterKey final : public QObject {
+public:
+    EnterKey(QObject *parent, std::function<void()> onEnter) : QObject(parent), m_onEnter(std::move(onEnter)) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        m_onEnter();
+        return true;
+    }
+
+private:
+    std::function<void()> m_onEnter;
+};
+
+const QString kUser = QStringLiteral("user");
+
+} // namespace
+
+void frmMain::connectChatAndMenus()
+{
+    for (QComboBox *input : {txtLobbyChat, txtRoomChat}) {
+        QLineEdit *edit = input->lineEdit();
+        KeyFilter::install(edit, {keyRules::dependentChar(), keyRules::noControlChar()});
+        const bool room = input == txtRoomChat;
+        edit->installEventFilter(new EnterKey(edit, [this, room] {
+            qint16 key = 13;
+            chatKeyPress(room, key);
+        }));
+    }
+    connect(mnuChageInfo, &QAction::triggered, this, &frmMain::mnuChageInfo_Click);
+    connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(mnuOnlineHelp, &QAction::triggered, this, &frmMain::mnuOnlineHelp_Click);
+    connect(cmdHelp, &QToolButton::clicked, this, &frmMain::cmdHelp_Click);
+}
+
+void frmMain::txtLobbyChat_KeyPress(qint16 &KeyAscii) { chatKeyPress(false, KeyAscii); }
+void frmMain::txtRoomChat_KeyPress(qint16 &KeyAscii) { chatKeyPress(true, KeyAscii); }
+
+void frmMain::chatKeyPress(bool room, qint16 &KeyAscii)
+{
+    lobbyModule::filterDependentChar(KeyAscii);
+    if (KeyAscii != 13)
+        return;
+    QComboBox *input = room ? txtRoomChat : txtLobbyChat;
+    // Sent as typed; the chat shows it when the server sends it back.
+    const QString text = input->currentText();
+    frmCom::get()->println(room ? protocol::roomMessage(text) : protocol::lobbyMessage(text));
+    input->clearEditText();
+    KeyAscii = 0;
+}
+
+void frmMain::mnuChageInfo_Click()
+{
+    if (m_waiting)
+        return;
+    m_waiting = true;
+    const auto done = qScopeGuard([this] { m_waiting = false; });
+
+    dlgInputUserPas *form = Forms::get<dlgInputUserPas>();
+    dlgInputUserPas::m().blnPressOK = false;
+    form->setWindowTitle(QStringLiteral("ユーザー情報の変更"));
+    form->lblExplain->setText(
+        QStringLiteral("変更するパスワード、コメント、E-Mail アドレスを入力して OK ボタンをクリックしてください。"));
+    form->txtUser->setText(settings::GetSetting(kUser, QStringLiteral("name")));
+    form->txtUser->setEnabled(false);
+    form->txtComment->setText(settings::GetSetting(kUser, QStringLiteral("comment")));
+    form->txtEmail->setText(settings::GetSetting(kUser, QStringLiteral("email")));
+    form->chkUseOldAccount->hide();
+    form->txtPassword->setText(m().mstrPassword);
+    form->txtPasswordConfirm->setText(m().mstrPassword);
+    platform::modalRunner().run(form);
+
+    form = Forms::ifLoaded<dlgInputUserPas>();
+    if (!Forms::isCurrent(this) || !form || !dlgInputUserPas::m().blnPressOK)
+        return;
+    State &s = m();
+    s.mstrUser = form->txtUser->text();
+    s.mstrPassword = form->txtPassword->text();
+    s.mstrComment = form->txtComment->text();
+    s.mstrEmail = form->txtEmail->text();
+    const QString user = s.mstrUser, password = s.mstrPassword, comment = s.mstrComment, email = s.mstrEmail;
+
+    const qint16 status = frmCom::get()->printlnAndWait(protocol::updateUser(user, password, email, comment));
+    if (status == StatusOK) {
+        // The server has the new details, whatever became of the window meanwhile.
+        settings::SaveSetting(kUser, QStringLiteral("name"), user);
+        settings::SaveSetting(kUser, QStringLiteral("password"), lobbyModule::encodeString(password));
+        settings::SaveSetting(kUser, QStringLiteral("comment"), comment);
+        settings::SaveSetting(kUser, QStringLiteral("email"), email);
+    }
+    // A lobby closed meanwhile (line dropped, match started) owes no notice.
+    if (!Forms::isCurrent(this))
+        return;
+    if (status == StatusOK)
+        platform::msgBox(QStringLiteral("ユーザー情報を変更しました。"), platform::mb::Information);
+    else
+        platform::msgBox(QStringLiteral("ユーザー情報の変更に失敗しました。"), platform::mb::Critical);
+}
+
+void frmMain::mnuExit_Click()
+{
+    // The connection stays; it belongs to the connection form.
+    Forms::unload<frmMain>();
+}
+
+void frmMain::mnuOnlineHelp_Click()
+{
+    cmdHelp_Click();
+}
+
+void frmMain::cmdHelp_Click()
+{
+    setStatusText(QStringLiteral("オンラインヘルプを表示します"));
+    const QString site = QString::fromLatin1(kHelpSite);
+    const QString page = site + QStringLiteral("/online/") + QString::number(gintGameID) + u'/';
+    if (!lobbyModule::openWebPage(page))
+        platform::msgBox(QStringLiteral("ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで ")
+                             + site + QStringLiteral("/lobby/") + QStringLiteral(" にアクセスしてください"),
+                         platform::mb::Critical);
+}

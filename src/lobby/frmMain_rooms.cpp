@@ -1,0 +1,251 @@
+// Rooms in the lobby window: creating or entering one, deleting or leaving it,
+// who is in a room, a player's comment, and the host's start of the match.
+#include "frmMain.h"
+
+#include "dlgInputRoomName.h"
+#include "net/dispatcher.h"
+#include "net/frmCom.h"
+#include "net/protocol/protocol.h"
+#include "session/lobbyModule.h"
+#include "session/seams.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QToolButton>
+
+namespace {
+
+class BusyScope {
+public:
+    explicit BusyScope(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~BusyScope() { m_flag = false; }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    bool &m_flag;
+};
+
+QListWidgetItem *firstSelected(const QListWidget *list)
+{
+    for (int r = 0; r < list->count(); ++r)
+        if (list->item(r)->isSelected())
+            return list->item(r);
+    return nullptr;
+}
+
+// The raw entry a row was built from; rows keep its index in the stored list.
+QString entryOfRow(const QListWidgetItem *row, const QStringList &stored)
+{
+    bool ok = false;
+    const int i = row->data(Qt::UserRole).toInt(&ok);
+    return ok && i >= 0 && i < stored.size() ? stored.at(i) : QString();
+}
+
+// The name a room goes by after entering it: the name in its list entry, which
+// keeps the space before the status field, plus the space the wire adds.
+QString enteredRoomName(const QString &entry)
+{
+    return protocol::roomEntry(entry).name + u' ';
+}
+
+} // namespace
+
+void frmMain::connectRoomCommands()
+{
+    connect(cmdEnter, &QToolButton::clicked, this, &frmMain::cmdEnter_Click);
+    connect(cmdLeave, &QToolButton::clicked, this, &frmMain::cmdLeave_Click);
+    connect(cmdStart, &QToolButton::clicked, this, &frmMain::cmdStart_Click);
+    // A row chosen by mouse or keyboard, or a click on the row already chosen. A
+    // list emptied by a refill chooses nothing and asks nothing.
+    connect(lstRooms, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!lstRooms->selectedItems().isEmpty())
+            queueListClick(&frmMain::lstRooms_Click, m_roomsClickQueued);
+    });
+    connect(lstRooms, &QListWidget::itemClicked, this,
+            [this] { queueListClick(&frmMain::lstRooms_Click, m_roomsClickQueued); });
+    connect(lstPlayers, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!lstPlayers->selectedItems().isEmpty())
+            queueListClick(&frmMain::lstPlayers_Click, m_playersClickQueued);
+    });
+    connect(lstPlayers, &QListWidget::itemClicked, this,
+            [this] { queueListClick(&frmMain::lstPlayers_Click, m_playersClickQueued); });
+}
+
+void frmMain::queueListClick(void (frmMain::*handler)(), bool &queued)
+{
+    if (queued)
+        return;
+    queued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, handler, &queued] {
+            (this->*handler)();
+            queued = false;
+        },
+        Qt::QueuedConnection);
+}
+
+void frmMain::keepRoomPlayers(const QStringList &before)
+{
+    // A room list that came with the reply found the window still in lobby mode
+    // and emptied the room's players.
+    frmCom *com = frmCom::get();
+    if (com->astrRoomPlayers != before)
+        dispatcher::showRoomPlayerList(*com);
+}
+
+void frmMain::cmdEnter_Click()
+{
+    if (m_waiting)
+        return;
+    BusyScope busy(m_waiting);
+
+    if (gblnHost == vbTrue) {
+        // The next create starts with an empty dialog, however this one ends.
+        struct UnloadDialog {
+            ~UnloadDialog() { Forms::unload<dlgInputRoomName>(); }
+        } unloadDialog;
+        for (;;) {
+            platform::modalRunner().run(Forms::get<dlgInputRoomName>());
+            // A dropped line closes every lobby window, this dialog included.
+            const dlgInputRoomName *dlg = Forms::ifLoaded<dlgInputRoomName>();
+            if (!Forms::isCurrent(this) || !dlg || !dlgInputRoomName::m().mblnOK)
+                return;
+            const QString name = dlg->txtName->text();
+            if (name.isEmpty()) {
+                platform::msgBox(QStringLiteral("ゲーム名を入力してください"), platform::mb::Exclamation);
+                if (!Forms::isCurrent(this))
+                    return;
+                continue;
+            }
+            const QStringList before = frmCom::get()->astrRoomPlayers;
+            const qint16 status = frmCom::get()->printlnAndWait(protocol::createRoom(name));
+            if (!Forms::isCurrent(this))
+                return;
+            if (status == StatusOK) {
+                m().mstrRoomName = name;
+                visibleControl(true);
+                keepRoomPlayers(before);
+            } else if (status == StatusErr && gintErrCode == 1) {
+                platform::msgBox(QStringLiteral("同じ名前の部屋が存在します。他の名前の部屋を作成してください"),
+                                 platform::mb::Critical);
+            } else {
+                platform::msgBox(QStringLiteral("部屋が作れませんでした"), platform::mb::Critical);
+            }
+            return;
+        }
+    }
+
+    const QListWidgetItem *row = firstSelected(lstRooms);
+    const QString entry = row ? entryOfRow(row, frmCom::get()->astrRooms) : QString();
+    if (entry.isEmpty()) {
+        platform::msgBox(QStringLiteral("存在する部屋を選択してください"), platform::mb::Critical);
+        return;
+    }
+    const QStringList before = frmCom::get()->astrRoomPlayers;
+    const qint16 status = frmCom::get()->printlnAndWait(protocol::enterRoom(entry));
+    if (!Forms::isCurrent(this))
+        return;
+    if (status == StatusOK) {
+        m().mstrRoomName = enteredRoomName(entry);
+        visibleControl(true);
+        keepRoomPlayers(before);
+    } else if (status == StatusErr && gintErrCode == 1) {
+        platform::msgBox(QStringLiteral("この部屋は満室です"), platform::mb::Information);
+    } else {
+        platform::msgBox(QStringLiteral("参加できません"), platform::mb::Critical);
+    }
+}
+
+void frmMain::cmdLeave_Click()
+{
+    if (m_waiting)
+        return;
+    BusyScope busy(m_waiting);
+
+    if (gblnHost == vbTrue) {
+        const qint16 status = frmCom::get()->printlnAndWait(protocol::deleteRoom(m().mstrRoomName));
+        if (!Forms::isCurrent(this))
+            return;
+        if (status == StatusOK) {
+            visibleControl(false);
+            lstRoomPlayers->clear();
+        } else {
+            platform::msgBox(QStringLiteral("部屋が削除できません"), platform::mb::Critical);
+        }
+        return;
+    }
+    const qint16 status = frmCom::get()->printlnAndWait(protocol::command(QString::fromLatin1(protocol::kw::LEAVEROOM)));
+    if (!Forms::isCurrent(this))
+        return;
+    // Back in the lobby whatever the answer.
+    visibleControl(false);
+    if (status == StatusOK)
+        lstRoomPlayers->clear();
+}
+
+void frmMain::lstRooms_Click()
+{
+    if (!Forms::isCurrent(this) || m_waiting)
+        return;
+    const QListWidgetItem *row = firstSelected(lstRooms);
+    if (!row)
+        return;
+    const QString entry = entryOfRow(row, frmCom::get()->astrRooms);
+    if (entry.isEmpty())
+        return;
+    BusyScope busy(m_waiting);
+    // The players themselves come in a list line that the dispatcher shows.
+    const qint16 status = frmCom::get()->printlnAndWait(protocol::roomPlayerList(entry));
+    if (!Forms::isCurrent(this) || status == StatusOK)
+        return;
+    lstRoomPlayers->clear();
+    platform::msgBox(QStringLiteral("存在しません"), platform::mb::Critical);
+}
+
+void frmMain::lstPlayers_Click()
+{
+    if (!Forms::isCurrent(this))
+        return;
+    const QListWidgetItem *row = firstSelected(lstPlayers);
+    if (!row) {
+        platform::msgBox(QStringLiteral("ロビー内のプレイヤーより表示するユーザーをクリックしてください。"),
+                         platform::mb::Information);
+        return;
+    }
+    const QString entry = entryOfRow(row, frmCom::get()->playerList());
+    if (!entry.isEmpty())
+        frmCom::get()->println(protocol::playerInfo(entry));
+}
+
+void frmMain::cmdStart_Click()
+{
+    if (m_waiting)
+        return;
+    BusyScope busy(m_waiting);
+
+    cmdStart->setEnabled(false);
+    setButtonPicture(cmdLeave, imgDeleteEnable->pixmap(), imgDeleteDisable->pixmap());
+    cmdLeave->setEnabled(false);
+    setStatusText(QStringLiteral("アプリケーションに制御が戻った後クライアントが接続するまで待つ必要があります。"));
+
+    frmCom::get()->printlnAndWait(protocol::ip(frmCom::get()->localAddress()));
+    if (!Forms::isCurrent(this))
+        return;
+    const qint16 status = frmCom::get()->printlnAndWait(QString::fromLatin1(protocol::kw::START));
+    if (!Forms::isCurrent(this))
+        return;
+    if (status == StatusErr) {
+        // No client was told to start (the room shrank meanwhile, or is gone):
+        // handing the game an empty address now would leave it waiting for
+        // players who never come. The host stays in the room.
+        cmdLeave->setEnabled(true);
+        setStatusText(QStringLiteral("クライアントユーザーがこの部屋に参加すればゲームを開始することができます。"));
+        dispatcher::showRoomPlayerList(*frmCom::get());
+        platform::msgBox(QStringLiteral("ゲームを開始できませんでした"), platform::mb::Critical);
+        return;
+    }
+    Forms::unload<frmMain>();
+}
