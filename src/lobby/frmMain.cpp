@@ -77,6 +77,11 @@ frmMain::frmMain()
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuChageInfo = mnuFile->addAction(QStringLiteral("ユーザー情報の変更(&C)"));
     mnuChageInfo->setObjectName(QStringLiteral("mnuChageInfo"));
+    // The phrase editor has no place of its own in the lobby; the file menu is
+    // where users look for their settings.
+    mnuEditChat = mnuFile->addAction(QStringLiteral("チャット選択データ編集(&E)"));
+    mnuEditChat->setObjectName(QStringLiteral("mnuEditChat"));
+    connect(mnuEditChat, &QAction::triggered, this, &frmMain::editChatPhrases);
     mnuExit = mnuFile->addAction(QStringLiteral("終了(&X)"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     mnuHelp = menuBar->addMenu(QStringLiteral("ヘルプ(&H)"));

@@ -94,6 +94,7 @@ public:
     QAction *mnuChageInfo = nullptr;
     QAction *mnuExit = nullptr;
     QMenu *mnuHelp = nullptr;
+    QAction *mnuEditChat = nullptr;
     QAction *mnuAccess = nullptr;
     QAction *mnuOnlineHelp = nullptr;
     QAction *mnuVersion = nullptr;

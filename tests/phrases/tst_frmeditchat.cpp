@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(texts(Forms::get<frmEditChat>()), saved);
     }
 
-    // The lobby opens the editor modally; its close box discards the edits.
+    // The lobby's file menu opens the editor modally; its close box discards the edits.
     void closeBoxDiscards()
     {
         TestEnv env;
@@ -122,7 +122,7 @@ private slots:
             static_cast<frmEditChat *>(d)->txtChat[0]->setText(QStringLiteral("changed"));
             d->close();
         };
-        lobby->editChatPhrases();
+        lobby->mnuEditChat->trigger();
         QCOMPARE(fake.modalShown, QStringList{"frmEditChat"});
         QVERIFY(!Forms::ifLoaded<frmEditChat>());
         QCOMPARE(stored(), QStringList{"kept"});
