@@ -22,6 +22,14 @@ ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent) : QObjec
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::finish, Qt::QueuedConnection);
 }
 
+ClientConnection::~ClientConnection()
+{
+    // The socket is a child: destroyed by QObject's destructor it would still
+    // signal this half-destroyed object. Cut it loose first.
+    m_socket->disconnect(this);
+    delete m_socket;
+}
+
 QByteArray ClientConnection::encodeLine(const QString &line)
 {
     QByteArray bytes = cp932::encode(line);

@@ -20,6 +20,7 @@ public:
     static constexpr qint64 kMaxPendingOutput = 1024 * 1024;
 
     explicit ClientConnection(QTcpSocket *socket, QObject *parent = nullptr);
+    ~ClientConnection() override;
 
     void send(const QString &line);
     // A line already encoded, CR LF included (built once for many receivers).

@@ -112,7 +112,7 @@ private slots:
         for (QMenu *menu : {f->mnuFile, f->mnuHelp})
             for (QAction *a : menu->actions())
                 items << a->objectName() + u'=' + a->text();
-        QCOMPARE(items, (QStringList{"mnuChageInfo=ユーザー情報の変更(&C)", "mnuExit=終了(&X)",
+        QCOMPARE(items, (QStringList{"mnuChageInfo=ユーザー情報の変更(&C)", "mnuEditChat=チャット選択データ編集(&E)", "mnuExit=終了(&X)",
                                      "mnuAccess=アクセス状況(&I)", "mnuOnlineHelp=オンラインヘルプ(&O)",
                                      "mnuVersion=バージョン情報(&A)"}));
     }

@@ -32,7 +32,11 @@ void LobbyClient::sendRaw(const QByteArray &bytes)
 
 bool LobbyClient::waitForData(int timeoutMs)
 {
-    if (m_socket.state() != QAbstractSocket::ConnectedState && m_socket.bytesAvailable() == 0)
+    // A connection still being set up (its SYN may wait for room in a full
+    // backlog) is worth waiting for; a closed one is not.
+    const auto state = m_socket.state();
+    if ((state == QAbstractSocket::UnconnectedState || state == QAbstractSocket::ClosingState)
+        && m_socket.bytesAvailable() == 0)
         return false;
     QEventLoop loop;
     QTimer timer;
