@@ -66,11 +66,7 @@ private slots:
             if (line == QLatin1String("ROOMLIST")) // one write: all three arrive together
                 server.sendRaw("ROOMLIST\r\nHOSTIP 192.0.2.5 \r\nSTART\r\n");
         };
-        settings::SaveSetting("server", "address", "127.0.0.1");
-        settings::SaveSetting("server", "port", server.portText());
-        settings::SaveSetting("user", "ipwarn", "false");
-        settings::SaveSetting("user", "name", "taro");
-        settings::SaveSetting("user", "password", lobbyModule::encodeString("secret~"));
+        env->storeReturningUser(server.portText(), "taro", "secret~");
         frmCom::setTickInterval(20);
         QString ip;
         QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));

@@ -97,11 +97,7 @@ private slots:
                     server.sendLine("START");
                 });
         };
-        settings::SaveSetting("server", "address", "127.0.0.1");
-        settings::SaveSetting("server", "port", server.portText());
-        settings::SaveSetting("user", "ipwarn", "false");
-        settings::SaveSetting("user", "name", "taro");
-        settings::SaveSetting("user", "password", lobbyModule::encodeString("pass~word"));
+        env.storeReturningUser(server.portText(), "taro", "pass~word");
         const Run r = run(args);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, out);

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 
+#include "session/lobbyModule.h"
+#include "session/settings.h"
+
 TestEnv::TestEnv()
 {
     m_hadOld = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
@@ -32,4 +35,13 @@ QByteArray TestEnv::readSettings() const
 {
     QFile f(settingsFile());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TestEnv::storeReturningUser(const QString &port, const QString &user, const QString &password) const
+{
+    settings::SaveSetting(QStringLiteral("server"), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    settings::SaveSetting(QStringLiteral("server"), QStringLiteral("port"), port);
+    settings::SaveSetting(QStringLiteral("user"), QStringLiteral("ipwarn"), QStringLiteral("false"));
+    settings::SaveSetting(QStringLiteral("user"), QStringLiteral("name"), user);
+    settings::SaveSetting(QStringLiteral("user"), QStringLiteral("password"), lobbyModule::encodeString(password));
 }

@@ -13,6 +13,9 @@ public:
     // Writes the settings file as an outside tool would.
     void writeSettings(const QByteArray &utf8) const;
     QByteArray readSettings() const;
+    // Settings of a returning user: the server at 127.0.0.1:port, a stored account
+    // (password scrambled as the client stores it), no private-address warning.
+    void storeReturningUser(const QString &port, const QString &user, const QString &password) const;
 
 private:
     QTemporaryDir m_dir;
