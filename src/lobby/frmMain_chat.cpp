@@ -55,10 +55,14 @@ void frmMain::connectChatAndMenus()
         QLineEdit *edit = input->lineEdit();
         KeyFilter::install(edit, {keyRules::dependentChar(), keyRules::noControlChar()});
         const bool room = input == txtRoomChat;
-        edit->installEventFilter(new EnterKey(edit, [this, room] {
+        // On the combo box, which has the focus and passes keys to its line edit
+        // directly; on the line edit too, for keys sent to it.
+        auto *enter = new EnterKey(edit, [this, room] {
             qint16 key = 13;
             chatKeyPress(room, key);
-        }));
+        });
+        edit->installEventFilter(enter);
+        input->installEventFilter(enter);
     }
     connect(mnuChageInfo, &QAction::triggered, this, &frmMain::mnuChageInfo_Click);
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);

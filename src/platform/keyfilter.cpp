@@ -1,9 +1,12 @@
 #include "keyfilter.h"
 
+#include <QComboBox>
+
 #include "session/codec.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
 
+#include <QComboBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -103,6 +106,10 @@ KeyFilter *KeyFilter::install(QLineEdit *box, QList<KeyRule> rules)
 {
     auto *f = new KeyFilter(box, rules);
     box->installEventFilter(f);
+    if (auto *combo = qobject_cast<QComboBox *>(box->parentWidget()); combo && combo->lineEdit() == box) {
+        f->m_front = combo;
+        combo->installEventFilter(f);
+    }
     box->setValidator(new WholeTextValidator(std::move(rules), f));
     connect(box, &QLineEdit::inputRejected, f, [] { platform::messageBoxes().beep(); });
     return f;
@@ -141,7 +148,7 @@ bool KeyFilter::eventFilter(QObject *watched, QEvent *event)
     // is being destroyed.
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::InputMethod)
         return false;
-    if (watched != m_box || m_box->isReadOnly())
+    if ((watched != m_box && watched != m_front) || m_box->isReadOnly())
         return false;
     if (event->type() == QEvent::KeyPress) {
         auto *e = static_cast<QKeyEvent *>(event);

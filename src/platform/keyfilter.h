@@ -52,5 +52,8 @@ private:
     bool acceptsChar(const QString &ch, const QString &text, int selectedChars) const;
 
     QLineEdit *m_box;
+    // The editable combo box the box belongs to: it has the focus and hands keys
+    // to the box directly, past the box's own event filters.
+    QObject *m_front = nullptr;
     QList<KeyRule> m_rules;
 };
