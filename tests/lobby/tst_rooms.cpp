@@ -13,14 +13,6 @@
 #include <QToolButton>
 
 namespace {
-QStringList items(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
-
 void dispatch(LobbyWire &w, const QString &line) { dispatcher::dispatchLine(*w.com, line); }
 
 // The replies to a command, all in one arrival.

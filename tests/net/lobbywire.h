@@ -9,9 +9,19 @@
 #include "support/scriptedserver.h"
 #include "support/testenv.h"
 
+#include <QListWidget>
 #include <QTest>
 
 #include <memory>
+
+// The rows a list box shows.
+inline QStringList items(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
 
 struct LobbyWire {
     static constexpr int kTickMs = 20;

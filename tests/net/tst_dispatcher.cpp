@@ -25,14 +25,6 @@ public:
 };
 
 namespace {
-QStringList items(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
-
 // What the box shows once the lines of this pass went in.
 QStringList lines(const QPlainTextEdit *box)
 {
