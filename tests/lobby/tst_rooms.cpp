@@ -1,5 +1,6 @@
 // Rooms, the room-name dialog and the host's start, against a scripted server.
 #include "net/lobbywire.h"
+#include "session/codec.h"
 #include "support/typing.h"
 
 #include "lobby/dlgInputRoomName.h"
@@ -20,7 +21,7 @@ void answer(LobbyWire &w, const QString &keyword, const QStringList &replies)
 {
     w.server.onLine = [&w, keyword, replies](const QString &line) {
         if (line.startsWith(keyword) && !replies.isEmpty())
-            w.server.sendRaw(replies.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+            w.server.sendRaw(cp932::encode(replies.join(QStringLiteral("\r\n"))) + "\r\n");
     };
 }
 
