@@ -1,6 +1,7 @@
 #include "frmCom.h"
 
 #include "net/dispatcher.h"
+#include "net/protocol/protocol.h"
 #include "platform/forms.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
@@ -227,6 +228,12 @@ void frmCom::wskTcp_DataArrival()
     lines.reserve(raw.size());
     for (const QByteArray &b : raw)
         lines.append(cp932::decode(b));
+    // A box a line opened holds the queue; the start of the match must not wait
+    // for the player to close it.
+    if (m_dispatching && std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) {
+            return protocol::keyword(l) == QLatin1String(protocol::kw::START);
+        }))
+        platform::messageBoxes().closeAll();
     m_queue.push_back(std::move(lines));
     drainQueue();
 }
