@@ -128,11 +128,11 @@ extern "C" {
 
 int qorchat_execute(const char *game_name, int16_t host, char *address, size_t address_size, size_t *address_length)
 {
-    if (!game_name || (!address && address_size > 0))
+    if (!game_name || (!address && address_size > 0) || !QByteArrayView(game_name).isValidUtf8()) {
+        g_lastOutcome = QORCHAT_OUTCOME_NONE;
         return QORCHAT_E_ARGUMENT;
+    }
     const QByteArrayView raw(game_name, qsizetype(std::strlen(game_name)));
-    if (!raw.isValidUtf8())
-        return QORCHAT_E_ARGUMENT;
     QString name = QString::fromUtf8(raw);
     QString ip;
     QorChat chat;

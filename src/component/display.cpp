@@ -74,7 +74,8 @@ bool pluginPresent(const QByteArray &name)
 bool usable(const DisplayProbe &probe, const QByteArray &spec)
 {
     // "name:option=value,..." names the plugin before the colon.
-    const QByteArray name = spec.left(spec.indexOf(':')).trimmed();
+    const qsizetype colon = spec.indexOf(':');
+    const QByteArray name = (colon < 0 ? spec : spec.first(colon)).trimmed();
     if (name.isEmpty() || !probe.plugin(name))
         return false;
     if (name == "xcb")

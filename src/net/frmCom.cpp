@@ -89,6 +89,10 @@ void frmCom::tmrError_Timer()
     // Only a wait resets the count; stop at the top instead of wrapping.
     if (intTick < 32767)
         ++intTick;
+    // No readyRead comes while a line's handler (a message box) runs; what came
+    // meanwhile is read here, so that the start of the match is seen.
+    if (m_dispatching && wskTcp->bytesAvailable() > 0)
+        wskTcp_DataArrival();
 }
 
 void frmCom::waitForEvents()
