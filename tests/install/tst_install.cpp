@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(flags.code, 0);
         QVERIFY(!flags.out.contains("qt6") && !flags.out.contains("Qt6"));
         QStringList args{"-std=c99", "-Wall", "-Wextra", "-Werror", m_examples + "/embed.c", "-o", m_examples + "/embed_c"};
-        args += QString::fromUtf8(flags.out).split(u' ', Qt::SkipEmptyParts);
+        args += QString::fromUtf8(flags.out).simplified().split(u' ', Qt::SkipEmptyParts);
         args += QStringLiteral("-Wl,-rpath,") + m_libdir;
         const Result cc = run(QStringLiteral(QORCHAT_C_COMPILER), args);
         QVERIFY2(cc.code == 0, cc.err);
