@@ -51,6 +51,7 @@ private slots:
         LobbyEnd end = LobbyEnd::None;
         QCOMPARE(component::execute(QStringLiteral("A[1]"), vbTrue, ip, &end), int(QORCHAT_OK));
         QCOMPARE(end, LobbyEnd::SignInFailed);
+        QVERIFY(!frmCom::get()->isConnected()); // the line does not outlive the call
         QCOMPARE(ip, QString());
         QCOMPARE(fake->modalShown, QStringList{"frmStatus"}); // the lobby is never shown
         QCOMPARE(fake->messageTexts(), QStringList{"本システムはこのゲームには対応していません"});
