@@ -234,7 +234,7 @@ void frmCom::wskTcp_DataArrival()
         lines.append(cp932::decode(b));
     // A box a line opened holds the queue; the start of the match must not wait
     // for the player to close it.
-    if (m_dispatching && std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) {
+    if (m_dispatching && platform::installed() && std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) {
             return protocol::keyword(l) == QLatin1String(protocol::kw::START);
         }))
         platform::messageBoxes().closeAll();

@@ -64,7 +64,8 @@ public:
     void beep() override { QApplication::beep(); }
     void closeAll() override
     {
-        for (QMessageBox *box : std::as_const(m_open))
+        const QList<QMessageBox *> open = m_open;
+        for (QMessageBox *box : open)
             box->done(-1); // no button: the cancel-like answer
     }
 
