@@ -11,6 +11,7 @@
 #include <sys/uio.h>
 #include <vector>
 
+#include "serverlog.h"
 #include "session/codec.h"
 
 namespace {
@@ -62,8 +63,10 @@ void ClientConnection::sendEncoded(const QByteArray &bytes)
     // Shared, not copied: one broadcast line is queued for every receiver.
     m_out.push_back(bytes);
     m_outBytes += bytes.size();
-    if (m_outBytes + m_socket->bytesToWrite() > kMaxPendingOutput)
+    if (m_outBytes + m_socket->bytesToWrite() > kMaxPendingOutput) {
+        qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         return close(false);
+    }
     if (m_flushQueued)
         return;
     m_flushQueued = true;
@@ -149,8 +152,10 @@ void ClientConnection::passToQt()
     }
     m_out.clear();
     m_outBytes = 0;
-    if (m_socket->bytesToWrite() > kMaxPendingOutput)
+    if (m_socket->bytesToWrite() > kMaxPendingOutput) {
+        qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         close(false);
+    }
 }
 
 QHostAddress ClientConnection::peerAddress() const { return m_peer; }

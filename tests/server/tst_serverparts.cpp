@@ -174,6 +174,7 @@ void TestServerParts::passwords()
     {
         LobbyStore store;
         QVERIFY2(store.open(path, &error), qPrintable(error));
+        store.setHashParams({8, 1, 1});
         using R = LobbyStore::Result;
         QCOMPARE(store.createUser(QStringLiteral("taro"), QStringLiteral("secret1"), QStringLiteral("t@x.jp"),
                                   QStringLiteral("c")),
@@ -188,8 +189,8 @@ void TestServerParts::passwords()
         QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("Secret1")), R::WrongPassword);
         QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret1")), R::Missing);
         QCOMPARE(store.checkPassword(QStringLiteral("x' OR '1'='1"), QStringLiteral("secret1")), R::Missing);
-        // An account keeps the work factor it was stored with.
-        store.setIterations(3);
+        // A successful sign-in re-hashes with the parameters of now.
+        store.setHashParams({16, 2, 1});
         QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("secret1")), R::Ok);
         QCOMPARE(store.updateUser(QStringLiteral("jiro"), QStringLiteral("newpass"), QStringLiteral("j@x.jp"),
                                   QStringLiteral("new")),
@@ -205,16 +206,15 @@ void TestServerParts::passwords()
     db.setDatabaseName(path);
     QVERIFY(db.open());
     {
-        QSqlQuery q(QStringLiteral("SELECT salt, key, iterations FROM users ORDER BY name DESC"), db);
+        QSqlQuery q(QStringLiteral("SELECT hash FROM users ORDER BY name DESC"), db);
         QVERIFY(q.next());
-        const QByteArray salt = q.value(0).toByteArray(), key = q.value(1).toByteArray();
-        QCOMPARE(q.value(2).toInt(), LobbyStore::kDefaultIterations);
-        QCOMPARE(salt.size(), 16);
-        QCOMPARE(key.size(), 32);
-        QVERIFY(q.next()); // jiro, rewritten with the new work factor
-        QVERIFY(q.value(0).toByteArray() != salt);
-        QVERIFY(q.value(1).toByteArray() != key);
-        QCOMPARE(q.value(2).toInt(), 3);
+        const QByteArray taro = q.value(0).toByteArray();
+        QVERIFY2(taro.startsWith("$argon2id$v=19$m=16,t=2,p=1$"), taro.constData());
+        QVERIFY(q.next()); // jiro, rewritten with the new parameters
+        const QByteArray jiro = q.value(0).toByteArray();
+        QVERIFY2(jiro.startsWith("$argon2id$v=19$m=16,t=2,p=1$"), jiro.constData());
+        // Same password, different salt.
+        QVERIFY(jiro.mid(jiro.lastIndexOf('$')) != taro.mid(taro.lastIndexOf('$')));
     }
     db.close();
     db = QSqlDatabase();
