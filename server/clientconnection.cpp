@@ -63,7 +63,7 @@ void ClientConnection::sendEncoded(const QByteArray &bytes)
     // Shared, not copied: one broadcast line is queued for every receiver.
     m_out.push_back(bytes);
     m_outBytes += bytes.size();
-    if (m_outBytes + m_socket->bytesToWrite() > kMaxPendingOutput) {
+    if (m_outBytes + (m_qtHolds ? m_socket->bytesToWrite() : 0) > kMaxPendingOutput) {
         qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         return close(false);
     }
@@ -100,8 +100,13 @@ void ClientConnection::flushOutput()
         return;
     }
     // Whatever Qt still holds must go first.
-    if (m_viaQt || m_socket->bytesToWrite() > 0)
+    if (m_viaQt)
         return passToQt();
+    if (m_qtHolds) {
+        if (m_socket->bytesToWrite() > 0)
+            return passToQt();
+        m_qtHolds = false;
+    }
     while (!m_out.empty()) {
         iovec iov[kMaxIov];
         int n = 0;
@@ -152,6 +157,7 @@ void ClientConnection::passToQt()
     }
     m_out.clear();
     m_outBytes = 0;
+    m_qtHolds = true;
     if (m_socket->bytesToWrite() > kMaxPendingOutput) {
         qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         close(false);

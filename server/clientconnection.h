@@ -95,6 +95,7 @@ private:
     qint64 m_outBytes = 0;
     int m_held = 0;
     bool m_viaQt = false;
+    bool m_qtHolds = false; // Qt's write buffer may hold bytes of ours
     bool m_flushQueued = false;
     bool m_inputQueued = false;
     bool m_peerClosed = false;

@@ -366,7 +366,11 @@ class Chat {
 public:
     Chat(Loop &loop) : m_loop(loop)
     {
-        loop.onLine = [this](Client &, const std::string &l) { received(messageNumber(l)); };
+        // Clients that join during a run ("z...") are not counted as receivers.
+        loop.onLine = [this](Client &c, const std::string &l) {
+            if (c.name[0] != 'z')
+                received(messageNumber(l));
+        };
     }
 
     void start(int window, long long total)
@@ -483,9 +487,11 @@ std::vector<std::string> serverArgs(const Options &o)
     std::vector<std::string> a = {"--listen", "127.0.0.1", "--port", "0", "--db", ":memory:", "--max-clients", "20000",
                                   "--log-level", "warning"};
     // Cheap hashes, so that signing in thousands of clients does not dominate the
-    // run; the burst keeps the product's parameters.
+    // run; the burst sets its own (--server-arg).
     if (o.mode != "burst")
         a.insert(a.end(), {"--hash-memory", "8", "--hash-passes", "1"});
+    else
+        a.insert(a.end(), {"--signin-timeout", "0"});
     a.insert(a.end(), o.serverArgs.begin(), o.serverArgs.end());
     return a;
 }
@@ -553,6 +559,17 @@ int burst(const Options &o)
     Loop loop;
     if (!signIn(loop, server.port, n, "m", true))
         die("sign-in timed out");
+    // The accounts of the burst exist beforehand: the burst is sign-ins.
+    {
+        Loop reg;
+        int registered = 0;
+        reg.onSignedIn = [&](Client &) { ++registered; };
+        for (int i = 0; i < o.burst; ++i)
+            reg.connect(server.port, "z" + std::to_string(i),
+                        "REGISTUSER z" + std::to_string(i) + " secret1 b@example.org\r\nQUIT\r\n", 2);
+        if (!reg.runUntil([&] { return registered == o.burst; }, std::chrono::seconds(600)))
+            die("registration timed out");
+    }
     Chat chat(loop);
     chat.start(1, 1LL << 40);
     const auto before = Clock::now();
@@ -566,7 +583,7 @@ int burst(const Options &o)
     };
     for (int i = 0; i < o.burst; ++i) {
         const std::string name = "z" + std::to_string(i);
-        loop.connect(server.port, name, signInLines(name), 5);
+        loop.connect(server.port, name, "GAMENAME Bench\r\nHOST no\r\nLOGIN " + name + " secret1\r\n", 4);
     }
     if (!loop.runUntil([&] { return burstDone == o.burst; }, std::chrono::seconds(600)))
         die("burst did not finish");
@@ -579,8 +596,8 @@ int burst(const Options &o)
         const auto t = chat.sentAt()[i];
         (t < burstStart ? pre : t < burstEnd ? during : post).push_back(chat.latency()[i]);
     }
-    std::printf("burst: %d members chatting (1 in flight), %d register and sign in at once\n", n, o.burst);
-    std::printf("  burst took %.2f s, server CPU %.2f s (%.1f ms per sign-in incl. registration)\n",
+    std::printf("burst: %d members chatting (1 in flight), %d sign in at once\n", n, o.burst);
+    std::printf("  burst took %.2f s, server CPU %.2f s (%.1f ms per sign-in)\n",
                 seconds(burstEnd - burstStart), burstCpu, burstCpu * 1000 / o.burst);
     std::printf("  chat p50 / p99 (ms): before %.1f / %.1f (%zu msgs), during %.1f / %.1f (%zu), after %.1f / %.1f (%zu)\n",
                 percentile(pre, .5), percentile(pre, .99), pre.size(), percentile(during, .5),

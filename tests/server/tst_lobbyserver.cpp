@@ -1,4 +1,5 @@
 // The server driven over loopback sockets through whole scenarios.
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -83,6 +84,7 @@ private slots:
     void overlongLineIsDropped();
     void slowReaderIsCutOff();
     void accountsPersist();
+    void lateReaderGetsAllInOrder();
     void hashingKeepsLineOrder();
     void floodDoesNotHoldOthers();
     void failedSignInsSlowDown();
@@ -583,6 +585,58 @@ void TestLobbyServer::accountsPersist()
     QCOMPARE(c->call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("+OK"));
     c->send(QStringLiteral("WEEKCHART"));
     QCOMPARE(protocol::tokens(c->take(QStringLiteral("WEEKCHART"))).at(2), QStringLiteral("2"));
+}
+
+// More output than the kernel takes at once: the rest goes out later, in order.
+void TestLobbyServer::lateReaderGetsAllInOrder()
+{
+    Lobby lobby;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    const int small = 4096;
+    QCOMPARE(::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(lobby.server->serverPort());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const QByteArray signIn = "GAMENAME Shogi\r\nREGISTUSER late secret1 m@x.jp\r\nLOGIN late secret1\r\n";
+    QCOMPARE(::send(fd, signIn.constData(), size_t(signIn.size()), 0), ssize_t(signIn.size()));
+    auto talker = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("late 0"), QStringLiteral("taro 0")}));
+    const int count = 40;
+    const QString filler(16 * 1024, u'z');
+    for (int i = 0; i < count; ++i)
+        talker->send(protocol::lobbyMessage(QString::number(i) + u' ' + filler));
+    for (int i = 0; i < count; ++i)
+        QVERIFY(!talker->take(QStringLiteral("LMESSAGE")).isNull());
+    QByteArray received;
+    QList<int> numbers;
+    QDeadlineTimer deadline(10000);
+    while (numbers.size() < count && !deadline.hasExpired()) {
+        char buf[8192];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) {
+            received.append(buf, n);
+            qsizetype eol;
+            while ((eol = received.indexOf("\r\n")) >= 0) {
+                const QByteArray line = received.left(eol);
+                received.remove(0, eol + 2);
+                if (line.startsWith("LMESSAGE taro "))
+                    numbers << line.split(' ').at(2).toInt();
+                else if (line.startsWith("LMESSAGE"))
+                    QFAIL(line.left(40).constData());
+            }
+        } else {
+            QTest::qWait(2);
+        }
+    }
+    QList<int> expected;
+    for (int i = 0; i < count; ++i)
+        expected << i;
+    QCOMPARE(numbers, expected);
+    QCOMPARE(lobby.server->signedInCount(), 2);
+    ::close(fd);
 }
 
 void TestLobbyServer::hashingKeepsLineOrder()
