@@ -383,6 +383,7 @@ public:
         m_sentAt.clear();
         m_next = m_done = 0;
         m_base = m_serial;
+        m_receivers = m_loop.signedInCount;
         pump();
     }
     bool finished() const { return m_done >= m_total; }
@@ -398,7 +399,7 @@ private:
             const long long k = m_serial++;
             ++m_next;
             m_sent.push_back(Clock::now());
-            m_pending.push_back(m_loop.signedInCount);
+            m_pending.push_back(m_receivers);
             // A signed-in sender, round robin.
             Client *from = nullptr;
             for (size_t tries = 0; tries < cs.size() && !from; ++tries) {
@@ -427,6 +428,7 @@ private:
 
     Loop &m_loop;
     int m_window = 1;
+    int m_receivers = 0;
     long long m_total = 0, m_next = 0, m_done = 0, m_serial = 0, m_base = 0;
     size_t m_sender = 0;
     std::vector<Clock::time_point> m_sent;

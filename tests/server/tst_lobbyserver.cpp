@@ -544,6 +544,7 @@ void TestLobbyServer::slowReaderIsCutOff()
     QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     const QByteArray signIn = "GAMENAME Shogi\r\nREGISTUSER mute secret1 m@x.jp\r\nLOGIN mute secret1\r\n";
     QCOMPARE(::send(fd, signIn.constData(), size_t(signIn.size()), 0), ssize_t(signIn.size()));
+    QTRY_COMPARE(lobby.server->signedInCount(), 1); // first in the list
 
     auto talker = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
     QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("mute 0"), QStringLiteral("taro 0")}));
@@ -602,6 +603,7 @@ void TestLobbyServer::lateReaderGetsAllInOrder()
     QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     const QByteArray signIn = "GAMENAME Shogi\r\nREGISTUSER late secret1 m@x.jp\r\nLOGIN late secret1\r\n";
     QCOMPARE(::send(fd, signIn.constData(), size_t(signIn.size()), 0), ssize_t(signIn.size()));
+    QTRY_COMPARE(lobby.server->signedInCount(), 1); // first in the list
     auto talker = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
     QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("late 0"), QStringLiteral("taro 0")}));
     const int count = 40;
