@@ -3,6 +3,11 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include "clientconnection.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
@@ -22,6 +27,7 @@ constexpr int kMaxEmailBytes = 128;
 constexpr int kMaxRoomNameBytes = 64;
 constexpr int kRejectFlushMs = 2000;
 constexpr int kAcceptRetryMs = 1000;
+constexpr int kHashNice = 10;
 
 // Per-command error numbers (docs/protocol.md).
 enum : int {
@@ -99,6 +105,21 @@ QString inertText(const QString &text)
             out += c;
     }
     return out;
+}
+
+// Hashing threads yield to the event loop: a burst of sign-ins must not slow
+// the chat of everyone else. Linux applies a nice value to one thread.
+void lowerThreadPriority()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const auto tid = id_t(::syscall(SYS_gettid));
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, tid, std::min(19, nice + kHashNice));
 }
 
 bool validRoomName(const QString &name)
@@ -216,6 +237,7 @@ void LobbyServer::runHash(ClientConnection *c, std::function<HashResult()> work,
     m_hashJobs.insert(id, HashJob{c, std::move(done)});
     c->holdInput();
     m_pool.start([this, id, work = std::move(work)] {
+        lowerThreadPriority();
         HashResult result = work();
         QMetaObject::invokeMethod(this, [this, id, result = std::move(result)] { finishHash(id, result); },
                                   Qt::QueuedConnection);
