@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 #include "session/codec.h"
 
 namespace {
@@ -12,6 +14,8 @@ constexpr int kFlushTimeoutMs = 5000;
 
 ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent) : QObject(parent), m_socket(socket)
 {
+    if (!m_socket)
+        return;
     m_socket->setParent(this);
     // Bound what Qt buffers ahead of us; the kernel holds the rest.
     m_socket->setReadBufferSize(4 * kReadChunk);
@@ -26,8 +30,10 @@ ClientConnection::~ClientConnection()
 {
     // The socket is a child: destroyed by QObject's destructor it would still
     // signal this half-destroyed object. Cut it loose first.
-    m_socket->disconnect(this);
-    delete m_socket;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        delete m_socket;
+    }
 }
 
 QByteArray ClientConnection::encodeLine(const QString &line)
@@ -37,33 +43,67 @@ QByteArray ClientConnection::encodeLine(const QString &line)
     return bytes;
 }
 
+ClientConnection *ClientConnection::remote(const QString &user, bool host, const GameInfo &game, const QString &node,
+                                           QObject *parent)
+{
+    auto *c = new ClientConnection(nullptr, parent);
+    c->user = user;
+    c->host = host;
+    c->game = game;
+    c->node = node;
+    c->m_finished = c->m_closing = true;
+    return c;
+}
+
 void ClientConnection::send(const QString &line) { sendEncoded(encodeLine(line)); }
 
 void ClientConnection::sendEncoded(const QByteArray &bytes)
 {
     if (m_closing)
         return;
+    if (m_held) {
+        m_heldOutput += bytes;
+        if (m_heldOutput.size() > kMaxPendingOutput)
+            close(false);
+        return;
+    }
     m_socket->write(bytes);
     if (m_socket->bytesToWrite() > kMaxPendingOutput)
         close(false);
 }
 
-QHostAddress ClientConnection::peerAddress() const { return m_socket->peerAddress(); }
+QHostAddress ClientConnection::peerAddress() const { return m_socket ? m_socket->peerAddress() : QHostAddress(); }
+
+void ClientConnection::hold() { m_held = true; }
+
+QByteArray ClientConnection::takeHeld()
+{
+    m_held = false;
+    return std::exchange(m_heldOutput, {});
+}
+
+void ClientConnection::resume()
+{
+    // Not from inside the handler that got the answer: the lines wait for the loop.
+    QMetaObject::invokeMethod(this, &ClientConnection::readAll, Qt::QueuedConnection);
+}
+
+void ClientConnection::deliver()
+{
+    while (!m_lines.isEmpty() && !m_closing && !m_held)
+        emit lineReceived(this, cp932::decode(m_lines.takeFirst()));
+}
 
 void ClientConnection::readAll()
 {
-    QList<QByteArray> lines;
-    while (!m_closing && m_socket->bytesAvailable() > 0) {
+    deliver();
+    // While held, the socket's buffer fills up and the kernel's window closes.
+    while (!m_closing && !m_held && m_socket->bytesAvailable() > 0) {
         const QByteArray chunk = m_socket->read(kReadChunk);
         if (chunk.isEmpty())
             break;
-        lines.clear();
-        m_framer.feed(chunk, lines);
-        for (const QByteArray &line : std::as_const(lines)) {
-            if (m_closing)
-                return;
-            emit lineReceived(this, cp932::decode(line));
-        }
+        m_framer.feed(chunk, m_lines);
+        deliver();
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <sys/resource.h>
 
+#include "clusterbus.h"
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
@@ -67,7 +68,12 @@ int main(int argc, char *argv[])
                                       QStringLiteral("FILE"));
     const QCommandLineOption maxOpt(QStringLiteral("max-clients"), QStringLiteral("Connections served at once."),
                                     QStringLiteral("N"), QStringLiteral("1000"));
-    parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt});
+    const QCommandLineOption clusterOpt(
+        QStringLiteral("cluster"),
+        QStringLiteral("Share the lobby with the other nodes using the same Redis (redis://host[:port][/db]); "
+                       "give every node the same --games and a shared PostgreSQL --db."),
+        QStringLiteral("URL"));
+    parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt, clusterOpt});
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
@@ -87,6 +93,12 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--max-clients: not a positive number: %1").arg(parser.value(maxOpt)), 2);
 
     QString error;
+    std::optional<ClusterBus::Options> cluster;
+    if (parser.isSet(clusterOpt)) {
+        cluster = ClusterBus::parseUrl(parser.value(clusterOpt), &error);
+        if (!cluster)
+            return fail(QStringLiteral("--cluster: %1").arg(error), 2);
+    }
     GameCatalog catalog;
     if (parser.isSet(gamesOpt)) {
         auto loaded = GameCatalog::fromFile(parser.value(gamesOpt), &error);
@@ -112,6 +124,14 @@ int main(int argc, char *argv[])
     LobbyServer server(store, std::move(catalog), maxClients);
     if (!server.listen(address, quint16(port), &error))
         return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(error));
+    std::unique_ptr<ClusterBus> bus;
+    if (cluster) {
+        if (!LobbyStore::isServerUrl(dbPath))
+            qWarning("qorchat-server: cluster mode with a local database: accounts are not shared between nodes");
+        bus = std::make_unique<ClusterBus>(*cluster, server);
+        server.setBus(bus.get());
+        bus->start();
+    }
 
     std::printf("listening on %s:%u\n", qPrintable(server.serverAddress().toString()), unsigned(server.serverPort()));
     std::fflush(stdout);
