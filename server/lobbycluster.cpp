@@ -201,7 +201,16 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
         for (const ClusterPlayer &p : cg.players) {
             if (m_signedIn.contains(p.user))
                 continue;
-            ClientConnection *c = p.node == m_bus->nodeId() ? local.take(p.user) : nullptr;
+            ClientConnection *c = nullptr;
+            if (p.node == m_bus->nodeId()) {
+                c = local.take(p.user);
+                // Claimed, but its event was lost with the old connection.
+                ClientConnection *pending = m_pendingLogins.value(p.user);
+                if (!c && pending && m_clients.contains(pending)) {
+                    c = pending;
+                    c->user = p.user;
+                }
+            }
             if (!c)
                 c = ClientConnection::remote(p.user, p.host, *info, p.node, this);
             g->players.append(c);

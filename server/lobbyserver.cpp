@@ -342,6 +342,10 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
                                m_pendingLogins.remove(user);
                                if (!error && (!guard || !m_clients.contains(guard.data())))
                                    return m_bus->part(user); // gone while its name was claimed
+                               if (!error && guard->user != user) {
+                                   m_bus->part(user); // claimed, but this node never saw it happen
+                                   error = lobbyerr::ServerFailure;
+                               }
                                reply(error);
                            });
     }
