@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 namespace {
 
@@ -34,11 +35,13 @@ bool sameBytes(const QByteArray &a, const QByteArray &b)
 
 } // namespace
 
-LobbyStore::LobbyStore()
+QString LobbyStore::nextConnectionName()
 {
     static std::atomic<int> serial{0};
-    m_connection = QStringLiteral("qorchat-server-%1").arg(serial++);
+    return QStringLiteral("qorchat-server-%1").arg(serial++);
 }
+
+LobbyStore::LobbyStore() : m_connection(nextConnectionName()) {}
 
 LobbyStore::~LobbyStore() { close(); }
 
@@ -50,6 +53,8 @@ void LobbyStore::close()
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
+    for (const QString &name : std::exchange(m_stale, {}))
+        QSqlDatabase::removeDatabase(name);
 }
 
 bool LobbyStore::exec(const QString &sql)
@@ -198,14 +203,21 @@ void LobbyStore::failed(const QSqlError &error)
     if (!m_server)
         return;
     // A restarted or unreachable database server leaves a dead connection behind;
-    // open a new one so that the next request has a chance.
+    // open a new one so that the next request has a chance. A new connection, not
+    // the old one reopened: the driver keeps state of the old session.
     QSqlQuery probe(m_db);
     if (m_db.isOpen() && probe.exec(QStringLiteral("SELECT 1")))
         return;
     probe = QSqlQuery();
-    m_db.close();
-    if (!m_db.open())
+    // Queries of the caller may still use the old one; it goes at the next chance.
+    for (const QString &name : std::exchange(m_stale, {}))
+        QSqlDatabase::removeDatabase(name);
+    m_stale << m_connection;
+    m_connection = nextConnectionName();
+    m_db = QSqlDatabase::cloneDatabase(m_db, m_connection);
+    if (!m_db.open() || !exec(QStringLiteral("SET client_min_messages TO WARNING")))
         qWarning("qorchat-server: database connection lost: %s", qPrintable(m_db.lastError().text()));
+    m_lastError = error.text();
 }
 
 int LobbyStore::schemaVersion()

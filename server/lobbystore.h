@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -51,10 +52,12 @@ private:
     bool connectServer(const QString &location);
     bool migrate();
     void failed(const QSqlError &error);
+    static QString nextConnectionName();
     QByteArray derive(const QString &password, const QByteArray &salt, int iterations) const;
     QList<int> counts(const char *table, const char *key, qint64 newest, int n);
 
     QString m_connection;
+    QStringList m_stale; // connections given up after a failure
     QSqlDatabase m_db;
     bool m_server = false; // PostgreSQL
     int m_iterations = kDefaultIterations;

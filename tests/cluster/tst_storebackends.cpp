@@ -29,6 +29,7 @@ private slots:
     void migratesFileWithoutVersion();
     void badLocations_data();
     void badLocations();
+    void serverRestarted();
 
 private:
     void backends();
@@ -250,6 +251,23 @@ void TestStoreBackends::badLocations()
     QVERIFY2(error.contains(mentions), qPrintable(error));
     // The password never reaches a log.
     QVERIFY2(!error.contains(QLatin1String("hidden")), qPrintable(error));
+}
+
+void TestStoreBackends::serverRestarted()
+{
+    // A node outlives a database restart: a request may fail while it is down and
+    // the one after it is back succeeds, without reopening the store.
+    QString error;
+    QVERIFY2(m_pg.createDatabase(QStringLiteral("restarted"), &error), qPrintable(error));
+    LobbyStore store;
+    QVERIFY2(store.open(m_pg.url(QStringLiteral("restarted")), &error), qPrintable(error));
+    store.setIterations(5);
+    QCOMPARE(store.createUser(QStringLiteral("kept"), kPassword, QStringLiteral("k@x.jp"), QString()), R::Ok);
+    QVERIFY2(m_pg.restart(&error), qPrintable(error));
+    const R first = store.checkPassword(QStringLiteral("kept"), kPassword);
+    QVERIFY(first == R::Ok || first == R::Failed);
+    QCOMPARE(store.checkPassword(QStringLiteral("kept"), kPassword), R::Ok);
+    QVERIFY(store.countAccess(QDateTime::currentDateTime()));
 }
 
 QTEST_GUILESS_MAIN(TestStoreBackends)

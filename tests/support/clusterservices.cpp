@@ -150,21 +150,39 @@ bool PostgresService::start(QString *error)
         return false;
     for (int attempt = 0; attempt < 3 && !m_started; ++attempt) {
         m_port = freeLoopbackPort();
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
-                                               "-c synchronous_commit=off -c full_page_writes=off")
-                                    .arg(m_port)
-                                    .arg(m_dir->path());
-        m_started = run(bin + QStringLiteral("/pg_ctl"),
-                        {QStringLiteral("-D"), data, QStringLiteral("-l"), m_dir->filePath(QStringLiteral("log")),
-                         QStringLiteral("-o"), options, QStringLiteral("-w"), QStringLiteral("-t"),
-                         QString::number(kStartTimeoutMs / 1000), QStringLiteral("start")},
-                        error, kStartTimeoutMs + 5000);
+        m_started = launch(error);
     }
-    if (!m_started) {
+    return m_started;
+}
+
+bool PostgresService::launch(QString *error)
+{
+    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
+                                           "-c synchronous_commit=off -c full_page_writes=off")
+                                .arg(m_port)
+                                .arg(m_dir->path());
+    const bool ok = run(postgresBinDir() + QStringLiteral("/pg_ctl"),
+                        {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-l"),
+                         m_dir->filePath(QStringLiteral("log")), QStringLiteral("-o"), options, QStringLiteral("-w"),
+                         QStringLiteral("-t"), QString::number(kStartTimeoutMs / 1000), QStringLiteral("start")},
+                        error, kStartTimeoutMs + 5000);
+    if (!ok) {
         QFile log(m_dir->filePath(QStringLiteral("log")));
         if (log.open(QIODevice::ReadOnly))
             *error += QString::fromLocal8Bit(log.readAll().right(2000));
     }
+    return ok;
+}
+
+bool PostgresService::restart(QString *error)
+{
+    // A clean stop: a crash stop would lose commits (synchronous_commit is off).
+    if (!run(postgresBinDir() + QStringLiteral("/pg_ctl"),
+             {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-m"), QStringLiteral("fast"),
+              QStringLiteral("-w"), QStringLiteral("stop")},
+             error))
+        return false;
+    m_started = launch(error);
     return m_started;
 }
 

@@ -29,6 +29,8 @@ public:
     ~PostgresService();
     bool start(QString *error);
     void stop();
+    // Stops the server and starts it again on the same port with the same data.
+    bool restart(QString *error);
     // A fresh, empty database on the running server.
     bool createDatabase(const QString &name, QString *error);
     QString url(const QString &database) const;
@@ -36,6 +38,7 @@ public:
 
 private:
     bool run(const QString &program, const QStringList &args, QString *error, int timeoutMs = 60000);
+    bool launch(QString *error);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     quint16 m_port = 0;
