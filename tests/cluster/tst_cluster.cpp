@@ -70,14 +70,18 @@ public:
         ::kill(pid_t(m_process.processId()), SIGKILL);
         m_process.waitForFinished();
     }
-    void stop()
+    // True when the node ended cleanly on SIGTERM.
+    bool stop()
     {
         if (m_process.state() == QProcess::NotRunning)
-            return;
+            return true;
         m_process.terminate();
-        if (!m_process.waitForFinished(10000))
+        if (!m_process.waitForFinished(20000)) {
             m_process.kill();
-        m_process.waitForFinished();
+            m_process.waitForFinished();
+            return false;
+        }
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
     QString log()
     {
@@ -180,6 +184,9 @@ void TestCluster::cleanupTestCase()
 {
     if (QTest::currentTestFailed())
         dumpLogs();
+    // Leaving the cluster on SIGTERM tears the Redis connections down cleanly.
+    for (auto &node : m_nodes)
+        QVERIFY2(node->stop(), qPrintable(node->log()));
     m_nodes.clear();
 }
 
