@@ -8,6 +8,7 @@
 #include <adapters/qt.h>
 
 #include "lobbyscript.h"
+#include "serverlog.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ bool ClusterBus::openLink(Link &link)
     if (!link.ac)
         return false;
     if (link.ac->err) {
-        qWarning("qorchat-server: redis %s:%u: %s", qPrintable(m_options.host), unsigned(m_options.port),
+        qCWarning(lcServer, "redis %s:%u: %s", qPrintable(m_options.host), unsigned(m_options.port),
                  link.ac->errstr);
         redisAsyncFree(link.ac);
         link.ac = nullptr;
@@ -221,7 +222,7 @@ void ClusterBus::lost(const QString &why)
     const bool wasReady = m_state == State::Ready;
     m_state = State::Down;
     if (wasReady || m_backoffMs == 0)
-        qWarning("qorchat-server: redis %s:%u unreachable (%s): refusing sign-ins, reconnecting",
+        qCWarning(lcServer, "redis %s:%u unreachable (%s): refusing sign-ins, reconnecting",
                  qPrintable(m_options.host), unsigned(m_options.port), qPrintable(why));
     closeLinks();
     m_syncing = false;
@@ -286,7 +287,7 @@ void ClusterBus::operation(const QByteArray &op, QList<QByteArray> args, Reply r
     command(args, [this, op, reply = std::move(reply)](redisReply *r) {
         if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 2) {
             if (r)
-                qWarning("qorchat-server: redis %s failed: %s", op.constData(), str(r).constData());
+                qCWarning(lcServer, "redis %s failed: %s", op.constData(), str(r).constData());
             if (reply)
                 reply(99);
             return;
@@ -448,10 +449,10 @@ void ClusterBus::applySnapshot(redisReply *r)
     const bool wasReady = m_state == State::Ready;
     m_state = State::Ready;
     if (!wasReady && m_everReady)
-        qInfo("qorchat-server: redis %s:%u reachable again: accepting sign-ins", qPrintable(m_options.host),
+        qCInfo(lcServer, "redis %s:%u reachable again: accepting sign-ins", qPrintable(m_options.host),
               unsigned(m_options.port));
     else if (!m_everReady)
-        qInfo("qorchat-server: joined the cluster at redis %s:%u as node %s", qPrintable(m_options.host),
+        qCInfo(lcServer, "joined the cluster at redis %s:%u as node %s", qPrintable(m_options.host),
               unsigned(m_options.port), qPrintable(m_node));
     m_everReady = true;
     m_backoffMs = 0;
@@ -523,7 +524,7 @@ void ClusterBus::applyEvent(const QList<QByteArray> &f)
     else if (type == "R" && n == 6)
         m_lobby.clusterRoomMessage(game, text(f[3]), text(f[4]), text(f[5]));
     else
-        qWarning("qorchat-server: unknown cluster event %s", f.join(' ').left(80).constData());
+        qCWarning(lcServer, "unknown cluster event %s", f.join(' ').left(80).constData());
 }
 
 // ---- Liveness ------------------------------------------------------------------
@@ -550,7 +551,7 @@ void ClusterBus::tick()
     // Every node looks for dead ones; the script makes the second look find none.
     command({"EVAL", lobbyScript(), "0", kPrefix, m_channel, "reap", utf8(m_node)}, [](redisReply *r) {
         if (r && r->type == REDIS_REPLY_ARRAY && r->elements >= 3 && integer(r->element[2]) > 0)
-            qInfo("qorchat-server: %lld cluster node(s) stopped answering; their players were signed out",
+            qCInfo(lcServer, "%lld cluster node(s) stopped answering; their players were signed out",
                   integer(r->element[2]));
     });
 }

@@ -5,6 +5,7 @@
 
 #include "clientconnection.h"
 #include "net/protocol/protocol.h"
+#include "serverlog.h"
 
 using namespace protocol;
 
@@ -40,7 +41,7 @@ void LobbyServer::clusterJoin(const QString &game, const QString &user, bool hos
     } else {
         const auto info = m_catalog.find(game);
         if (!info) {
-            qWarning("qorchat-server: game \"%s\" of node %s is not in this node's catalog", qPrintable(game),
+            qCWarning(lcServer, "game \"%s\" of node %s is not in this node's catalog", qPrintable(game),
                      qPrintable(node));
             return;
         }
@@ -56,7 +57,7 @@ void LobbyServer::clusterPart(const QString &, const QString &user)
         return;
     if (!c->isRemote()) {
         // Another node took this node for dead while its client is still here.
-        qWarning("qorchat-server: %s was signed out by the cluster; restoring this node's players", qPrintable(user));
+        qCWarning(lcServer, "%s was signed out by the cluster; restoring this node's players", qPrintable(user));
         m_bus->resync();
         return;
     }
@@ -152,7 +153,7 @@ void LobbyServer::clusterLost(const QStringList &users)
         ClientConnection *c = m_signedIn.value(user);
         if (!c || c->isRemote())
             continue;
-        qWarning("qorchat-server: %s signed in on another node while this one was cut off; closing here",
+        qCWarning(lcServer, "%s signed in on another node while this one was cut off; closing here",
                  qPrintable(user));
         replaceWithRemote(c);
         c->close(true);
@@ -193,7 +194,7 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
     for (const ClusterGame &cg : games) {
         const auto info = m_catalog.find(cg.name);
         if (!info) {
-            qWarning("qorchat-server: game \"%s\" of the cluster is not in this node's catalog", qPrintable(cg.name));
+            qCWarning(lcServer, "game \"%s\" of the cluster is not in this node's catalog", qPrintable(cg.name));
             continue;
         }
         auto g = std::make_shared<Game>();
@@ -237,7 +238,7 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
     }
     // Players the shared state no longer has cannot stay: their name may be taken.
     for (ClientConnection *c : std::as_const(local)) {
-        qWarning("qorchat-server: %s is no longer known to the cluster; closing", qPrintable(c->user));
+        qCWarning(lcServer, "%s is no longer known to the cluster; closing", qPrintable(c->user));
         c->user.clear();
         c->close(true);
     }

@@ -202,7 +202,8 @@ std::unique_ptr<Node> TestCluster::startNode()
 {
     auto node = std::make_unique<Node>();
     if (!node->start({QStringLiteral("--db"), m_dbUrl, QStringLiteral("--cluster"), m_redis.url(), QStringLiteral("--games"),
-                      m_dir.filePath(QStringLiteral("games.json"))}) ||
+                      m_dir.filePath(QStringLiteral("games.json")), QStringLiteral("--hash-memory"), QStringLiteral("8"),
+                      QStringLiteral("--hash-passes"), QStringLiteral("1")}) ||
         !node->waitForLog(QStringLiteral("joined the cluster"))) {
         qWarning("node did not start:\n%s", qPrintable(node->log()));
         return nullptr;

@@ -8,10 +8,12 @@
 
 #include "clusterservices.h"
 #include "lobbystore.h"
+#include "passwordhash.h"
 
 namespace {
 using R = LobbyStore::Result;
 const QString kPassword = QStringLiteral("secret1");
+const passwordhash::Params kCheap{8, 1, 1};
 } // namespace
 
 class TestStoreBackends : public QObject {
@@ -99,40 +101,41 @@ void TestStoreBackends::accounts()
     LobbyStore store;
     QString error;
     QVERIFY2(store.open(location, &error), qPrintable(error));
-    store.setIterations(50);
+    store.setHashParams(kCheap);
     const QString user = QStringLiteral("太郎_1");
     QCOMPARE(store.createUser(user, kPassword, QStringLiteral("t@x.jp"), QStringLiteral("よろしく 'x'")), R::Ok);
     QCOMPARE(store.createUser(user, QStringLiteral("other12"), QStringLiteral("t@x.jp"), QString()), R::Exists);
-    QCOMPARE(store.createUser(QStringLiteral("jiro"), kPassword, QStringLiteral("j@x.jp"), QString()), R::Ok);
+    // A look-alike of a stored name is the same account.
+    QCOMPARE(store.createUser(QStringLiteral("ＪＩＲＯ"), kPassword, QStringLiteral("j@x.jp"), QString()), R::Ok);
+    QCOMPARE(store.createUser(QStringLiteral("jiro"), kPassword, QStringLiteral("j@x.jp"), QString()), R::Exists);
     QCOMPARE(store.checkPassword(user, kPassword), R::Ok);
     QCOMPARE(store.checkPassword(user, QStringLiteral("Secret1")), R::WrongPassword);
     QCOMPARE(store.checkPassword(QStringLiteral("jiro'--"), kPassword), R::Missing);
     QCOMPARE(store.comment(user), QStringLiteral("よろしく 'x'"));
-    QCOMPARE(store.comment(QStringLiteral("jiro")), QString(""));
+    QCOMPARE(store.comment(QStringLiteral("ＪＩＲＯ")), QString(""));
     QCOMPARE(store.comment(QStringLiteral("saburo")), std::nullopt);
-    // A stored account keeps its work factor; an update takes the current one.
-    store.setIterations(7);
-    QCOMPARE(store.checkPassword(user, kPassword), R::Ok);
-    QCOMPARE(store.updateUser(QStringLiteral("jiro"), QStringLiteral("newpass"), QStringLiteral("j@y.jp"),
+    QCOMPARE(store.updateUser(QStringLiteral("ＪＩＲＯ"), QStringLiteral("newpass"), QStringLiteral("j@y.jp"),
                               QStringLiteral("new")),
              R::Ok);
-    QCOMPARE(store.checkPassword(QStringLiteral("jiro"), QStringLiteral("newpass")), R::Ok);
-    QCOMPARE(store.checkPassword(QStringLiteral("jiro"), kPassword), R::WrongPassword);
+    QCOMPARE(store.checkPassword(QStringLiteral("ＪＩＲＯ"), QStringLiteral("newpass")), R::Ok);
+    QCOMPARE(store.checkPassword(QStringLiteral("ＪＩＲＯ"), kPassword), R::WrongPassword);
     QCOMPARE(store.updateUser(QStringLiteral("saburo"), kPassword, QString(), QString()), R::Missing);
+    // An old PBKDF2 row signs in and is stored again as Argon2id.
+    QCOMPARE(store.addUser(QStringLiteral("old"), passwordhash::pbkdf2(kPassword, 10), QStringLiteral("o@x.jp"), QString()),
+             R::Ok);
+    QCOMPARE(store.checkPassword(QStringLiteral("old"), kPassword), R::Ok);
     store.close();
 
-    inspect(location, QStringLiteral("SELECT name, salt, key, iterations FROM users ORDER BY iterations"),
-            [&](QSqlQuery &q) {
-                QVERIFY(q.next());
-                QCOMPARE(q.value(0).toString(), QStringLiteral("jiro"));
-                QCOMPARE(q.value(3).toInt(), 7);
-                QVERIFY(q.next());
-                QCOMPARE(q.value(0).toString(), user);
-                QCOMPARE(q.value(1).toByteArray().size(), 16);
-                QCOMPARE(q.value(2).toByteArray().size(), 32);
-                QCOMPARE(q.value(3).toInt(), 50);
-                QVERIFY(!q.next());
-            });
+    inspect(location, QStringLiteral("SELECT name, hash FROM users ORDER BY created, name"), [&](QSqlQuery &q) {
+        int rows = 0;
+        while (q.next()) {
+            ++rows;
+            const QByteArray hash = q.value(1).toByteArray();
+            QVERIFY2(hash.startsWith("$argon2id$"), hash.constData());
+            QVERIFY(!hash.contains("secret1") && !hash.contains("newpass"));
+        }
+        QCOMPARE(rows, 3);
+    });
 }
 
 void TestStoreBackends::accessCounts()
@@ -163,7 +166,7 @@ void TestStoreBackends::sharedByNodes()
     QString error;
     QVERIFY2(a.open(location, &error), qPrintable(error));
     QVERIFY2(b.open(location, &error), qPrintable(error));
-    a.setIterations(20);
+    a.setHashParams(kCheap);
     QCOMPARE(a.createUser(QStringLiteral("hanako"), kPassword, QStringLiteral("h@x.jp"), QString()), R::Ok);
     QCOMPARE(b.createUser(QStringLiteral("hanako"), kPassword, QStringLiteral("h@x.jp"), QString()), R::Exists);
     QCOMPARE(b.checkPassword(QStringLiteral("hanako"), kPassword), R::Ok);
@@ -184,7 +187,7 @@ void TestStoreBackends::schemaVersion()
         LobbyStore store;
         QVERIFY2(store.open(location, &error), qPrintable(error));
         QCOMPARE(store.schemaVersion(), LobbyStore::kSchemaVersion);
-        store.setIterations(5);
+        store.setHashParams(kCheap);
         QCOMPARE(store.createUser(QStringLiteral("keep"), kPassword, QStringLiteral("k@x.jp"), QString()), R::Ok);
     }
     {
@@ -261,7 +264,7 @@ void TestStoreBackends::serverRestarted()
     QVERIFY2(m_pg.createDatabase(QStringLiteral("restarted"), &error), qPrintable(error));
     LobbyStore store;
     QVERIFY2(store.open(m_pg.url(QStringLiteral("restarted")), &error), qPrintable(error));
-    store.setIterations(5);
+    store.setHashParams(kCheap);
     QCOMPARE(store.createUser(QStringLiteral("kept"), kPassword, QStringLiteral("k@x.jp"), QString()), R::Ok);
     QVERIFY2(m_pg.restart(&error), qPrintable(error));
     const R first = store.checkPassword(QStringLiteral("kept"), kPassword);
