@@ -1,6 +1,7 @@
 #include "frmCom.h"
 
 #include "net/dispatcher.h"
+#include "net/protocol/protocol.h"
 #include "platform/forms.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
@@ -88,6 +89,10 @@ void frmCom::tmrError_Timer()
     // Only a wait resets the count; stop at the top instead of wrapping.
     if (intTick < 32767)
         ++intTick;
+    // No readyRead comes while a line's handler (a message box) runs; what came
+    // meanwhile is read here, so that the start of the match is seen.
+    if (m_dispatching && wskTcp->bytesAvailable() > 0)
+        wskTcp_DataArrival();
 }
 
 void frmCom::waitForEvents()
@@ -227,6 +232,12 @@ void frmCom::wskTcp_DataArrival()
     lines.reserve(raw.size());
     for (const QByteArray &b : raw)
         lines.append(cp932::decode(b));
+    // A box a line opened holds the queue; the start of the match must not wait
+    // for the player to close it.
+    if (m_dispatching && platform::installed() && std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) {
+            return protocol::keyword(l) == QLatin1String(protocol::kw::START);
+        }))
+        platform::messageBoxes().closeAll();
     m_queue.push_back(std::move(lines));
     drainQueue();
 }
