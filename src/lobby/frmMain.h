@@ -85,8 +85,6 @@ public:
     void mnuExit_Click();
     void mnuOnlineHelp_Click();
     void cmdHelp_Click();
-    // Scheme and host of the help pages.
-    static constexpr const char kHelpSite[] = "https://help.qorchat.example";
 
     // Menus and their items.
     QMenuBar *menuBar = nullptr;

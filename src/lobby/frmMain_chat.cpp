@@ -1,6 +1,8 @@
 // Chat input, the File menu and the online help of the lobby window.
 #include "frmMain.h"
 
+#include "helpPages.h"
+
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
 #include "platform/keyfilter.h"
@@ -148,10 +150,8 @@ void frmMain::mnuOnlineHelp_Click()
 void frmMain::cmdHelp_Click()
 {
     setStatusText(QStringLiteral("オンラインヘルプを表示します"));
-    const QString site = QString::fromLatin1(kHelpSite);
-    const QString page = site + QStringLiteral("/online/") + QString::number(gintGameID) + u'/';
-    if (!lobbyModule::openWebPage(page))
+    if (!lobbyModule::openWebPage(helpPages::gamePage(gintGameID)))
         platform::msgBox(QStringLiteral("ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで ")
-                             + site + QStringLiteral("/lobby/") + QStringLiteral(" にアクセスしてください"),
+                             + helpPages::lobbyPage() + QStringLiteral(" にアクセスしてください"),
                          platform::mb::Critical);
 }
