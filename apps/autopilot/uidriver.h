@@ -2,11 +2,12 @@
 // Drives the component's real windows as a player would: finds them by object
 // name, types with key events and clicks. Used by the autopilot and by UI tests.
 #include <QString>
+#include <QWidget>
 
 class QAbstractButton;
 class QListWidget;
 class QMessageBox;
-class QWidget;
+
 
 namespace uidriver {
 
