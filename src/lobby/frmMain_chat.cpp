@@ -92,13 +92,12 @@ void frmMain::mnuChageInfo_Click()
 {
     if (m_waiting)
         return;
-    m_waiting = true;
-    const auto done = qScopeGuard([this] { m_waiting = false; });
+    BusyWait busy(this);
 
     dlgInputUserPas *form = Forms::get<dlgInputUserPas>();
     dlgInputUserPas::m().blnPressOK = false;
     form->setWindowTitle(QStringLiteral("ユーザー情報の変更"));
-    form->lblExplain->setText(
+    form->setExplanation(
         QStringLiteral("変更するパスワード、コメント、E-Mail アドレスを入力して OK ボタンをクリックしてください。"));
     form->txtUser->setText(settings::GetSetting(kUser, QStringLiteral("name")));
     form->txtUser->setEnabled(false);

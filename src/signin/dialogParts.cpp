@@ -1,12 +1,36 @@
 #include "dialogParts.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace signin {
+
+namespace {
+qreal g_scaleForTests = 0;
+}
+
+qreal displayScale()
+{
+    if (g_scaleForTests > 0)
+        return g_scaleForTests;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? std::max<qreal>(1.0, screen->logicalDotsPerInchY() / 96.0) : 1.0;
+}
+
+void setDisplayScaleForTests(qreal scale) { g_scaleForTests = scale; }
+
+int twips(int t)
+{
+    const qreal scale = displayScale();
+    // Exactly the 96-dpi pixels when nothing is scaled.
+    return scale == 1.0 ? t / 15 : qRound(t * scale / 15.0);
+}
 
 void setDialogFrame(QWidget *window)
 {
@@ -38,6 +62,86 @@ void centreOnOwner(QWidget *window)
     QRect r = window->frameGeometry();
     r.moveCenter(owner->frameGeometry().center());
     window->move(r.topLeft());
+}
+
+namespace {
+bool breaksAfter(QChar c) { return QStringLiteral("、。，．）」』！？：:;,. 　").contains(c); }
+bool breaksBefore(QChar c) { return c == u'「' || c == u'（' || c == u'『'; }
+
+// The text in pieces, each ending where a line may break.
+QStringList pieces(const QString &paragraph)
+{
+    QStringList out;
+    QString piece;
+    for (const QChar c : paragraph) {
+        if (breaksBefore(c) && !piece.isEmpty()) {
+            out << piece;
+            piece.clear();
+        }
+        piece += c;
+        if (breaksAfter(c)) {
+            out << piece;
+            piece.clear();
+        }
+    }
+    if (!piece.isEmpty())
+        out << piece;
+    return out;
+}
+} // namespace
+
+QSize fitLabel(QLabel *label, const QString &text, int width)
+{
+    const QFontMetrics fm(label->font());
+    QStringList lines;
+    QString normalised = text;
+    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (const QString &paragraph : normalised.split(u'\n')) {
+        QString line;
+        for (const QString &piece : pieces(paragraph)) {
+            if (!line.isEmpty() && fm.horizontalAdvance(line + piece) > width) {
+                lines << line;
+                line.clear();
+            }
+            line += piece;
+        }
+        lines << line;
+    }
+    // A space that ends a line is not seen; one that starts it would indent it.
+    for (QString &line : lines)
+        while (line.startsWith(u' ') && line.size() > 1)
+            line.remove(0, 1);
+    label->setWordWrap(false);
+    label->setText(lines.join(u'\n'));
+    int widest = 0;
+    for (const QString &line : lines)
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    const QMargins m = label->contentsMargins();
+    const int margin = 2 * label->margin();
+    return {widest + m.left() + m.right() + margin,
+            fm.lineSpacing() * int(lines.size()) - fm.leading() + m.top() + m.bottom() + margin};
+}
+
+void growToFit(QLabel *label, const QString &text)
+{
+    const QSize need = fitLabel(label, text, label->contentsRect().width());
+    QWidget *window = label->parentWidget();
+    const QRect was = label->geometry();
+    const int down = need.height() - was.height();
+    const int right = need.width() - was.width();
+    if (down <= 0 && right <= 0)
+        return;
+    for (QWidget *w : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (w == label || w->isWindow())
+            continue;
+        if (down > 0 && w->y() >= was.bottom())
+            w->move(w->x(), w->y() + down);
+        else if (right > 0 && w->x() >= was.right() && w->y() < was.bottom())
+            w->move(w->x() + right, w->y());
+    }
+    label->resize(was.width() + std::max(right, 0), was.height() + std::max(down, 0));
+    if (window->isWindow() || window->parentWidget() == nullptr)
+        window->setFixedSize(window->width() + std::max(right, 0), window->height() + std::max(down, 0));
 }
 
 void makePasswordBox(QLineEdit *box)
