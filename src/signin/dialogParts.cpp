@@ -65,24 +65,36 @@ void centreOnOwner(QWidget *window)
 }
 
 namespace {
-bool breaksAfter(QChar c) { return QStringLiteral("、。，．）」』！？：:;,. 　").contains(c); }
-bool breaksBefore(QChar c) { return c == u'「' || c == u'（' || c == u'『'; }
+bool isHiragana(QChar c) { return c >= u'\u3041' && c <= u'\u309F'; }
+bool isKatakana(QChar c) { return c >= u'\u30A1' && c <= u'\u30FA'; }
+bool isKanji(QChar c) { return (c >= u'\u4E00' && c <= u'\u9FFF') || c == u'\u3005'; }
+} // namespace
 
+bool mayBreakBetween(QChar before, QChar after)
+{
+    // After punctuation or a space (not "." or ":" inside Latin text such as an
+    // address), before an opening bracket.
+    if (QStringLiteral("、。，．）」』！？： 　").contains(before))
+        return true;
+    if (after == u'「' || after == u'（' || after == u'『')
+        return true;
+    // Where a phrase ends in kana and a new word begins: 名前を|入力, 部屋の|リスト.
+    // Never inside a katakana, kanji or Latin word, nor inside ください.
+    return isHiragana(before) && (isKanji(after) || (isKatakana(after) && after != u'ー') || (after.isLetterOrNumber() && after.unicode() < 0x80));
+}
+
+namespace {
 // The text in pieces, each ending where a line may break.
 QStringList pieces(const QString &paragraph)
 {
     QStringList out;
     QString piece;
     for (const QChar c : paragraph) {
-        if (breaksBefore(c) && !piece.isEmpty()) {
+        if (!piece.isEmpty() && mayBreakBetween(piece.back(), c)) {
             out << piece;
             piece.clear();
         }
         piece += c;
-        if (breaksAfter(c)) {
-            out << piece;
-            piece.clear();
-        }
     }
     if (!piece.isEmpty())
         out << piece;
@@ -118,15 +130,18 @@ QSize fitLabel(QLabel *label, const QString &text, int width)
         widest = std::max(widest, fm.horizontalAdvance(line));
     const QMargins m = label->contentsMargins();
     const int margin = 2 * label->margin();
-    return {widest + m.left() + m.right() + margin,
-            fm.lineSpacing() * int(lines.size()) - fm.leading() + m.top() + m.bottom() + margin};
+    const QSize need(widest + m.left() + m.right() + margin,
+                     fm.lineSpacing() * int(lines.size()) - fm.leading() + m.top() + m.bottom() + margin);
+    // A layout might otherwise give it a pixel less than the lines take.
+    label->setMinimumHeight(need.height());
+    return need;
 }
 
 void growToFit(QLabel *label, const QString &text)
 {
+    const QRect was = label->geometry();
     const QSize need = fitLabel(label, text, label->contentsRect().width());
     QWidget *window = label->parentWidget();
-    const QRect was = label->geometry();
     const int down = need.height() - was.height();
     const int right = need.width() - was.width();
     if (down <= 0 && right <= 0)

@@ -26,10 +26,11 @@ void centreOnOwner(QWidget *window);
 void centreOnScreen(QWidget *window);
 
 // Sets label's text in lines no wider than width that break only where Japanese
-// text may break: after a punctuation mark or a space, before an opening bracket
-// (a line break in the text stays). The label shows exactly those lines. A piece
+// text may break (mayBreakBetween; a line break in the text stays). The label shows exactly those lines. A piece
 // wider than width keeps its line whole. Returns the room the text needs.
 QSize fitLabel(QLabel *label, const QString &text, int width);
+// Whether a line may break between these two characters.
+bool mayBreakBetween(QChar before, QChar after);
 // For a label placed by hand: fits its text to the label's width; when the text
 // needs more room the label grows (down, or right for a piece that cannot break),
 // and the controls below or beside it and the window grow with it.

@@ -131,12 +131,26 @@ void dlgChart::fitCategoryLabels()
     auto *axisX = static_cast<QBarCategoryAxis *>(axes.constFirst());
     if (axisX->count() == 0)
         return;
-    const QFontMetrics fm(axisX->labelsFont());
-    int widest = 0;
-    for (const QString &label : axisX->categories())
-        widest = std::max(widest, fm.horizontalAdvance(label));
     const qreal room = m_chart->plotArea().width() / axisX->count();
-    const int angle = widest + fm.averageCharWidth() <= room ? 0 : -90;
+    // Upright at the usual size, or a point smaller; else on their side.
+    QFont font = axisX->labelsFont();
+    int angle = -90;
+    int size = 10;
+    for (const int px : {10, 9}) {
+        font.setPixelSize(px);
+        const QFontMetrics fm(font);
+        int widest = 0;
+        for (const QString &label : axisX->categories())
+            widest = std::max(widest, fm.horizontalAdvance(label));
+        if (widest + 2 <= room) {
+            angle = 0;
+            size = px;
+            break;
+        }
+    }
+    font.setPixelSize(size);
+    if (axisX->labelsFont() != font)
+        axisX->setLabelsFont(font);
     if (axisX->labelsAngle() != angle)
         axisX->setLabelsAngle(angle);
 }

@@ -127,7 +127,6 @@ private slots:
         QFETCH(bool, browserWorks);
         QFETCH(QString, page);
         QFETCH(QString, lobbyPage);
-        QVERIFY(settings::SaveSetting("server", "help", base));
         const bool local = base.isEmpty();
         if (local) {
             const QString folder = helpPages::localFolder();
@@ -140,6 +139,7 @@ private slots:
                                                                 + lobbyPage + " にアクセスしてください"};
         LobbyWire w;
         QVERIFY(w.connect());
+        QVERIFY(settings::SaveSetting("server", "help", base));
         w.fake.browserWorks = browserWorks;
         gintGameID = 12;
         frmMain *f = w.lobby();

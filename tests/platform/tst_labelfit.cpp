@@ -33,11 +33,6 @@ namespace {
 // Clear space between a label's text and any other control, in pixels.
 constexpr int kGap = 2;
 
-bool breaksAfter(QChar c)
-{
-    return QStringLiteral("、。，．）」』！？：:;,. 　").contains(c);
-}
-
 QRect textRect(const QLabel *label)
 {
     const QFontMetrics fm(label->font());
@@ -60,8 +55,8 @@ QString labelFault(const QLabel *label)
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (fm.horizontalAdvance(lines.at(i)) > room.width())
             return QStringLiteral("line \"%1\" needs %2 px, has %3").arg(lines.at(i)).arg(fm.horizontalAdvance(lines.at(i))).arg(room.width());
-        if (i + 1 < lines.size() && !lines.at(i).isEmpty() && !breaksAfter(lines.at(i).back())
-            && !lines.at(i + 1).startsWith(u'「') && !lines.at(i + 1).startsWith(u'（'))
+        if (i + 1 < lines.size() && !lines.at(i).isEmpty() && !lines.at(i + 1).isEmpty()
+            && !signin::mayBreakBetween(lines.at(i).back(), lines.at(i + 1).front()))
             return QStringLiteral("breaks inside a word after \"%1\"").arg(lines.at(i));
     }
     const int height = fm.lineSpacing() * int(lines.size()) - fm.leading();
@@ -90,6 +85,8 @@ class LabelFitTest : public QObject {
 private slots:
     void init();
     void cleanup();
+    void breaks_data();
+    void breaks();
     void labels_data();
     void labels();
 };
@@ -109,6 +106,29 @@ void LabelFitTest::cleanup()
 
 using Opener = std::function<QWidget *()>;
 Q_DECLARE_METATYPE(Opener)
+
+void LabelFitTest::breaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("allowed"); // positions where a line may start
+    QTest::newRow("katakana word") << "クライアント" << QList<int>{};
+    QTest::newRow("kana ending") << "ください" << QList<int>{};
+    QTest::newRow("phrases") << "部屋の名前を入力" << QList<int>{3, 6};
+    QTest::newRow("punctuation and brackets") << "はい、「OK」を" << QList<int>{3, 7};
+    QTest::newRow("address") << "アドレス192.168.0.1が" << QList<int>{};
+    QTest::newRow("long vowel") << "のーと" << QList<int>{};
+}
+
+void LabelFitTest::breaks()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<int>, allowed);
+    QList<int> found;
+    for (int i = 1; i < text.size(); ++i)
+        if (signin::mayBreakBetween(text.at(i - 1), text.at(i)))
+            found << i;
+    QCOMPARE(found, allowed);
+}
 
 void LabelFitTest::labels_data()
 {

@@ -504,7 +504,7 @@ void SigninSequenceTest::privateAddressWarning()
     m_fake->handlers[QStringLiteral("dlgIPWarning")] = [&](QDialog *d) {
         auto *w = static_cast<dlgIPWarning *>(d);
         linesBefore = int(m_server->received.size());
-        QVERIFY(w->lblText->text().contains(QStringLiteral("「") + address + QStringLiteral("」")));
+        QVERIFY(w->lblText->text().remove(u'\n').contains(QStringLiteral("「") + address + QStringLiteral("」")));
         w->chkVisible->setChecked(tick);
         if (closeBox)
             w->close();

@@ -90,7 +90,8 @@ private slots:
         counts[0] = QVariant::fromValue<qint16>(qint16(high));
         counts[3] = QVariant::fromValue<qint16>(qint16(low));
         QVERIFY(d->displayChart(0, counts, QStringLiteral("5")));
-        auto *axis = d->findChild<QValueAxis *>(QStringLiteral("valueAxis"));
+        auto *axis = qobject_cast<QValueAxis *>(d->chChart->chart()->axes(Qt::Vertical).value(0));
+        QVERIFY(axis);
         QCOMPARE(axis->tickType(), QValueAxis::TicksDynamic);
         QCOMPARE(axis->tickInterval(), qreal(step));
         QCOMPARE(axis->max(), qreal(top));
@@ -110,7 +111,8 @@ private slots:
         QList<int> angles;
         w.fake.handlers[QStringLiteral("dlgChart")] = [&](QDialog *dialog) {
             auto *d = static_cast<dlgChart *>(dialog);
-            auto *axis = d->findChild<QBarCategoryAxis *>(QStringLiteral("categoryAxis"));
+            auto *axis = qobject_cast<QBarCategoryAxis *>(d->chChart->chart()->axes(Qt::Horizontal).value(0));
+            QVERIFY(axis);
             QTest::qWait(50);
             angles << axis->labelsAngle();
             d->cmdChange->click();
