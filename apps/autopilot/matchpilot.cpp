@@ -292,6 +292,7 @@ void MatchPilot::lobby(QWidget *main)
         if (!chatHas(main, "rtfRoomChat", roomLine(true)))
             break;
         say(QStringLiteral("room chat from ") + peer + QStringLiteral(": ") + roomLine(true));
+        shot(main, QStringLiteral("room"));
         enter(Phase::SendRoomLine, QStringLiteral("the room chat"));
         break;
     case Phase::SendRoomLine: {
@@ -318,9 +319,6 @@ void MatchPilot::lobby(QWidget *main)
         break;
     }
     case Phase::WaitStart:
-        if (chatHas(main, "rtfRoomChat", roomLine(false)))
-            shot(main, QStringLiteral("room"));
-        break;
     case Phase::Start:
         break;
     }
