@@ -7,8 +7,10 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QTcpServer>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <functional>
@@ -16,6 +18,9 @@
 #include <vector>
 
 #include "gamecatalog.h"
+#include "lobbybus.h"
+#include "passwordhash.h"
+#include "signinthrottle.h"
 
 class ClientConnection;
 class LobbyStore;
@@ -30,15 +35,21 @@ struct Room {
 namespace lobbyerr {
 inline constexpr int UnknownCommand = 90;
 inline constexpr int SignInFirst = 91;
+inline constexpr int SignInTimeout = 92;
 inline constexpr int ServerFailure = 99;
 inline constexpr int ServerFull = 100;
+inline constexpr int TooManyFromAddress = 101;
 } // namespace lobbyerr
 
-class LobbyServer : public QObject {
+class LobbyServer : public QObject, public LobbyEvents {
     Q_OBJECT
 public:
-    // List lines of a game go out at most this often; changes in between are merged.
+    // List lines of a game go out at most this often, and at most once per
+    // kListMsPerPlayer for each player of the largest game; changes in between
+    // are merged.
     static constexpr int kListIntervalMs = 200;
+    static constexpr int kListMsPerPlayer = 1;
+    static constexpr int kDefaultSignInTimeoutMs = 60000;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -51,6 +62,29 @@ public:
     int signedInCount() const { return int(m_signedIn.size()); }
     // For the access counts; the system clock unless a test sets another.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // A connection not signed in after this long is closed; 0: never.
+    void setSignInTimeout(int ms) { m_signInTimeoutMs = ms; }
+    // Connections from one address served at once; 0: no limit.
+    void setMaxPerAddress(int n) { m_maxPerAddress = n; }
+    void setFailureDelays(qint64 baseMs, qint64 maxMs) { m_throttle.setDelays(baseMs, maxMs); }
+    // Password hashes being computed on the pool.
+    int pendingHashes() const { return int(m_hashJobs.size()); }
+    // Cluster mode: presence, rooms and chat go through the bus to every node.
+    void setBus(LobbyBus *bus) { m_bus = bus; }
+
+    void clusterJoin(const QString &game, const QString &user, bool host, const QString &node) override;
+    void clusterPart(const QString &game, const QString &user) override;
+    void clusterCreateRoom(const QString &game, const QString &room, const QString &owner) override;
+    void clusterEnterRoom(const QString &game, const QString &room, const QString &user) override;
+    void clusterLeaveRoom(const QString &game, const QString &room, const QString &user) override;
+    void clusterDeleteRoom(const QString &game, const QString &room, bool notify) override;
+    void clusterStart(const QString &game, const QString &room, const QString &hostAddress) override;
+    void clusterLobbyMessage(const QString &game, const QString &user, const QString &text) override;
+    void clusterRoomMessage(const QString &game, const QString &room, const QString &user,
+                            const QString &text) override;
+    void clusterReset(const QList<ClusterGame> &games) override;
+    QList<ClusterGame> clusterLocalState() const override;
+    void clusterLost(const QStringList &users) override;
 
 private:
     struct Game {
@@ -61,7 +95,23 @@ private:
         bool roomsDirty = false;
     };
 
+    struct HashResult {
+        passwordhash::Check check = passwordhash::Check::Invalid;
+        passwordhash::Stored fresh;
+    };
+    using HashDone = std::function<void(ClientConnection *, const HashResult &)>;
+    struct HashJob {
+        QPointer<ClientConnection> client;
+        HashDone done;
+    };
+
     void accept();
+    void refuse(QTcpSocket *socket, int code, const QString &text);
+    static QString addressKey(const QHostAddress &address);
+    // Runs work on the pool; the client's later lines wait until done has answered.
+    void runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done);
+    void finishHash(quint64 id, const HashResult &result);
+    void completeSignIn(ClientConnection *c, const QString &user);
     void handleLine(ClientConnection *c, const QString &line);
     void dropClient(ClientConnection *c);
 
@@ -87,6 +137,17 @@ private:
     void onStart(ClientConnection *c, const QString &line);
 
     Game *gameOf(ClientConnection *c);
+    Game *gameNamed(const QString &name);
+    Game &addPlayer(ClientConnection *c);
+    void removePlayer(ClientConnection *c);
+    void createRoom(Game &g, const QString &name, ClientConnection *owner);
+    void enterRoom(Game &g, Room *room, ClientConnection *c);
+    void startMatch(Game &g, Room *room, const QString &hostAddress);
+    // Holds c's input and output until the bus answers; the answer goes out first.
+    LobbyBus::Reply answer(ClientConnection *c, std::function<void(ClientConnection *)> onOk = {});
+    // A local client that went away stands in the shared lists until the bus removes it.
+    void replaceWithRemote(ClientConnection *c);
+    void refuseSignIn(ClientConnection *c);
     Room *findRoom(Game &g, const QString &name);
     static QString playerEntry(const ClientConnection *c);
     QStringList roomEntries(const Game &g) const;
@@ -113,4 +174,14 @@ private:
     QTimer m_listTimer;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
+    int m_signInTimeoutMs = kDefaultSignInTimeoutMs;
+    int m_maxPerAddress = 0;
+    QHash<QString, int> m_perAddress;
+    SignInThrottle m_throttle;
+    QElapsedTimer m_uptime;
+    QThreadPool m_pool;
+    QHash<quint64, HashJob> m_hashJobs;
+    quint64 m_nextHashJob = 0;
+    LobbyBus *m_bus = nullptr;
+    QHash<QString, ClientConnection *> m_pendingLogins; // user -> connection, while the bus claims the name
 };
