@@ -78,6 +78,7 @@ frmAbout::frmAbout()
     lblDescription->setGeometry(twips(1440), twips(1125), twips(3885), twips(450));
     lblDescription->setWordWrap(true);
     lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    signin::growToFit(lblDescription, lblDescription->text());
 
     separator = new QFrame(this);
     separator->setObjectName(QStringLiteral("separator"));

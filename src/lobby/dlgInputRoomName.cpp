@@ -1,8 +1,8 @@
 #include "dlgInputRoomName.h"
+#include "signin/dialogParts.h"
 
 #include "platform/keyfilter.h"
 #include "session/lobbyModule.h"
-#include "signin/dialogParts.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,7 +12,7 @@
 namespace {
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    return QRect(signin::twips(left), signin::twips(top), signin::twips(width), signin::twips(height));
 }
 } // namespace
 
@@ -20,13 +20,13 @@ dlgInputRoomName::dlgInputRoomName()
 {
     setWindowTitle(QStringLiteral("部屋の名前"));
     signin::setDialogFrame(this);
-    setFixedSize(3270 / 15, 1755 / 15);
+    setFixedSize(signin::twips(3270), signin::twips(1755));
 
     lblMessage = new QLabel(QStringLiteral("作成する部屋の名前を入力してください"), this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));
     lblMessage->setGeometry(twips(120, 120, 3015, 615));
     lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblMessage->setWordWrap(true);
+    signin::growToFit(lblMessage, lblMessage->text());
 
     txtName = new QLineEdit(this);
     txtName->setObjectName(QStringLiteral("txtName"));

@@ -1,4 +1,5 @@
 #include "frmMain.h"
+#include "signin/dialogParts.h"
 
 #include "session/lobbyModule.h"
 
@@ -32,7 +33,7 @@ namespace {
 // The layout is given in twips; 15 twips are one pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    return QRect(signin::twips(left), signin::twips(top), signin::twips(width), signin::twips(height));
 }
 
 template <class W>
@@ -97,7 +98,7 @@ frmMain::frmMain()
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
-    client->setFixedSize(9480 / 15, 6555 / 15);
+    client->setFixedSize(signin::twips(9480), signin::twips(6555));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -116,14 +117,18 @@ frmMain::frmMain()
     lblPlayers = control<QLabel>(client, "lblPlayers", twips(120, 120, 4575, 255));
     lblPlayers->setText(QStringLiteral("ロビー内のプレイヤー"));
     lstPlayers = control<QListWidget>(client, "lstPlayers", twips(120, 360, 4575, 1500));
-    lblRoomPlayerList = control<QLabel>(client, "lblRoomPlayerList", twips(4800, 120, 4575, 255));
+    // The room's labels reach the window's edge: a room name may be 16 wide characters.
+    lblRoomPlayerList = control<QLabel>(client, "lblRoomPlayerList", twips(4800, 120, 4680, 255));
     lblRoomPlayerList->setText(QStringLiteral("部屋内のプレイヤー"));
     lstRoomPlayers = control<QListWidget>(client, "lstRoomPlayers", twips(4800, 360, 4575, 1500));
     lblLobbyChat = control<QLabel>(client, "lblLobbyChat", twips(120, 1920, 4695, 255));
     lblLobbyChat->setText(QStringLiteral("ロビーチャット"));
     rtfLobbyChat = control<QPlainTextEdit>(client, "rtfLobbyChat", twips(120, 2160, 4575, 3015));
-    lblRoom = control<QLabel>(client, "lblRoom", twips(4800, 1920, 4695, 255));
+    lblRoom = control<QLabel>(client, "lblRoom", twips(4800, 1920, 4680, 255));
     lblRoom->setText(QStringLiteral("部屋リスト"));
+    // At the top of their places, clear of the boxes below them.
+    for (QLabel *label : {lblPlayers, lblRoomPlayerList, lblLobbyChat, lblRoom})
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lstRooms = control<QListWidget>(client, "lstRooms", twips(4800, 2160, 4575, 2940));
     rtfRoomChat = control<QPlainTextEdit>(client, "rtfRoomChat", twips(4800, 2160, 4575, 3015));
     txtLobbyChat = control<QComboBox>(client, "txtLobbyChat", twips(120, 5280, 4575, 300));
@@ -237,7 +242,7 @@ void frmMain::visibleControl(bool blnRoom)
             setButtonPicture(cmdLeave, imgDeleteEnable->pixmap(), imgDeleteDisable->pixmap());
             cmdLeave->setToolTip(QStringLiteral("部屋を削除します"));
             cmdStart->show();
-            cmdStart->setEnabled(false);
+            setCommandEnabled(cmdStart, false);
             cmdStart->setToolTip(QStringLiteral("この部屋に参加しているクライアントユーザーと対戦を始めます。"));
             setStatusText(QStringLiteral("クライアントユーザーがこの部屋に参加すればゲームを開始することができます。"));
         } else {

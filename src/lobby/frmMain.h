@@ -4,7 +4,10 @@
 // controls; the room, start, chat and menu handlers act on them.
 #include "platform/forms.h"
 
+#include <QHash>
+#include <QList>
 #include <QPixmap>
+#include <QPointer>
 #include <QStringList>
 
 class QAction;
@@ -49,6 +52,11 @@ public:
     // the user declined.
     bool initUser();
 
+    // Enables or disables cmdEnter, cmdLeave, cmdStart or lstRooms; during a wait
+    // the change shows when the wait ends.
+    void setCommandEnabled(QWidget *control, bool enabled);
+    bool isWaiting() const { return m_waiting; }
+
     // The first panel of staInfo.
     void setStatusText(const QString &text);
     QString statusText() const;
@@ -85,8 +93,6 @@ public:
     void mnuExit_Click();
     void mnuOnlineHelp_Click();
     void cmdHelp_Click();
-    // Scheme and host of the help pages.
-    static constexpr const char kHelpSite[] = "https://help.qorchat.example";
 
     // Menus and their items.
     QMenuBar *menuBar = nullptr;
@@ -147,8 +153,16 @@ private:
     void keepRoomPlayers(const QStringList &before);
 
     // A command of this window waits for its reply; a second one would take the
-    // first one's reply as its own.
+    // first one's reply as its own. While it waits, the controls that start a
+    // command are disabled, so a click there is visibly refused rather than lost;
+    // whatever enables or disables them meanwhile takes effect when the wait ends.
     bool m_waiting = false;
+    friend class BusyWait;
+    void beginWait();
+    void endWait();
+    QList<QWidget *> busyControls() const;
+    QHash<QWidget *, bool> m_wantedEnabled;
+    bool m_changeInfoEnabled = true;
     bool m_roomsClickQueued = false;
     bool m_playersClickQueued = false;
 
@@ -161,4 +175,16 @@ private:
     QStringList m_pendingLobby;
     QStringList m_pendingRoom;
     bool m_flushQueued = false;
+};
+
+// Marks one wait of the lobby window for as long as it lives.
+class BusyWait {
+public:
+    explicit BusyWait(frmMain *window);
+    ~BusyWait();
+    BusyWait(const BusyWait &) = delete;
+    BusyWait &operator=(const BusyWait &) = delete;
+
+private:
+    QPointer<frmMain> m_window;
 };

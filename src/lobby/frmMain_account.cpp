@@ -98,6 +98,11 @@ bool frmMain::initUser()
             break;
         }
         platform::msgBox(QStringLiteral("登録できません、違う名前で試してみてください"), platform::mb::Exclamation);
+        // Refused and hung up: the form would register over a line that is gone.
+        if (lineLost()) {
+            result = false;
+            break;
+        }
     }
     Forms::unload<dlgInputUserPas>();
     return result;

@@ -1,6 +1,8 @@
 // Chat input, the File menu and the online help of the lobby window.
 #include "frmMain.h"
 
+#include "helpPages.h"
+
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
 #include "platform/keyfilter.h"
@@ -90,13 +92,12 @@ void frmMain::mnuChageInfo_Click()
 {
     if (m_waiting)
         return;
-    m_waiting = true;
-    const auto done = qScopeGuard([this] { m_waiting = false; });
+    BusyWait busy(this);
 
     dlgInputUserPas *form = Forms::get<dlgInputUserPas>();
     dlgInputUserPas::m().blnPressOK = false;
     form->setWindowTitle(QStringLiteral("ユーザー情報の変更"));
-    form->lblExplain->setText(
+    form->setExplanation(
         QStringLiteral("変更するパスワード、コメント、E-Mail アドレスを入力して OK ボタンをクリックしてください。"));
     form->txtUser->setText(settings::GetSetting(kUser, QStringLiteral("name")));
     form->txtUser->setEnabled(false);
@@ -148,10 +149,8 @@ void frmMain::mnuOnlineHelp_Click()
 void frmMain::cmdHelp_Click()
 {
     setStatusText(QStringLiteral("オンラインヘルプを表示します"));
-    const QString site = QString::fromLatin1(kHelpSite);
-    const QString page = site + QStringLiteral("/online/") + QString::number(gintGameID) + u'/';
-    if (!lobbyModule::openWebPage(page))
+    if (!lobbyModule::openWebPage(helpPages::gamePage(gintGameID)))
         platform::msgBox(QStringLiteral("ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで ")
-                             + site + QStringLiteral("/lobby/") + QStringLiteral(" にアクセスしてください"),
+                             + helpPages::lobbyPage() + QStringLiteral(" にアクセスしてください"),
                          platform::mb::Critical);
 }

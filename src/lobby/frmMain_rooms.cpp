@@ -16,17 +16,6 @@
 
 namespace {
 
-class BusyScope {
-public:
-    explicit BusyScope(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~BusyScope() { m_flag = false; }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    bool &m_flag;
-};
-
 QListWidgetItem *firstSelected(const QListWidget *list)
 {
     for (int r = 0; r < list->count(); ++r)
@@ -51,6 +40,44 @@ QString enteredRoomName(const QString &entry)
 }
 
 } // namespace
+
+BusyWait::BusyWait(frmMain *window) : m_window(window) { window->beginWait(); }
+
+BusyWait::~BusyWait()
+{
+    if (m_window)
+        m_window->endWait();
+}
+
+QList<QWidget *> frmMain::busyControls() const { return {cmdEnter, cmdLeave, cmdStart, lstRooms}; }
+
+void frmMain::beginWait()
+{
+    m_waiting = true;
+    m_wantedEnabled.clear();
+    for (QWidget *w : busyControls()) {
+        m_wantedEnabled.insert(w, !w->testAttribute(Qt::WA_ForceDisabled));
+        w->setEnabled(false);
+    }
+    m_changeInfoEnabled = mnuChageInfo->isEnabled();
+    mnuChageInfo->setEnabled(false);
+}
+
+void frmMain::endWait()
+{
+    m_waiting = false;
+    for (QWidget *w : busyControls())
+        w->setEnabled(m_wantedEnabled.value(w, true));
+    mnuChageInfo->setEnabled(m_changeInfoEnabled);
+}
+
+void frmMain::setCommandEnabled(QWidget *control, bool enabled)
+{
+    if (m_waiting && m_wantedEnabled.contains(control))
+        m_wantedEnabled[control] = enabled;
+    else
+        control->setEnabled(enabled);
+}
 
 void frmMain::connectRoomCommands()
 {
@@ -100,7 +127,7 @@ void frmMain::cmdEnter_Click()
 {
     if (m_waiting)
         return;
-    BusyScope busy(m_waiting);
+    BusyWait busy(this);
 
     if (gblnHost == vbTrue) {
         // The next create starts with an empty dialog, however this one ends.
@@ -163,7 +190,7 @@ void frmMain::cmdLeave_Click()
 {
     if (m_waiting)
         return;
-    BusyScope busy(m_waiting);
+    BusyWait busy(this);
 
     if (gblnHost == vbTrue) {
         const qint16 status = frmCom::get()->printlnAndWait(protocol::deleteRoom(m().mstrRoomName));
@@ -196,7 +223,7 @@ void frmMain::lstRooms_Click()
     const QString entry = entryOfRow(row, frmCom::get()->astrRooms);
     if (entry.isEmpty())
         return;
-    BusyScope busy(m_waiting);
+    BusyWait busy(this);
     // The players themselves come in a list line that the dispatcher shows.
     const qint16 status = frmCom::get()->printlnAndWait(protocol::roomPlayerList(entry));
     if (!Forms::isCurrent(this) || status == StatusOK)
@@ -224,11 +251,11 @@ void frmMain::cmdStart_Click()
 {
     if (m_waiting)
         return;
-    BusyScope busy(m_waiting);
+    BusyWait busy(this);
 
-    cmdStart->setEnabled(false);
+    setCommandEnabled(cmdStart, false);
     setButtonPicture(cmdLeave, imgDeleteEnable->pixmap(), imgDeleteDisable->pixmap());
-    cmdLeave->setEnabled(false);
+    setCommandEnabled(cmdLeave, false);
     setStatusText(QStringLiteral("アプリケーションに制御が戻った後クライアントが接続するまで待つ必要があります。"));
 
     frmCom::get()->printlnAndWait(protocol::ip(frmCom::get()->localAddress()));
@@ -241,7 +268,7 @@ void frmMain::cmdStart_Click()
         // No client was told to start (the room shrank meanwhile, or is gone):
         // handing the game an empty address now would leave it waiting for
         // players who never come. The host stays in the room.
-        cmdLeave->setEnabled(true);
+        setCommandEnabled(cmdLeave, true);
         setStatusText(QStringLiteral("クライアントユーザーがこの部屋に参加すればゲームを開始することができます。"));
         dispatcher::showRoomPlayerList(*frmCom::get());
         platform::msgBox(QStringLiteral("ゲームを開始できませんでした"), platform::mb::Critical);

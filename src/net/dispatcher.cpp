@@ -86,7 +86,7 @@ void showRoomPlayerList(frmCom &com)
     // counts towards the room size nor shows as a row.
     const QStringList players = nonEmptyEntries(com.astrRoomPlayers);
     if (!players.isEmpty() && gblnHost == vbTrue)
-        lobby()->cmdStart->setEnabled(players.size() >= gintMinPlayers);
+        lobby()->setCommandEnabled(lobby()->cmdStart, players.size() >= gintMinPlayers);
     QListWidget *list = lobby()->lstRoomPlayers;
     list->clear();
     list->addItems(players);
@@ -104,7 +104,7 @@ void hostIp(const QString &line)
 {
     frmMain *f = lobby();
     f->setStatusText(QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
-    f->cmdLeave->setEnabled(false);
+    f->setCommandEnabled(f->cmdLeave, false);
     const QPixmap leaveDisabled = f->imgLeaveDisable->pixmap();
     frmMain::setButtonPicture(f->cmdLeave, leaveDisabled, leaveDisabled);
     const QStringList t = protocol::tokens(line);

@@ -62,15 +62,8 @@ frmEditChat::frmEditChat()
     cmdOK->setFocus();
 
     // The places hold the comment in the classic dialog font; with a larger one the
-    // window grows downwards rather than cut the text off.
-    const int extra = lblComment->heightForWidth(lblComment->width()) - lblComment->height();
-    if (extra > 0) {
-        for (QWidget *w : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-            if (w != lblComment)
-                w->move(w->x(), w->y() + extra);
-        lblComment->resize(lblComment->width(), lblComment->height() + extra);
-        setFixedSize(width(), height() + extra);
-    }
+    // window grows rather than cut the text off.
+    signin::growToFit(lblComment, lblComment->text());
 }
 
 void frmEditChat::Form_Load()

@@ -6,15 +6,34 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTranslator>
 #include <QWidget>
 #include <QWindow>
 
 namespace platform {
 namespace {
+
+bool g_catalogueLoaded = false;
+
+// The interface is Japanese whatever the locale, so Qt's own texts are too.
+QString fallbackCaption(QMessageBox::StandardButton button)
+{
+    switch (button) {
+    case QMessageBox::Ok: return QStringLiteral("OK");
+    case QMessageBox::Cancel: return QStringLiteral("キャンセル");
+    case QMessageBox::Yes: return QStringLiteral("はい(&Y)");
+    case QMessageBox::No: return QStringLiteral("いいえ(&N)");
+    case QMessageBox::Retry: return QStringLiteral("再試行");
+    case QMessageBox::Abort: return QStringLiteral("中止");
+    case QMessageBox::Ignore: return QStringLiteral("無視");
+    default: return QString();
+    }
+}
 
 class QtMessageBoxes final : public MessageBoxes {
 public:
@@ -50,6 +69,9 @@ public:
         for (const B &b : buttons)
             set |= b.qt;
         box.setStandardButtons(set);
+        if (!g_catalogueLoaded)
+            for (const B &b : buttons)
+                box.button(b.qt)->setText(fallbackCaption(b.qt));
         box.setDefaultButton(buttons.front().qt);
         m_open.append(&box);
         const int clicked = box.exec();
@@ -135,8 +157,33 @@ void keepOr(T *(*set)(T *), T *ours)
 
 } // namespace
 
+bool installQtTranslation(const QString &directory)
+{
+    static QTranslator *installed = nullptr;
+    if (!QCoreApplication::instance())
+        return false;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    const QString dir = directory.isNull() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : directory;
+    auto *translator = new QTranslator;
+    g_catalogueLoaded = translator->load(QStringLiteral("qtbase_ja"), dir) && QCoreApplication::installTranslator(translator);
+    if (g_catalogueLoaded)
+        installed = translator;
+    else
+        delete translator;
+    return g_catalogueLoaded;
+}
+
 void installQtPlatform()
 {
+    static bool translated = false;
+    if (!translated && QCoreApplication::instance()) {
+        installQtTranslation();
+        translated = true;
+    }
     static QtMessageBoxes messageBoxes;
     static QtModalRunner modalRunner;
     static QtBrowser browser;

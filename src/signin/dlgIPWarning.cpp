@@ -40,21 +40,12 @@ void dlgIPWarning::Form_Load()
 {
     lobbyModule::setTopmost(this);
     const QString crlf = QStringLiteral("\r\n");
-    lblText->setText(QStringLiteral("お使いのコンピューターではプライベートアドレス「") + frmStatus::connectionAddress()
+    signin::growToFit(lblText, QStringLiteral("お使いのコンピューターではプライベートアドレス「") + frmStatus::connectionAddress()
                      + QStringLiteral("」が使用されており、インターネットのユーザーと対戦を行うことができません。") + crlf
                      + QStringLiteral("対戦を行うにはお使いのコンピューターがインターネット上にグローバルアドレスを使用して接続されいてる必要があります。") + crlf
                      + QStringLiteral("モデムを使用されているユーザーはダイアルアップでインターネットに接続されているか確認してください。") + crlf
                      + QStringLiteral("ルーターを使用して NAT 等の設定を行っているユーザーはプライベートアドレスを使用しても設定により対戦できる場合があります。") + crlf
                      + QStringLiteral("詳しくはお使いのルーターのマニュアルをご参照ください。") + crlf + QStringLiteral(" "));
-    // The places hold the text in the classic dialog font; with a larger one the
-    // dialog grows downwards rather than cut the text off.
-    const int extra = lblText->heightForWidth(lblText->width()) - lblText->height();
-    if (extra > 0) {
-        lblText->resize(lblText->width(), lblText->height() + extra);
-        chkVisible->move(chkVisible->x(), chkVisible->y() + extra);
-        OKButton->move(OKButton->x(), OKButton->y() + extra);
-        setFixedSize(width(), height() + extra);
-    }
 }
 
 void dlgIPWarning::showEvent(QShowEvent *event)

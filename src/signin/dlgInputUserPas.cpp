@@ -103,6 +103,7 @@ dlgInputUserPas::dlgInputUserPas()
     grid->addWidget(OKButton, row + 1, 1, Qt::AlignRight);
     grid->setColumnMinimumWidth(1, signin::twips(4500));
     lblExplain->setFixedWidth(signin::twips(6600));
+    setExplanation(lblExplain->text());
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
     setTabOrder(txtUser, txtPassword);
@@ -111,6 +112,11 @@ dlgInputUserPas::dlgInputUserPas()
     setTabOrder(txtComment, txtEmail);
     setTabOrder(txtEmail, chkUseOldAccount);
     setTabOrder(chkUseOldAccount, OKButton);
+}
+
+void dlgInputUserPas::setExplanation(const QString &text)
+{
+    signin::fitLabel(lblExplain, text, signin::twips(6600));
 }
 
 void dlgInputUserPas::Form_Load()

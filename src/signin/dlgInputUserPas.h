@@ -21,6 +21,8 @@ public:
 
     dlgInputUserPas();
     void Form_Load() override;
+    // The explanation at the top, in lines that fit the form.
+    void setExplanation(const QString &text);
 
     // True when txtUser holds a character a user ID must not have.
     bool CheckBadChar() const;

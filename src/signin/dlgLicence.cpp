@@ -72,6 +72,8 @@ dlgLicence::dlgLicence()
     layout->addWidget(Frame1, 1);
     layout->addLayout(buttons);
     setFixedSize(signin::twips(7200), signin::twips(6000));
+    const QMargins margins = layout->contentsMargins();
+    signin::fitLabel(Label1, Label1->text(), signin::twips(7200) - margins.left() - margins.right());
 
     setTabOrder(txtLicence, OKButton);
     setTabOrder(OKButton, CancelButton);

@@ -51,6 +51,7 @@ dlgLogin::dlgLogin()
     grid->addWidget(OKButton, 3, 1, Qt::AlignRight);
     grid->setColumnMinimumWidth(1, signin::twips(3000));
     grid->setSizeConstraint(QLayout::SetFixedSize);
+    signin::fitLabel(lblExplain, lblExplain->text(), signin::twips(4200));
 
     setTabOrder(OKButton, txtUser);
     setTabOrder(txtUser, txtPassword);

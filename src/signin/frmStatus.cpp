@@ -248,6 +248,10 @@ qint16 frmStatus::Login()
         case 3: critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 は存在しません")); break;
         default: critical(QStringLiteral("ログインエラー: ") + user); break;
         }
+        // The server may hang up with its refusal; the box above has shown the
+        // reconnect question by then, and the login dialog would need the line.
+        if (lineLost())
+            return StatusWaiting;
         dlgLogin *dlg = Forms::get<dlgLogin>();
         dlg->txtUser->setText(account.mstrUser);
         dlg->txtPassword->setText(account.mstrPassword);

@@ -8,7 +8,9 @@
 #include <QChart>
 #include <QChartView>
 #include <QDate>
+#include <QFontMetrics>
 #include <QGraphicsLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
@@ -53,8 +55,6 @@ dlgChart::dlgChart()
     m_chart->layout()->setContentsMargins(0, 0, 0, 0);
     auto *axisX = new QBarCategoryAxis(m_chart);
     axisX->setObjectName(QStringLiteral("categoryAxis"));
-    // Upright, 24 hour labels would not fit side by side.
-    axisX->setLabelsAngle(-90);
     axisX->setTruncateLabels(false);
     QFont small = axisX->labelsFont();
     small.setPixelSize(10);
@@ -62,8 +62,11 @@ dlgChart::dlgChart()
     auto *axisY = new QValueAxis(m_chart);
     axisY->setObjectName(QStringLiteral("valueAxis"));
     axisY->setLabelFormat(QStringLiteral("%d"));
+    axisY->setTickType(QValueAxis::TicksDynamic);
+    axisY->setTickAnchor(0);
     m_chart->addAxis(axisX, Qt::AlignBottom);
     m_chart->addAxis(axisY, Qt::AlignLeft);
+    connect(m_chart, &QChart::plotAreaChanged, this, &dlgChart::fitCategoryLabels);
 
     chChart = new QChartView(m_chart, this);
     chChart->setObjectName(QStringLiteral("chChart"));
@@ -88,6 +91,68 @@ dlgChart::dlgChart()
 
     setTabOrder(OKButton, cmdChange);
     OKButton->setFocus();
+}
+
+dlgChart::Scale dlgChart::valueScale(int low, int high)
+{
+    low = std::min(low, 0);
+    high = std::max(high, low + 1);
+    const qint64 span = qint64(high) - low;
+    qint64 step = 1;
+    // 1, 2, 5, 10, 20, 50, ...: the smallest that needs at most five steps.
+    for (qint64 base = 1; step * 5 < span; base *= 10) {
+        for (const int m : {1, 2, 5}) {
+            step = base * m;
+            if (step * 5 >= span)
+                break;
+        }
+    }
+    const auto down = [step](qint64 v) { return v >= 0 ? v / step * step : -((-v + step - 1) / step * step); };
+    const auto up = [step](qint64 v) { return v <= 0 ? -(-v / step * step) : (v + step - 1) / step * step; };
+    return {int(down(low)), int(up(high)), int(step)};
+}
+
+void dlgChart::keyPressEvent(QKeyEvent *event)
+{
+    // Escape is the close button's key here: nothing is left to cancel.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        OKButton_Click();
+        return;
+    }
+    Form::keyPressEvent(event);
+}
+
+// Labels stand upright when each fits the width of its category, else on their side.
+void dlgChart::fitCategoryLabels()
+{
+    const auto axes = m_chart->axes(Qt::Horizontal);
+    if (axes.isEmpty())
+        return;
+    auto *axisX = static_cast<QBarCategoryAxis *>(axes.constFirst());
+    if (axisX->count() == 0)
+        return;
+    const qreal room = m_chart->plotArea().width() / axisX->count();
+    // Upright at the usual size, or a point smaller; else on their side.
+    QFont font = axisX->labelsFont();
+    int angle = -90;
+    int size = 10;
+    for (const int px : {10, 9}) {
+        font.setPixelSize(px);
+        const QFontMetrics fm(font);
+        int widest = 0;
+        for (const QString &label : axisX->categories())
+            widest = std::max(widest, fm.horizontalAdvance(label));
+        if (widest + 2 <= room) {
+            angle = 0;
+            size = px;
+            break;
+        }
+    }
+    font.setPixelSize(size);
+    if (axisX->labelsFont() != font)
+        axisX->setLabelsFont(font);
+    if (axisX->labelsAngle() != angle)
+        axisX->setLabelsAngle(angle);
 }
 
 void dlgChart::Form_Load()
@@ -209,8 +274,10 @@ void dlgChart::showGrid()
         segment->append(qreal(r), value);
     }
     axisX->append(labels);
-    axisY->setRange(low, high);
-    axisY->applyNiceNumbers();
+    const Scale scale = valueScale(low, high);
+    axisY->setRange(scale.min, scale.max);
+    axisY->setTickInterval(scale.step);
+    fitCategoryLabels();
 }
 
 void dlgChart::cmdChange_Click()

@@ -23,6 +23,13 @@ public:
     // Slots of the count array handed to getChartData.
     static constexpr int kCountSlots = 25;
 
+    // Value-axis range and tick step for counts from low to high: whole numbers only,
+    // about five steps, never a step below 1 (so no label repeats).
+    struct Scale {
+        int min, max, step;
+    };
+    static Scale valueScale(int low, int high);
+
     dlgChart();
     // Fetches the 24-hour view before the dialog is shown.
     void Form_Load() override;
@@ -45,10 +52,12 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void refreshChart(qint16 mode);
     void showGrid();
+    void fitCategoryLabels();
     void cmdChange_Click();
     void OKButton_Click();
 

@@ -60,11 +60,11 @@ private slots:
         };
         row("lblPlayers", "QLabel", {120, 120, 4575, 255}, "ロビー内のプレイヤー");
         row("lstPlayers", "QListWidget", {120, 360, 4575, 1500});
-        row("lblRoomPlayerList", "QLabel", {4800, 120, 4575, 255}, "部屋内のプレイヤー");
+        row("lblRoomPlayerList", "QLabel", {4800, 120, 4680, 255}, "部屋内のプレイヤー");
         row("lstRoomPlayers", "QListWidget", {4800, 360, 4575, 1500});
         row("lblLobbyChat", "QLabel", {120, 1920, 4695, 255}, "ロビーチャット");
         row("rtfLobbyChat", "QPlainTextEdit", {120, 2160, 4575, 3015});
-        row("lblRoom", "QLabel", {4800, 1920, 4695, 255}, "部屋リスト");
+        row("lblRoom", "QLabel", {4800, 1920, 4680, 255}, "部屋リスト");
         row("lstRooms", "QListWidget", {4800, 2160, 4575, 2940});
         row("rtfRoomChat", "QPlainTextEdit", {4800, 2160, 4575, 3015});
         row("txtLobbyChat", "QComboBox", {120, 5280, 4575, 300});

@@ -2,11 +2,14 @@
 #include "net/lobbywire.h"
 #include "support/typing.h"
 
+#include "lobby/helpPages.h"
 #include "session/settings.h"
 #include "signin/dlgInputUserPas.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
+#include <QUrl>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -103,28 +106,47 @@ private slots:
         QCOMPARE(w.server.received, pressOK ? QStringList{"UPDATEUSER taro newpass t@x.jp my new comment"} : QStringList{});
     }
 
+    // The help base comes from the settings; without one, the pages installed with
+    // the component, which must be there to open.
     void onlineHelpAndExit_data()
     {
+        QTest::addColumn<QString>("base");
         QTest::addColumn<bool>("browserWorks");
-        QTest::addColumn<QStringList>("messages");
-        QTest::newRow("opened") << true << QStringList{};
-        QTest::newRow("no browser") << false
-                                    << QStringList{"ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで "
-                                                   "https://help.qorchat.example/lobby/ にアクセスしてください"};
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("lobbyPage"); // in the failure message
+        QTest::newRow("web base") << "https://help.example.org/" << true << "https://help.example.org/online/12/"
+                                  << "https://help.example.org/lobby/";
+        QTest::newRow("web base, no browser") << " https://help.example.org" << false
+                                              << "https://help.example.org/online/12/" << "https://help.example.org/lobby/";
+        QTest::newRow("local pages") << "" << true << "online.html" << "lobby.html";
+        QTest::newRow("local pages, no browser") << "" << false << "online.html" << "lobby.html";
     }
     void onlineHelpAndExit()
     {
+        QFETCH(QString, base);
         QFETCH(bool, browserWorks);
-        QFETCH(QStringList, messages);
+        QFETCH(QString, page);
+        QFETCH(QString, lobbyPage);
+        const bool local = base.isEmpty();
+        if (local) {
+            const QString folder = helpPages::localFolder();
+            QVERIFY(QFileInfo::exists(folder + u'/' + page) && QFileInfo::exists(folder + u'/' + lobbyPage));
+            page = QUrl::fromLocalFile(folder + u'/' + page).toString();
+            lobbyPage = QUrl::fromLocalFile(folder + u'/' + lobbyPage).toString();
+        }
+        const QStringList messages = browserWorks ? QStringList{}
+                                                  : QStringList{"ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで "
+                                                                + lobbyPage + " にアクセスしてください"};
         LobbyWire w;
         QVERIFY(w.connect());
+        QVERIFY(settings::SaveSetting("server", "help", base));
         w.fake.browserWorks = browserWorks;
         gintGameID = 12;
         frmMain *f = w.lobby();
         f->cmdHelp->click();
         f->mnuOnlineHelp->trigger();
-        const QUrl page(QStringLiteral("https://help.qorchat.example/online/12/"));
-        QCOMPARE(w.fake.opened, (QList<QUrl>{page, page}));
+        QCOMPARE(w.fake.opened, (QList<QUrl>{QUrl(page), QUrl(page)}));
+        QCOMPARE(w.fake.opened.constFirst().isLocalFile(), local);
         QCOMPARE(w.fake.messageTexts(), messages + messages);
         QCOMPARE(f->statusText(), QStringLiteral("オンラインヘルプを表示します"));
         // Exit closes the lobby and leaves the line to the connection form.

@@ -166,6 +166,63 @@ private slots:
         QCOMPARE(w.fake.messageTexts().last(), QStringLiteral("ロビー内のプレイヤーより表示するユーザーをクリックしてください。"));
     }
 
+    // While a command waits, the controls that would start another one are shown
+    // disabled: a second room picked or Enter clicked meanwhile is refused where the
+    // player sees it, and the window keeps showing what was asked.
+    void busyDuringWait()
+    {
+        LobbyWire w(vbFalse);
+        QVERIFY(w.connect());
+        frmMain *f = w.lobby();
+        dispatch(w, QStringLiteral("ROOMLIST \nabc 1/8\nMy Room 2/8"));
+        QStringList during;
+        w.server.onLine = [&](const QString &line) {
+            if (!line.startsWith(QLatin1String("ROOMPLAYERLIST")))
+                return;
+            during << QStringLiteral("%1%2%3").arg(int(f->lstRooms->isEnabled())).arg(int(f->cmdEnter->isEnabled()))
+                          .arg(int(f->mnuChageInfo->isEnabled()));
+            QTest::mouseClick(f->lstRooms->viewport(), Qt::LeftButton, {},
+                              f->lstRooms->visualItemRect(f->lstRooms->item(1)).center());
+            f->cmdEnter->click();
+            w.server.sendRaw("+OK\r\nROOMPLAYERLIST \nh 1\r\n");
+        };
+        QTest::mouseClick(f->lstRooms->viewport(), Qt::LeftButton, {},
+                          f->lstRooms->visualItemRect(f->lstRooms->item(0)).center());
+        QTRY_COMPARE(items(f->lstRoomPlayers), QStringList{"h 1"});
+        QTRY_VERIFY(f->lstRooms->isEnabled());
+        QCOMPARE(during, QStringList{"000"});
+        QCOMPARE(f->lstRooms->currentRow(), 0);
+        QVERIFY(f->lstRooms->item(0)->isSelected() && !f->lstRooms->item(1)->isSelected());
+        QVERIFY(f->cmdEnter->isEnabled() && f->mnuChageInfo->isEnabled());
+        QTest::qWait(50);
+        QCOMPARE(w.server.received, QStringList{"ROOMPLAYERLIST abc  "});
+    }
+
+    // What the dispatcher enables or disables during a wait shows once it ends.
+    void changesDuringWaitShowAfter()
+    {
+        LobbyWire w(vbTrue);
+        QVERIFY(w.connect());
+        gintMinPlayers = 2;
+        frmMain *f = w.lobby();
+        f->visibleControl(true);
+        dispatch(w, QStringLiteral("ROOMPLAYERLIST \nme 1"));
+        QVERIFY(!f->cmdStart->isEnabled() && f->cmdLeave->isEnabled());
+        bool startDuring = true;
+        w.server.onLine = [&](const QString &line) {
+            if (!line.startsWith(QLatin1String("DELETEROOM")))
+                return;
+            w.server.sendLine(QStringLiteral("ROOMPLAYERLIST \nme 1\nc 0"));
+            QTRY_COMPARE(f->lstRoomPlayers->count(), 2);
+            startDuring = f->cmdStart->isEnabled();
+            w.server.sendLine(QStringLiteral("-ERR 1"));
+        };
+        f->cmdLeave->click();
+        QCOMPARE(w.fake.messageTexts(), QStringList{"部屋が削除できません"});
+        QVERIFY(!startDuring);
+        QVERIFY(f->isRoomMode() && f->cmdStart->isEnabled() && f->cmdLeave->isEnabled());
+    }
+
     void start_data()
     {
         QTest::addColumn<QString>("startReply");

@@ -163,6 +163,8 @@ private slots:
     void existingId();
     void droppedLine_data();
     void droppedLine();
+    void refusedThenDropped_data();
+    void refusedThenDropped();
     void executeIntoLobby();
 };
 
@@ -502,7 +504,7 @@ void SigninSequenceTest::privateAddressWarning()
     m_fake->handlers[QStringLiteral("dlgIPWarning")] = [&](QDialog *d) {
         auto *w = static_cast<dlgIPWarning *>(d);
         linesBefore = int(m_server->received.size());
-        QVERIFY(w->lblText->text().contains(QStringLiteral("「") + address + QStringLiteral("」")));
+        QVERIFY(w->lblText->text().remove(u'\n').contains(QStringLiteral("「") + address + QStringLiteral("」")));
         w->chkVisible->setChecked(tick);
         if (closeBox)
             w->close();
@@ -680,6 +682,53 @@ void SigninSequenceTest::droppedLine()
     QCOMPARE(m_server->connections(), 1);
     if (!at.isEmpty())
         QCOMPARE(sentKeywords().last(), at);
+}
+
+// The server refuses and hangs up at once. The refusal's box is open while the
+// end of the line arrives; once the reconnect question was answered, no dialog
+// that needs the line follows.
+void SigninSequenceTest::refusedThenDropped_data()
+{
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("dialog"); // the dialog the refusal would lead back to
+    QTest::newRow("LOGIN, wrong password") << "LOGIN" << "ログインエラー: パスワードが異なります" << "dlgLogin";
+    QTest::newRow("LOGIN, no such user") << "LOGIN" << "ログインエラー: ユーザー 「taro」 は存在しません" << "dlgLogin";
+    QTest::newRow("REGISTUSER") << "REGISTUSER" << "登録できません、違う名前で試してみてください" << "dlgInputUserPas";
+}
+
+void SigninSequenceTest::refusedThenDropped()
+{
+    QFETCH(QString, at);
+    QFETCH(QString, refusal);
+    QFETCH(QString, dialog);
+    if (at == QLatin1String("REGISTUSER")) {
+        QVERIFY(settings::DeleteSetting(kUser));
+        storeSetting("user", "licence", QStringLiteral("true"));
+        m_fake->handlers[QStringLiteral("dlgInputUserPas")] = [](QDialog *d) {
+            fillAccountForm(d, {QStringLiteral("hanako"), QStringLiteral("secret1"), {}, QStringLiteral("h@x.jp"), {}});
+        };
+    }
+    const QString code = refusal.contains(QStringLiteral("存在しません")) ? QStringLiteral("3") : QStringLiteral("2");
+    m_server->on(at, {});
+    m_server->onLine = [this, at, code](const QString &line) {
+        if (protocol::keyword(line) != at)
+            return;
+        m_server->sendLine(QStringLiteral("-ERR ") + code);
+        m_server->closeClient();
+    };
+    // A real box runs the event loop while the player reads it.
+    m_fake->onMessage = [refusal](const QString &text) {
+        if (text == refusal)
+            QTRY_VERIFY(!frmCom::get()->isConnected());
+    };
+    m_fake->answers = {platform::mb::OK, platform::mb::No};
+
+    runSignIn();
+    QCOMPARE(m_fake->messageTexts(), (QStringList{refusal, kDropped}));
+    QCOMPARE(countOf(m_fake->modalShown, dialog), at == QLatin1String("REGISTUSER") ? 1 : 0);
+    QVERIFY(!gblnSignedIn);
+    QVERIFY(!gblnRetry);
 }
 
 void SigninSequenceTest::executeIntoLobby()

@@ -4,10 +4,12 @@
 #include "stats/dlgChart.h"
 
 #include <QAction>
+#include <QBarCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QLabel>
 #include <QPushButton>
+#include <QValueAxis>
 
 namespace {
 const QString kFailed = QStringLiteral("データの取得に失敗しました。");
@@ -56,6 +58,71 @@ private slots:
         // The newest row carries slot 0; slots beyond the view are not shown.
         for (int r = 0; r < rows; ++r)
             QCOMPARE(d->marrChartData.at(r)[1].toInt(), 100 + rows - 1 - r);
+    }
+
+    // Ticks on whole numbers, about five of them, whatever the largest count: a
+    // step below 1 would print the same "%d" label twice.
+    void valueTicks_data()
+    {
+        QTest::addColumn<int>("low");
+        QTest::addColumn<int>("high");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("top");
+        QTest::newRow("all zero") << 0 << 0 << 1 << 1;
+        QTest::newRow("1") << 0 << 1 << 1 << 1;
+        QTest::newRow("2") << 0 << 2 << 1 << 2;
+        QTest::newRow("7") << 0 << 7 << 2 << 8;
+        QTest::newRow("25") << 0 << 25 << 5 << 25;
+        QTest::newRow("26") << 0 << 26 << 10 << 30;
+        QTest::newRow("1000") << 0 << 1000 << 200 << 1000;
+        QTest::newRow("32767") << 0 << 32767 << 10000 << 40000;
+        QTest::newRow("negative") << -3 << 4 << 2 << 4;
+    }
+    void valueTicks()
+    {
+        QFETCH(int, low);
+        QFETCH(int, high);
+        QFETCH(int, step);
+        QFETCH(int, top);
+        FakePlatform fake;
+        std::unique_ptr<dlgChart> d(new dlgChart);
+        QList<QVariant> counts(dlgChart::kCountSlots);
+        counts[0] = QVariant::fromValue<qint16>(qint16(high));
+        counts[3] = QVariant::fromValue<qint16>(qint16(low));
+        QVERIFY(d->displayChart(0, counts, QStringLiteral("5")));
+        auto *axis = qobject_cast<QValueAxis *>(d->chChart->chart()->axes(Qt::Vertical).value(0));
+        QVERIFY(axis);
+        QCOMPARE(axis->tickType(), QValueAxis::TicksDynamic);
+        QCOMPARE(axis->tickInterval(), qreal(step));
+        QCOMPARE(axis->max(), qreal(top));
+        QVERIFY(axis->min() <= low && int(axis->min()) % step == 0);
+        QCOMPARE(axis->tickAnchor(), 0.0);
+        const int steps = int((axis->max() - axis->min()) / step);
+        QVERIFY2(steps >= 1 && steps <= 5, qPrintable(QString::number(steps)));
+    }
+
+    // Seven dates fit upright; twenty-four hours do not. Escape closes like 閉じる.
+    void labelsAndEscape()
+    {
+        LobbyWire w;
+        QVERIFY(w.connect());
+        w.server.on(QStringLiteral("DAYCHART"), {QStringLiteral("DAYCHART x 9") + QStringLiteral(" 4").repeated(25)});
+        w.server.on(QStringLiteral("WEEKCHART"), {QStringLiteral("WEEKCHART 2001/12/28 1 2 3 4 5 6 7")});
+        QList<int> angles;
+        w.fake.handlers[QStringLiteral("dlgChart")] = [&](QDialog *dialog) {
+            auto *d = static_cast<dlgChart *>(dialog);
+            auto *axis = qobject_cast<QBarCategoryAxis *>(d->chChart->chart()->axes(Qt::Horizontal).value(0));
+            QVERIFY(axis);
+            QTest::qWait(50);
+            angles << axis->labelsAngle();
+            d->cmdChange->click();
+            QTest::qWait(50);
+            angles << axis->labelsAngle();
+            QTest::keyClick(d, Qt::Key_Escape);
+        };
+        w.lobby()->mnuAccess->trigger();
+        QCOMPARE(angles, (QList<int>{-90, 0}));
+        QVERIFY(!Forms::ifLoaded<dlgChart>());
     }
 
     // Menu item, first view, both toggles and close, against a scripted server.
