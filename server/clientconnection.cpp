@@ -1,5 +1,6 @@
 #include "clientconnection.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -10,7 +11,7 @@ constexpr qint64 kReadChunk = 64 * 1024;
 constexpr int kFlushTimeoutMs = 5000;
 } // namespace
 
-ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent) : QObject(parent), m_socket(socket)
+ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent) : QObject(parent), m_socket(socket), m_encrypted(qobject_cast<QSslSocket *>(socket) != nullptr)
 {
     m_socket->setParent(this);
     // Bound what Qt buffers ahead of us; the kernel holds the rest.

@@ -32,6 +32,9 @@ public:
     void close(bool flush);
     bool isClosing() const { return m_closing; }
     QHostAddress peerAddress() const;
+    // TLS connections: their bytes must go through the socket's own write(),
+    // which encrypts; only a plain connection's descriptor may be written directly.
+    bool encrypted() const { return m_encrypted; }
 
     // What the server tracks for this client.
     std::optional<GameInfo> game;
@@ -53,6 +56,7 @@ private:
 
     QTcpSocket *m_socket;
     LineFramer m_framer;
+    bool m_encrypted;
     bool m_closing = false;
     bool m_finished = false;
 };

@@ -44,6 +44,8 @@ public:
     ~LobbyServer() override;
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
+    // Another listening port (TLS) whose connections join the same lobby.
+    void addListener(QTcpServer *listener);
     QHostAddress serverAddress() const { return m_server.serverAddress(); }
     quint16 serverPort() const { return m_server.serverPort(); }
 
@@ -61,7 +63,7 @@ private:
         bool roomsDirty = false;
     };
 
-    void accept();
+    void accept(QTcpServer *listener);
     void handleLine(ClientConnection *c, const QString &line);
     void dropClient(ClientConnection *c);
 

@@ -13,6 +13,7 @@
 #include "lobbyserver.h"
 #include "lobbystore.h"
 #include "signalquit.h"
+#include "tlslistener.h"
 
 namespace {
 
@@ -64,7 +65,19 @@ int main(int argc, char *argv[])
                                       QStringLiteral("FILE"));
     const QCommandLineOption maxOpt(QStringLiteral("max-clients"), QStringLiteral("Connections served at once."),
                                     QStringLiteral("N"), QStringLiteral("1000"));
-    parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt});
+    const QCommandLineOption tlsCertOpt(QStringLiteral("tls-cert"),
+                                        QStringLiteral("PEM certificate (and chain): serve TLS, see --tls-port."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption tlsKeyOpt(QStringLiteral("tls-key"), QStringLiteral("PEM private key of --tls-cert."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption tlsPortOpt(QStringLiteral("tls-port"),
+                                        QStringLiteral("Serve TLS on this port and plain TCP on --port; without it "
+                                                       "--port serves TLS only. 0 picks a free one."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption tlsTimeoutOpt(QStringLiteral("tls-handshake-timeout"),
+                                           QStringLiteral("Milliseconds a TLS handshake may take."), QStringLiteral("MS"),
+                                           QString::number(TlsListener::kDefaultHandshakeTimeoutMs));
+    parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt, tlsCertOpt, tlsKeyOpt, tlsPortOpt, tlsTimeoutOpt});
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
@@ -83,7 +96,29 @@ int main(int argc, char *argv[])
     if (!ok || maxClients < 1)
         return fail(QStringLiteral("--max-clients: not a positive number: %1").arg(parser.value(maxOpt)), 2);
 
+    const bool tls = parser.isSet(tlsCertOpt) || parser.isSet(tlsKeyOpt);
+    if (tls && !(parser.isSet(tlsCertOpt) && parser.isSet(tlsKeyOpt)))
+        return fail(QStringLiteral("--tls-cert and --tls-key go together"), 2);
+    if (!tls && (parser.isSet(tlsPortOpt) || parser.isSet(tlsTimeoutOpt)))
+        return fail(QStringLiteral("--tls-port and --tls-handshake-timeout need --tls-cert and --tls-key"), 2);
+    uint tlsPort = port;
+    if (parser.isSet(tlsPortOpt)) {
+        tlsPort = parser.value(tlsPortOpt).toUInt(&ok);
+        if (!ok || tlsPort > 65535)
+            return fail(QStringLiteral("--tls-port: not a port number: %1").arg(parser.value(tlsPortOpt)), 2);
+    }
+    const int tlsTimeout = parser.value(tlsTimeoutOpt).toInt(&ok);
+    if (!ok || tlsTimeout < 1)
+        return fail(QStringLiteral("--tls-handshake-timeout: not a positive number: %1").arg(parser.value(tlsTimeoutOpt)),
+                    2);
+
     QString error;
+    std::optional<QSslConfiguration> tlsConfig;
+    if (tls) {
+        tlsConfig = TlsListener::loadConfiguration(parser.value(tlsCertOpt), parser.value(tlsKeyOpt), &error);
+        if (!tlsConfig)
+            return fail(error);
+    }
     GameCatalog catalog;
     if (parser.isSet(gamesOpt)) {
         auto loaded = GameCatalog::fromFile(parser.value(gamesOpt), &error);
@@ -107,10 +142,34 @@ int main(int argc, char *argv[])
     QObject::connect(&signalQuit, &SignalQuit::received, &app, [] { QCoreApplication::quit(); });
 
     LobbyServer server(store, std::move(catalog), maxClients);
-    if (!server.listen(address, quint16(port), &error))
-        return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(error));
-
-    std::printf("listening on %s:%u\n", qPrintable(server.serverAddress().toString()), unsigned(server.serverPort()));
+    const bool plain = !tls || parser.isSet(tlsPortOpt);
+    if (plain) {
+        if (!server.listen(address, quint16(port), &error))
+            return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(error));
+        std::printf("listening on %s:%u\n", qPrintable(server.serverAddress().toString()),
+                    unsigned(server.serverPort()));
+    }
+    std::optional<TlsListener> tlsListener;
+    if (tls) {
+        tlsListener.emplace(*tlsConfig);
+        tlsListener->setHandshakeTimeout(tlsTimeout);
+        tlsListener->setMaxHandshakes(maxClients);
+        tlsListener->setListenBacklogSize(1024);
+        tlsListener->setMaxPendingConnections(1024);
+        if (!tlsListener->listen(address, quint16(tlsPort)))
+            return fail(QStringLiteral("cannot listen on %1:%2: %3")
+                            .arg(address.toString())
+                            .arg(tlsPort)
+                            .arg(tlsListener->errorString()));
+        server.addListener(&*tlsListener);
+        std::printf("listening on %s:%u (TLS)\n", qPrintable(tlsListener->serverAddress().toString()),
+                    unsigned(tlsListener->serverPort()));
+        std::printf("TLS certificate SHA-256 fingerprint: %s\n",
+                    qPrintable(TlsListener::fingerprint(tlsConfig->localCertificate())));
+    }
     std::fflush(stdout);
-    return app.exec();
+    const int status = app.exec();
+    if (tlsListener)
+        tlsListener->close();
+    return status;
 }

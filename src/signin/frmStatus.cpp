@@ -6,6 +6,7 @@
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
+#include "net/serverchoice.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
 #include "session/settings.h"
@@ -21,10 +22,6 @@
 
 namespace {
 QString g_addressForTests;
-
-// The lobby server of the demo and of a single-machine setup.
-constexpr char kDefaultHost[] = "localhost";
-constexpr char kDefaultPort[] = "2300";
 
 void critical(const QString &text) { platform::msgBox(text, platform::mb::Critical); }
 } // namespace
@@ -119,12 +116,7 @@ qint16 frmStatus::connectServer()
     State &s = m();
     s.mblnCancel = false;
     s.mintStatus = 1;
-    QString host = settings::GetSetting(QStringLiteral("server"), QStringLiteral("address"));
-    if (host.isEmpty())
-        host = QString::fromLatin1(kDefaultHost);
-    QString port = settings::GetSetting(QStringLiteral("server"), QStringLiteral("port"));
-    if (port.isEmpty())
-        port = QString::fromLatin1(kDefaultPort);
+    const ServerChoice server = serverFromSettings();
 
     for (int attempt = 1; attempt <= 3; ++attempt) {
         lblStatus->setText(QStringLiteral("サーバーに接続中 ") + QString::number(attempt) + QStringLiteral("回目"));
@@ -132,7 +124,7 @@ qint16 frmStatus::connectServer()
         gintStatus = StatusWaiting;
         // A busy answer from an earlier run must not end this attempt.
         gintErrCode = 0;
-        frmCom::get()->connectTo(host, port);
+        frmCom::get()->connectTo(server);
         m_lineDropped = false;
         for (;;) {
             frmCom::waitForEvents();

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QStringList>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <functional>
 
@@ -16,6 +16,9 @@ public:
     static constexpr int kTimeoutMs = 5000;
 
     explicit LobbyClient(quint16 port);
+    // The same over TLS, trusting this one certificate for the name "localhost".
+    // Does not wait for the handshake: a server in this thread could not answer it.
+    LobbyClient(quint16 port, const QSslCertificate &trusted);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     QTcpSocket &socket() { return m_socket; }
 
@@ -49,7 +52,9 @@ public:
 private:
     bool waitForData(int timeoutMs);
 
-    QTcpSocket m_socket;
+    void readLines();
+
+    QSslSocket m_socket; // plain unless made with a certificate
     LineFramer m_framer;
     QStringList m_queue;
 };
