@@ -67,6 +67,9 @@ std::optional<QSslConfiguration> TlsListener::loadConfiguration(const QString &c
     config.setPrivateKey(key);
     config.setProtocol(QSsl::TlsV1_2OrLater);
     config.setPeerVerifyMode(QSslSocket::VerifyNone); // players have no certificates
+    // Nor is there anything to verify with them: without this each handshake's
+    // context would load the system's authorities again.
+    config.setCaCertificates({});
     return config;
 }
 
@@ -99,6 +102,8 @@ void TlsListener::incomingConnection(qintptr descriptor)
         return;
     }
     ++m_handshaking;
+    // Without it the greeting waits behind the session tickets for a delayed ACK.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->setSslConfiguration(m_configuration);
 
     // Whichever comes first (finished, failed, deadline) settles the socket; the
