@@ -16,7 +16,7 @@ QString TestCertificate::openssl(const QStringList &args)
     return out.isNull() ? QStringLiteral("") : out; // empty but not null: success
 }
 
-bool TestCertificate::make(const QString &keyType)
+bool TestCertificate::make(const QString &keyType, const QString &name)
 {
     certFile = path(keyType + QStringLiteral("-cert.pem"));
     keyFile = path(keyType + QStringLiteral("-key.pem"));
@@ -27,8 +27,9 @@ bool TestCertificate::make(const QString &keyType)
     if (openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key
                 + QStringList{QStringLiteral("-nodes"), QStringLiteral("-keyout"), keyFile, QStringLiteral("-out"),
                               certFile, QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                              QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                              QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1")})
+                              QStringLiteral("/CN=") + name, QStringLiteral("-addext"),
+                              QStringLiteral("subjectAltName=DNS:") + name
+                                  + (name == QLatin1String("localhost") ? QStringLiteral(",IP:127.0.0.1") : QString())})
             .isNull())
         return false;
     const QString out = openssl({QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),

@@ -1,6 +1,7 @@
 #pragma once
-// A throw-away self-signed certificate for "localhost" and 127.0.0.1, made with
-// the openssl command into a temporary folder that lives as long as the object.
+// A throw-away self-signed certificate (for "localhost" and 127.0.0.1 unless
+// another name is given), made with the openssl command into a temporary folder
+// that lives as long as the object.
 #include <QSslCertificate>
 #include <QString>
 #include <QStringList>
@@ -9,7 +10,7 @@
 class TestCertificate {
 public:
     // "ec" (P-256) or "rsa" (2048 bits). False with the reason in error.
-    bool make(const QString &keyType = QStringLiteral("ec"));
+    bool make(const QString &keyType = QStringLiteral("ec"), const QString &name = QStringLiteral("localhost"));
     QString certFile;
     QString keyFile;
     QSslCertificate certificate;

@@ -54,17 +54,37 @@ private:
 
 QString noColons(QString fingerprint) { return fingerprint.remove(u':').toLower(); }
 
+// Makes a certificate one the system's authorities vouch for, as far as this
+// process is concerned, for as long as the object lives.
+class SystemTrust {
+public:
+    explicit SystemTrust(const QSslCertificate &certificate) : m_old(QSslConfiguration::defaultConfiguration())
+    {
+        if (certificate.isNull())
+            return;
+        QSslConfiguration c = m_old;
+        c.setCaCertificates(c.caCertificates() << certificate);
+        QSslConfiguration::setDefaultConfiguration(c);
+    }
+    ~SystemTrust() { QSslConfiguration::setDefaultConfiguration(m_old); }
+
+private:
+    QSslConfiguration m_old;
+};
+
 } // namespace
 
 class TestTlsClient : public QObject {
     Q_OBJECT
     TestCertificate m_cert;
+    TestCertificate m_otherName; // for "other.example" only
     ServerProcess m_server;
 
 private slots:
     void initTestCase()
     {
         QVERIFY2(m_cert.make(), qPrintable(m_cert.error));
+        QVERIFY2(m_otherName.make(QStringLiteral("ec"), QStringLiteral("other.example")), qPrintable(m_otherName.error));
         QVERIFY2(m_server.start(QStringLiteral(QORCHAT_SERVER_EXE),
                                 {"--tls-cert", m_cert.certFile, "--tls-key", m_cert.keyFile, "--tls-port", "0"}),
                  qPrintable(m_server.error));
@@ -75,6 +95,7 @@ private slots:
     void settingsChoice_data();
     void settingsChoice();
     void pinnedClientPlaysAMatch();
+    void authorityTrustedClientSignsIn();
     void refusedRoads_data();
     void refusedRoads();
     void plainClientOnTheTlsPort();
@@ -211,36 +232,80 @@ void TestTlsClient::pinnedClientPlaysAMatch()
     frmCom::resetForTests();
 }
 
+void TestTlsClient::authorityTrustedClientSignsIn()
+{
+    TestEnv env;
+    FakePlatform fake;
+    resetSessionState();
+    SystemTrust trust(m_cert.certificate);
+    env.storeReturningUser(m_server.tlsPort, QStringLiteral("信頼"), QStringLiteral("secret1"));
+    settings::SaveSetting("server", "tls", "true");
+    LobbyClient registrar(m_server.port.toUShort());
+    QVERIFY(!registrar.take(QStringLiteral("+OK")).isNull());
+    for (const QString &line : {protocol::gameName("Go"), protocol::host(vbFalse),
+                                protocol::registUser("信頼", "secret1", "t@x.jp", "")})
+        QCOMPARE(registrar.call(line), QStringLiteral("+OK"));
+
+    bool listed = false;
+    fake.handlers[QStringLiteral("frmMain")] = [&](QDialog *d) {
+        auto *list = d->findChild<QListWidget *>(QStringLiteral("lstPlayers"));
+        QTRY_VERIFY_WITH_TIMEOUT(list->count() > 0 && list->item(0)->text().startsWith(QStringLiteral("信頼")), 10000);
+        listed = static_cast<QSslSocket *>(frmCom::get()->wskTcp)->isEncrypted();
+        Forms::unload<frmMain>();
+    };
+    QString ip;
+    component::execute(QStringLiteral("Go"), vbFalse, ip);
+    QVERIFY2(fake.messages.isEmpty(), qPrintable(fake.messageTexts().join(u'|')));
+    QCOMPARE(fake.modalShown, (QStringList{"frmStatus", "frmMain"}));
+    QVERIFY(listed);
+
+    Forms::resetAll();
+    frmCom::resetForTests();
+}
+
 void TestTlsClient::refusedRoads_data()
 {
     QTest::addColumn<bool>("tlsServer");
+    QTest::addColumn<bool>("otherName"); // the server shows the certificate for other.example
+    QTest::addColumn<bool>("trusted");   // its certificate is one the system trusts
     QTest::addColumn<QString>("address");
     QTest::addColumn<QByteArray>("keys");
     QTest::addColumn<QString>("message");
     const QByteArray pin = "tls_fingerprint=" + m_cert.fingerprint.toLatin1() + "\n";
     const QString wrongPin = QStringLiteral("AB:").repeated(31) + QStringLiteral("AB");
     QTest::newRow("wrong fingerprint")
-        << true << "127.0.0.1" << QByteArray("tls=true\ntls_fingerprint=" + wrongPin.toLatin1() + "\n")
+        << true << false << false << "127.0.0.1"
+        << QByteArray("tls=true\ntls_fingerprint=" + wrongPin.toLatin1() + "\n")
+        << "ロビーサーバー 「127.0.0.1」 の証明書を確認できませんでした: 設定されたフィンガープリントと一致しません";
+    QTest::newRow("trusted certificate, wrong fingerprint")
+        << true << false << true << "127.0.0.1" << QByteArray("tls_fingerprint=" + wrongPin.toLatin1() + "\n")
         << "ロビーサーバー 「127.0.0.1」 の証明書を確認できませんでした: 設定されたフィンガープリントと一致しません";
     QTest::newRow("untrusted certificate")
-        << true << "localhost" << QByteArray("tls=true\n")
+        << true << false << false << "localhost" << QByteArray("tls=true\n")
         << "ロビーサーバー 「localhost」 の証明書を確認できませんでした: 信頼されていない証明書です";
+    QTest::newRow("trusted certificate of another host")
+        << true << true << true << "127.0.0.1" << QByteArray("tls=true\n")
+        << "ロビーサーバー 「127.0.0.1」 の証明書を確認できませんでした: 証明書のホスト名が一致しません";
     QTest::newRow("malformed fingerprint")
-        << true << "127.0.0.1" << QByteArray("tls=true\ntls_fingerprint=12:34\n")
+        << true << false << false << "127.0.0.1" << QByteArray("tls=true\ntls_fingerprint=12:34\n")
         << "ロビーサーバー 「127.0.0.1」 の証明書のフィンガープリントの設定が正しくありません";
     QTest::newRow("TLS client on a plain port")
-        << false << "127.0.0.1" << QByteArray("tls=true\n" + pin)
+        << false << false << false << "127.0.0.1" << QByteArray("tls=true\n" + pin)
         << "ロビーサーバー 「127.0.0.1」 と暗号化通信を確立できませんでした";
 }
 
 void TestTlsClient::refusedRoads()
 {
     QFETCH(bool, tlsServer);
+    QFETCH(bool, otherName);
+    QFETCH(bool, trusted);
     QFETCH(QString, address);
     QFETCH(QByteArray, keys);
     QFETCH(QString, message);
+    const TestCertificate &cert = otherName ? m_otherName : m_cert;
+    SystemTrust trust(trusted ? cert.certificate : QSslCertificate());
     QString error;
-    const auto config = TlsListener::loadConfiguration(m_cert.certFile, m_cert.keyFile, &error);
+    const auto config = TlsListener::loadConfiguration(cert.certFile, cert.keyFile, &error);
     QVERIFY2(config, qPrintable(error));
     Recorder recorder(tlsServer ? std::unique_ptr<QTcpServer>(std::make_unique<TlsListener>(*config))
                                 : std::make_unique<QTcpServer>());
