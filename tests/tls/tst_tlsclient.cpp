@@ -281,8 +281,8 @@ void TestTlsClient::refusedRoads_data()
         << true << false << true << "127.0.0.1" << QByteArray("tls_fingerprint=" + wrongPin.toLatin1() + "\n")
         << "ロビーサーバー 「127.0.0.1」 の証明書を確認できませんでした: 設定されたフィンガープリントと一致しません";
     QTest::newRow("untrusted certificate")
-        << true << false << false << "localhost" << QByteArray("tls=true\n")
-        << "ロビーサーバー 「localhost」 の証明書を確認できませんでした: 信頼されていない証明書です";
+        << true << false << false << "127.0.0.1" << QByteArray("tls=true\n")
+        << "ロビーサーバー 「127.0.0.1」 の証明書を確認できませんでした: 信頼されていない証明書です";
     QTest::newRow("trusted certificate of another host")
         << true << true << true << "127.0.0.1" << QByteArray("tls=true\n")
         << "ロビーサーバー 「127.0.0.1」 の証明書を確認できませんでした: 証明書のホスト名が一致しません";
