@@ -6,10 +6,10 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include "serverlog.h"
+
 #include <memory>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcServerTls, "qorchat.server.tls")
 
 namespace {
 
@@ -87,14 +87,14 @@ void TlsListener::incomingConnection(qintptr descriptor)
 {
     auto *socket = new QSslSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
-        qCWarning(lcServerTls, "cannot take an accepted connection: %s", qPrintable(socket->errorString()));
+        qCWarning(lcServer, "tls: cannot take an accepted connection: %s", qPrintable(socket->errorString()));
         ::close(int(descriptor));
         delete socket;
         return;
     }
     const QString peer = socket->peerAddress().toString();
     if (m_handshaking >= m_maxHandshakes) {
-        qCWarning(lcServerTls, "TLS handshake from %s refused: %d handshakes already running", qPrintable(peer),
+        qCWarning(lcServer, "limit: TLS handshake from %s refused, %d handshakes running", qPrintable(peer),
                   m_handshaking);
         socket->abort();
         socket->deleteLater();
@@ -118,7 +118,7 @@ void TlsListener::incomingConnection(qintptr descriptor)
         --m_handshaking;
         deadline->stop();
         socket->disconnect(this);
-        qCWarning(lcServerTls, "TLS handshake from %s failed: %s", qPrintable(peer), qPrintable(reason));
+        qCInfo(lcServer, "tls: handshake from %s failed: %s", qPrintable(peer), qPrintable(reason));
         socket->abort();
         socket->deleteLater();
         emit handshakeFailed(reason);

@@ -2,13 +2,10 @@
 // A listening port that speaks TLS: each accepted socket is handed on as a
 // ready QSslSocket only once its handshake has finished. A handshake that fails
 // or passes its deadline is logged and closed; it never reaches the lobby.
-#include <QLoggingCategory>
 #include <QSslConfiguration>
 #include <QTcpServer>
 
 #include <optional>
-
-Q_DECLARE_LOGGING_CATEGORY(lcServerTls)
 
 class TlsListener : public QTcpServer {
     Q_OBJECT

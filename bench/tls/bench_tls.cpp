@@ -260,7 +260,7 @@ int main(int argc, char *argv[])
         QString error;
         if (!store.open(db, &error))
             return std::fprintf(stderr, "bench: %s\n", qPrintable(error)), 1;
-        store.setIterations(1);
+        store.setHashParams({8, 1, 1});
         const int accounts = kRuns * 2 * (clients + signinCount);
         for (int i = 0; i < accounts; ++i)
             store.createUser(QStringLiteral("u%1").arg(i), "password", "b@x.jp", QString());
@@ -273,7 +273,9 @@ int main(int argc, char *argv[])
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start(parser.value(serverOpt), {"--port", "0", "--tls-port", "0", "--db", db, "--tls-cert", cert,
-                                           "--tls-key", key, "--max-clients", QString::number(clients * 2 + inflight * 2)});
+                                           "--tls-key", key, "--max-clients", QString::number(clients * 2 + inflight * 2),
+                                           // as stored: no re-hash at sign-in
+                                           "--hash-memory", "8", "--hash-passes", "1"});
     QByteArray out;
     QDeadlineTimer deadline(10000);
     while (out.count('\n') < 3 && server.state() != QProcess::NotRunning && !deadline.hasExpired())

@@ -8,8 +8,10 @@
 #include "net/protocol/protocol.h"
 #include "session/codec.h"
 
-LobbyClient::LobbyClient(quint16 port)
+LobbyClient::LobbyClient(quint16 port, const QHostAddress &from)
 {
+    if (!from.isNull())
+        m_socket.bind(from);
     connect(&m_socket, &QTcpSocket::readyRead, this, &LobbyClient::readLines);
     m_socket.connectToHost(QHostAddress::LocalHost, port);
     m_socket.waitForConnected(kTimeoutMs);

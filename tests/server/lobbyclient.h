@@ -15,7 +15,8 @@ class LobbyClient : public QObject {
 public:
     static constexpr int kTimeoutMs = 5000;
 
-    explicit LobbyClient(quint16 port);
+    // from: the local address to connect from (any of 127.0.0.0/8), else the default.
+    explicit LobbyClient(quint16 port, const QHostAddress &from = QHostAddress());
     // The same over TLS, trusting this one certificate for the name "localhost".
     // Does not wait for the handshake: a server in this thread could not answer it.
     LobbyClient(quint16 port, const QSslCertificate &trusted);

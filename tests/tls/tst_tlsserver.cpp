@@ -25,7 +25,7 @@ struct TlsLobby {
         QString error;
         if (!store.open(QStringLiteral(":memory:"), &error))
             qFatal("%s", qPrintable(error));
-        store.setIterations(500);
+        store.setHashParams({8, 1, 1}); // keeps the sanitizer build quick
         server = std::make_unique<LobbyServer>(store, GameCatalog(), 1000);
         if (!server->listen(QHostAddress::LocalHost, 0, &error))
             qFatal("%s", qPrintable(error));
@@ -286,7 +286,7 @@ void TestTlsServer::commandLine()
         QVERIFY(clear.waitForDisconnected(10000));
         QVERIFY(clear.all.isEmpty());
         QByteArray log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += server.readAllStandardError()).contains("TLS handshake from 127.0.0.1 failed"),
+        QTRY_VERIFY_WITH_TIMEOUT((log += server.readAllStandardError()).contains("tls: handshake from 127.0.0.1 failed"),
                                  5000);
     }
     ::kill(pid_t(server.processId()), SIGTERM);
