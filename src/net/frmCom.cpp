@@ -1,11 +1,12 @@
 #include "frmCom.h"
 
 #include "net/dispatcher.h"
-#include "net/serverchoice.h"
+#include "net/protocol/protocol.h"
 #include "platform/forms.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
+#include "session/serverchoice.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -116,6 +117,10 @@ void frmCom::tmrError_Timer()
     // Only a wait resets the count; stop at the top instead of wrapping.
     if (intTick < 32767)
         ++intTick;
+    // No readyRead comes while a line's handler (a message box) runs; what came
+    // meanwhile is read here, so that the start of the match is seen.
+    if (m_dispatching && wskTcp->bytesAvailable() > 0)
+        wskTcp_DataArrival();
 }
 
 void frmCom::waitForEvents()
@@ -159,13 +164,13 @@ qint32 frmCom::checkErr()
 
 void frmCom::connectTo(const QString &host, const QString &port)
 {
-    ServerChoice plain;
+    serverchoice::Server plain;
     plain.host = host;
     plain.port = port;
     connectTo(plain);
 }
 
-void frmCom::connectTo(const ServerChoice &server)
+void frmCom::connectTo(const serverchoice::Server &server)
 {
     m_framer.clear();
     m_closingByUs = true;
@@ -193,7 +198,7 @@ void frmCom::connectTo(const ServerChoice &server)
     if (!QSslSocket::supportsSsl())
         return failLater(kTlsChannelError, serverName(m_host) + QStringLiteral("との暗号化通信はこのコンピューターでは利用できません"));
     if (!server.fingerprint.isEmpty()) {
-        m_pin = parseFingerprint(server.fingerprint);
+        m_pin = serverchoice::parseFingerprint(server.fingerprint);
         if (m_pin.isEmpty())
             return failLater(kTlsCertificateError,
                              serverName(m_host) + QStringLiteral("の証明書のフィンガープリントの設定が正しくありません"));
@@ -332,6 +337,12 @@ void frmCom::wskTcp_DataArrival()
     lines.reserve(raw.size());
     for (const QByteArray &b : raw)
         lines.append(cp932::decode(b));
+    // A box a line opened holds the queue; the start of the match must not wait
+    // for the player to close it.
+    if (m_dispatching && platform::installed() && std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) {
+            return protocol::keyword(l) == QLatin1String(protocol::kw::START);
+        }))
+        platform::messageBoxes().closeAll();
     m_queue.push_back(std::move(lines));
     drainQueue();
 }

@@ -17,7 +17,9 @@ class QSslError;
 class QSslSocket;
 class QTcpSocket;
 class QTimer;
-struct ServerChoice;
+namespace serverchoice {
+struct Server;
+}
 
 class frmCom : public QObject {
     Q_OBJECT
@@ -71,7 +73,7 @@ public:
     void connectTo(const QString &host, const QString &port);
     // With TLS the line counts as connected only once the server's certificate
     // passed; a handshake that fails is a socket error with the host in its text.
-    void connectTo(const ServerChoice &server);
+    void connectTo(const serverchoice::Server &server);
     void closeSocket();
     bool isConnected() const;
     // Dotted address of this end of the server connection ("" when none).

@@ -6,9 +6,9 @@
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
-#include "net/serverchoice.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
+#include "session/serverchoice.h"
 #include "session/settings.h"
 
 #include <QCheckBox>
@@ -90,13 +90,19 @@ void frmStatus::Form_Activate()
     for (;;) {
         const qint16 result = connectServer();
         if (result == StatusOK) {
+            setLobbyEnd(LobbyEnd::None); // an earlier attempt's failure is over
             warnPrivateAddress();
             if (Login() == StatusOK)
                 gblnSignedIn = true;
+            else if (gLobbyEnd == LobbyEnd::None)
+                setLobbyEnd(lineLost() ? LobbyEnd::UserLeft : LobbyEnd::SignInFailed);
             break;
         }
-        if (result == StatusCancelled)
+        if (result == StatusCancelled) {
+            setLobbyEnd(LobbyEnd::UserLeft);
             break;
+        }
+        setLobbyEnd(LobbyEnd::ServerUnreachable);
         if (gintErrCode == 100) {
             critical(QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。"));
             break;
@@ -116,7 +122,7 @@ qint16 frmStatus::connectServer()
     State &s = m();
     s.mblnCancel = false;
     s.mintStatus = 1;
-    const ServerChoice server = serverFromSettings();
+    const serverchoice::Server server = serverchoice::current();
 
     for (int attempt = 1; attempt <= 3; ++attempt) {
         lblStatus->setText(QStringLiteral("サーバーに接続中 ") + QString::number(attempt) + QStringLiteral("回目"));
@@ -170,7 +176,8 @@ void frmStatus::warnPrivateAddress()
 
 bool frmStatus::lineLost() const
 {
-    return !frmCom::get()->isConnected();
+    // A match that started meanwhile ends the sign-in as well.
+    return !frmCom::get()->isConnected() || frmCom::get()->blnClosing;
 }
 
 qint16 frmStatus::sendWithAttempts(const QString &line, int attempts)
@@ -209,8 +216,11 @@ qint16 frmStatus::Login()
         return status;
     }
 
-    if (!Forms::get<frmMain>()->initUser() || lineLost())
+    if (!Forms::get<frmMain>()->initUser() || lineLost()) {
+        // Declined terms, a cancelled account form or a line that went meanwhile.
+        setLobbyEnd(LobbyEnd::UserLeft);
         return StatusErr;
+    }
 
     frmMain::State &account = frmMain::m();
     bool signedIn = false;

@@ -6,10 +6,10 @@
 #include "lobbyclient.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
-#include "net/serverchoice.h"
 #include "platform/forms.h"
 #include "qorchat/qorchat.h"
 #include "session/lobbyModule.h"
+#include "session/serverchoice.h"
 #include "session/settings.h"
 #include "support/fakeplatform.h"
 #include "support/serverprocess.h"
@@ -108,13 +108,13 @@ void TestTlsClient::serverChoice_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("tls");
-    QTest::newRow("host") << "lobby.example" << true << "lobby.example" << "" << false;
+    QTest::newRow("host") << "lobby.example" << true << "lobby.example" << "2300" << false;
     QTest::newRow("host:port") << " lobby.example:2301 " << true << "lobby.example" << "2301" << false;
-    QTest::newRow("tls host") << "tls://lobby.example" << true << "lobby.example" << "" << true;
+    QTest::newRow("tls host") << "tls://lobby.example" << true << "lobby.example" << "2300" << true;
     QTest::newRow("tls host:port") << "TLS://10.0.0.1:443" << true << "10.0.0.1" << "443" << true;
     QTest::newRow("bracketed v6 with port") << "tls://[::1]:2300" << true << "::1" << "2300" << true;
-    QTest::newRow("bracketed v6") << "[fe80::1]" << true << "fe80::1" << "" << false;
-    QTest::newRow("bare v6") << "2001:db8::5" << true << "2001:db8::5" << "" << false;
+    QTest::newRow("bracketed v6") << "[fe80::1]" << true << "fe80::1" << "2300" << false;
+    QTest::newRow("bare v6") << "2001:db8::5" << true << "2001:db8::5" << "2300" << false;
     QTest::newRow("empty") << "" << false << "" << "" << false;
     QTest::newRow("scheme only") << "tls://" << false << "" << "" << false;
     QTest::newRow("empty port") << "host:" << false << "" << "" << false;
@@ -133,7 +133,7 @@ void TestTlsClient::serverChoice()
 {
     QFETCH(QString, text);
     QFETCH(bool, valid);
-    const auto choice = parseServerChoice(text);
+    const auto choice = serverchoice::parse(text);
     QCOMPARE(bool(choice), valid);
     if (!valid)
         return;
@@ -159,14 +159,34 @@ void TestTlsClient::settingsChoice_data()
                                               << true << "AB:cd";
     QTest::newRow("fingerprint wins over tls=false") << QByteArray("tls=false\ntls_fingerprint=ab\n") << "localhost"
                                                      << "2300" << true << "ab";
+    // The pin belongs to the settings file's server: one named for this run is
+    // checked against the system's authorities, or not encrypted at all.
+    QTest::newRow("environment tls, pin not carried over")
+        << QByteArray("tls_fingerprint=ab\n@QORCHAT_SERVER=tls://lobby.example:2400") << "lobby.example" << "2400"
+        << true << "";
+    QTest::newRow("environment plain over settings tls")
+        << QByteArray("tls=true\ntls_fingerprint=ab\n@QORCHAT_SERVER=lobby.example") << "lobby.example" << "2300"
+        << false << "";
 }
 
 void TestTlsClient::settingsChoice()
 {
     QFETCH(QByteArray, section);
     TestEnv env;
-    env.writeSettings("[server]\n" + section);
-    const ServerChoice choice = serverFromSettings();
+    // After '@': the value of QORCHAT_SERVER for the row.
+    const qsizetype at = section.indexOf("@QORCHAT_SERVER=");
+    const QByteArray oldEnv = qgetenv("QORCHAT_SERVER");
+    if (at >= 0)
+        qputenv("QORCHAT_SERVER", section.mid(at + 16));
+    else
+        qunsetenv("QORCHAT_SERVER");
+    serverchoice::setChosen(std::nullopt);
+    env.writeSettings("[server]\n" + section.left(at >= 0 ? at : section.size()));
+    const serverchoice::Server choice = serverchoice::current();
+    if (oldEnv.isNull())
+        qunsetenv("QORCHAT_SERVER");
+    else
+        qputenv("QORCHAT_SERVER", oldEnv);
     QTEST(choice.host, "host");
     QTEST(choice.port, "port");
     QTEST(choice.tls, "tls");
@@ -174,13 +194,13 @@ void TestTlsClient::settingsChoice()
 
     // Fingerprints: 32 bytes in hex, colons or spaces between, either case.
     const QByteArray digest = QByteArray::fromHex(noColons(m_cert.fingerprint).toLatin1());
-    QCOMPARE(parseFingerprint(m_cert.fingerprint), digest);
-    QCOMPARE(parseFingerprint(noColons(m_cert.fingerprint)), digest);
-    QCOMPARE(parseFingerprint(QString(m_cert.fingerprint).replace(u':', u' ')), digest);
-    QVERIFY(parseFingerprint(noColons(m_cert.fingerprint).chopped(2)).isEmpty());
-    QVERIFY(parseFingerprint(noColons(m_cert.fingerprint) + "00").isEmpty());
-    QVERIFY(parseFingerprint(QString(64, u'g')).isEmpty());
-    QVERIFY(parseFingerprint(QString()).isEmpty());
+    QCOMPARE(serverchoice::parseFingerprint(m_cert.fingerprint), digest);
+    QCOMPARE(serverchoice::parseFingerprint(noColons(m_cert.fingerprint)), digest);
+    QCOMPARE(serverchoice::parseFingerprint(QString(m_cert.fingerprint).replace(u':', u' ')), digest);
+    QVERIFY(serverchoice::parseFingerprint(noColons(m_cert.fingerprint).chopped(2)).isEmpty());
+    QVERIFY(serverchoice::parseFingerprint(noColons(m_cert.fingerprint) + "00").isEmpty());
+    QVERIFY(serverchoice::parseFingerprint(QString(64, u'g')).isEmpty());
+    QVERIFY(serverchoice::parseFingerprint(QString()).isEmpty());
 }
 
 void TestTlsClient::pinnedClientPlaysAMatch()
