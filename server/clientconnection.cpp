@@ -1,6 +1,7 @@
 #include "clientconnection.h"
 
 #include <QAbstractEventDispatcher>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -26,7 +27,9 @@ thread_local bool t_flushPosted = false;
 } // namespace
 
 ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
-    : QObject(parent), m_socket(socket), m_peer(socket ? socket->peerAddress() : QHostAddress())
+    : QObject(parent), m_socket(socket), m_peer(socket ? socket->peerAddress() : QHostAddress()),
+      // TLS: the descriptor carries records, never our plain bytes.
+      m_viaQt(qobject_cast<QSslSocket *>(socket) != nullptr)
 {
     if (!m_socket)
         return;

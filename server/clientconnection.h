@@ -5,8 +5,9 @@
 // Output is gathered: send() only queues, and once per event-loop pass every
 // connection with queued output hands it to the kernel with one sendmsg(). Only
 // what the kernel does not take goes through Qt's socket write path. A socket
-// that transforms its bytes (encryption) must write through Qt: call
-// setWriteThroughQt(true) right after constructing.
+// that transforms its bytes (encryption) must write through Qt: a QSslSocket
+// does so from the start; for others call setWriteThroughQt(true) right after
+// constructing.
 //
 // Input is read fairly: at most kLinesPerPass lines per pass, then other
 // connections are served. holdInput() makes later lines wait (in order) until

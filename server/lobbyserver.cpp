@@ -150,11 +150,16 @@ LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients,
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     m_listTimer.setSingleShot(true);
     connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
-    connect(&m_server, &QTcpServer::newConnection, this, &LobbyServer::accept);
+    addListener(&m_server);
+}
+
+void LobbyServer::addListener(QTcpServer *listener)
+{
+    connect(listener, &QTcpServer::newConnection, this, [this, listener] { accept(listener); });
     // Out of descriptors, QTcpServer stops accepting for good; try again shortly.
-    connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        qCWarning(lcServer, "limit: accept failed: %s", qPrintable(m_server.errorString()));
-        QTimer::singleShot(kAcceptRetryMs, this, [this] { m_server.resumeAccepting(); });
+    connect(listener, &QTcpServer::acceptError, this, [this, listener](QAbstractSocket::SocketError) {
+        qCWarning(lcServer, "limit: accept failed: %s", qPrintable(listener->errorString()));
+        QTimer::singleShot(kAcceptRetryMs, listener, [listener] { listener->resumeAccepting(); });
     });
 }
 
@@ -180,9 +185,9 @@ bool LobbyServer::listen(const QHostAddress &address, quint16 port, QString *err
     return true;
 }
 
-void LobbyServer::accept()
+void LobbyServer::accept(QTcpServer *listener)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket *socket = listener->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const QString address = addressKey(socket->peerAddress());
         if (m_clients.size() >= m_maxClients) {

@@ -55,6 +55,8 @@ public:
     ~LobbyServer() override;
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
+    // Another listening port (TLS) whose connections join the same lobby.
+    void addListener(QTcpServer *listener);
     QHostAddress serverAddress() const { return m_server.serverAddress(); }
     quint16 serverPort() const { return m_server.serverPort(); }
 
@@ -105,7 +107,7 @@ private:
         HashDone done;
     };
 
-    void accept();
+    void accept(QTcpServer *listener);
     void refuse(QTcpSocket *socket, int code, const QString &text);
     static QString addressKey(const QHostAddress &address);
     // Runs work on the pool; the client's later lines wait until done has answered.

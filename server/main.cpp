@@ -21,6 +21,7 @@
 #include "lobbystore.h"
 #include "serverlog.h"
 #include "signalquit.h"
+#include "tlslistener.h"
 
 namespace {
 
@@ -128,13 +129,25 @@ int main(int argc, char *argv[])
                                                 "N", QString::number(passwordhash::Params::kDefaultPasses));
     const QCommandLineOption logOpt = option("log-level", QStringLiteral("Least level logged: debug, info, warning, critical."),
                                              "LEVEL", QStringLiteral("info"));
+    const QCommandLineOption tlsCertOpt(QStringLiteral("tls-cert"),
+                                        QStringLiteral("PEM certificate (and chain): serve TLS, see --tls-port."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption tlsKeyOpt(QStringLiteral("tls-key"), QStringLiteral("PEM private key of --tls-cert."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption tlsPortOpt(QStringLiteral("tls-port"),
+                                        QStringLiteral("Serve TLS on this port and plain TCP on --port; without it "
+                                                       "--port serves TLS only. 0 picks a free one."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption tlsTimeoutOpt = option("tls-handshake-timeout",
+                                                    QStringLiteral("Milliseconds a TLS handshake may take."), "MS",
+                                                    QString::number(TlsListener::kDefaultHandshakeTimeoutMs));
     const QCommandLineOption clusterOpt(
         QStringLiteral("cluster"),
         QStringLiteral("Share the lobby with the other nodes using the same Redis (redis://host[:port][/db]); "
                        "give every node the same --games and a shared PostgreSQL --db."),
         QStringLiteral("URL"));
     parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt, perAddressOpt, signInOpt, memoryOpt, passesOpt, logOpt,
-                       clusterOpt});
+                       clusterOpt, tlsCertOpt, tlsKeyOpt, tlsPortOpt, tlsTimeoutOpt});
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
@@ -168,12 +181,34 @@ int main(int argc, char *argv[])
     if (!setLogLevel(parser.value(logOpt)))
         return fail(QStringLiteral("--log-level: not one of debug, info, warning, critical: %1").arg(parser.value(logOpt)), 2);
 
+    const bool tls = parser.isSet(tlsCertOpt) || parser.isSet(tlsKeyOpt);
+    if (tls && !(parser.isSet(tlsCertOpt) && parser.isSet(tlsKeyOpt)))
+        return fail(QStringLiteral("--tls-cert and --tls-key go together"), 2);
+    if (!tls && (parser.isSet(tlsPortOpt) || parser.isSet(tlsTimeoutOpt)))
+        return fail(QStringLiteral("--tls-port and --tls-handshake-timeout need --tls-cert and --tls-key"), 2);
+    uint tlsPort = port;
+    if (parser.isSet(tlsPortOpt)) {
+        tlsPort = parser.value(tlsPortOpt).toUInt(&ok);
+        if (!ok || tlsPort > 65535)
+            return fail(QStringLiteral("--tls-port: not a port number: %1").arg(parser.value(tlsPortOpt)), 2);
+    }
+    const int tlsTimeout = parser.value(tlsTimeoutOpt).toInt(&ok);
+    if (!ok || tlsTimeout < 1)
+        return fail(QStringLiteral("--tls-handshake-timeout: not a positive number: %1").arg(parser.value(tlsTimeoutOpt)),
+                    2);
+
     QString error;
     std::optional<ClusterBus::Options> cluster;
     if (parser.isSet(clusterOpt)) {
         cluster = ClusterBus::parseUrl(parser.value(clusterOpt), &error);
         if (!cluster)
             return fail(QStringLiteral("--cluster: %1").arg(error), 2);
+    }
+    std::optional<QSslConfiguration> tlsConfig;
+    if (tls) {
+        tlsConfig = TlsListener::loadConfiguration(parser.value(tlsCertOpt), parser.value(tlsKeyOpt), &error);
+        if (!tlsConfig)
+            return fail(error);
     }
     GameCatalog catalog;
     if (parser.isSet(gamesOpt)) {
@@ -218,8 +253,23 @@ int main(int argc, char *argv[])
     LobbyServer server(store, std::move(catalog), maxClients);
     server.setMaxPerAddress(int(perAddress));
     server.setSignInTimeout(int(signInSeconds) * 1000);
-    if (!server.listen(address, quint16(port), &error))
+    const bool plain = !tls || parser.isSet(tlsPortOpt);
+    if (plain && !server.listen(address, quint16(port), &error))
         return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(error));
+    std::optional<TlsListener> tlsListener;
+    if (tls) {
+        tlsListener.emplace(*tlsConfig);
+        tlsListener->setHandshakeTimeout(tlsTimeout);
+        tlsListener->setMaxHandshakes(maxClients);
+        tlsListener->setListenBacklogSize(1024);
+        tlsListener->setMaxPendingConnections(1024);
+        if (!tlsListener->listen(address, quint16(tlsPort)))
+            return fail(QStringLiteral("cannot listen on %1:%2: %3")
+                            .arg(address.toString())
+                            .arg(tlsPort)
+                            .arg(tlsListener->errorString()));
+        server.addListener(&*tlsListener);
+    }
     std::unique_ptr<ClusterBus> bus;
     if (cluster) {
         if (!LobbyStore::isServerUrl(dbPath))
@@ -229,11 +279,26 @@ int main(int argc, char *argv[])
         bus->start();
     }
 
-    std::printf("listening on %s:%u\n", qPrintable(server.serverAddress().toString()), unsigned(server.serverPort()));
+    QStringList ports;
+    if (plain) {
+        std::printf("listening on %s:%u\n", qPrintable(server.serverAddress().toString()),
+                    unsigned(server.serverPort()));
+        ports << QString::number(server.serverPort());
+    }
+    if (tls) {
+        std::printf("listening on %s:%u (TLS)\n", qPrintable(tlsListener->serverAddress().toString()),
+                    unsigned(tlsListener->serverPort()));
+        std::printf("TLS certificate SHA-256 fingerprint: %s\n",
+                    qPrintable(TlsListener::fingerprint(tlsConfig->localCertificate())));
+        ports << QStringLiteral("%1 (TLS)").arg(tlsListener->serverPort());
+    }
     std::fflush(stdout);
-    qCInfo(lcServer, "started %s on %s:%u, database %s, at most %d clients", QORCHAT_VERSION,
-           qPrintable(server.serverAddress().toString()), unsigned(server.serverPort()), qPrintable(LobbyStore::displayName(dbPath)), maxClients);
+    qCInfo(lcServer, "started %s on %s port %s, database %s, at most %d clients", QORCHAT_VERSION,
+           qPrintable(address.toString()), qPrintable(ports.join(QStringLiteral(", "))),
+           qPrintable(LobbyStore::displayName(dbPath)), maxClients);
     const int code = app.exec();
+    if (tlsListener)
+        tlsListener->close();
     qCInfo(lcServer, "stopped");
     return code;
 }

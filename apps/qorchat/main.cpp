@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <strings.h>
 
 namespace {
 
@@ -14,16 +15,18 @@ enum Exit { Started = 0, Other = 1, Usage = 2, UserLeft = 3, SignInFailed = 4, U
 
 void usage(std::FILE *to)
 {
-    std::fputs("usage: qorchat [--host] [--server HOST[:PORT]] GAMENAME\n"
+    std::fputs("usage: qorchat [--host] [--server [tls://]HOST[:PORT]] GAMENAME\n"
                "Signs in to the lobby server and shows the lobby for GAMENAME. When the match\n"
                "starts, prints the address of its host (an empty line for the host itself).\n"
                "  --host                the local player hosts the match\n"
-               "  --server HOST[:PORT]  the lobby server for this run (IPv6: [::1]:2300);\n"
-               "                        the default port is 2300\n"
+               "  --server [tls://]HOST[:PORT]  the lobby server for this run (IPv6:\n"
+               "                        [::1]:2300); the default port is 2300; tls:// encrypts\n"
+               "                        the line, checking the server against the system's\n"
+               "                        certificate authorities\n"
                "  --help                show this text\n"
                "  --version             show the version\n"
                "The server, highest first: --server, the environment variable\n"
-               "QORCHAT_SERVER=HOST[:PORT], the settings file\n"
+               "QORCHAT_SERVER=[tls://]HOST[:PORT], the settings file\n"
                "(~/.config/vantelis/settings.ini, section [server], keys address and port),\n"
                "localhost:2300. Nothing is written to the settings file.\n"
                "The lobby needs a display (DISPLAY or WAYLAND_DISPLAY; xvfb-run provides one).\n"
@@ -48,10 +51,16 @@ int usageError(const char *message, const char *detail = nullptr)
     return Usage;
 }
 
-// "HOST", "HOST:PORT", "[V6]", "[V6]:PORT" or a bare IPv6 address.
-bool splitServer(const std::string &text, std::string &host, int &port)
+// "HOST", "HOST:PORT", "[V6]", "[V6]:PORT" or a bare IPv6 address, each optionally
+// behind "tls://", which stays on the host: the library takes it there.
+bool splitServer(std::string text, std::string &host, int &port)
 {
     port = 0;
+    std::string scheme;
+    if (text.size() >= 6 && strncasecmp(text.c_str(), "tls://", 6) == 0) {
+        scheme = text.substr(0, 6);
+        text.erase(0, 6);
+    }
     std::string portText;
     if (!text.empty() && text[0] == '[') {
         const size_t close = text.find(']');
@@ -79,7 +88,10 @@ bool splitServer(const std::string &text, std::string &host, int &port)
         if (port < 1 || port > 65535)
             return false;
     }
-    return !host.empty();
+    if (host.empty())
+        return false;
+    host.insert(0, scheme);
+    return true;
 }
 
 } // namespace

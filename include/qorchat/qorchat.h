@@ -23,7 +23,7 @@
  * returns QORCHAT_E_NO_DISPLAY at once; the host process is never aborted.
  *
  * The server. Highest first: qorchat_set_server, the environment variable
- * QORCHAT_SERVER=HOST[:PORT] (an IPv6 literal in brackets: "[::1]:2300"), the
+ * QORCHAT_SERVER=[tls://]HOST[:PORT] (an IPv6 literal in brackets: "[::1]:2300"), the
  * per-user settings file ($XDG_CONFIG_HOME/vantelis/settings.ini, section
  * [server], keys address and port), then localhost:2300. None of these writes
  * to the settings file.
@@ -97,7 +97,9 @@ QORCHAT_EXPORT int qorchat_last_outcome(void);
 /* Chooses the lobby server for this process, above QORCHAT_SERVER and the
  * settings file, without writing anything. host: a host name or an IP address
  * (UTF-8; an IPv6 address with or without brackets); port: 1 to 65535, or 0 for
- * the default port 2300. host NULL or "" forgets an earlier choice. Returns
+ * the default port 2300. A "tls://" before the host (any case) encrypts the line,
+ * checking the server against the system's certificate authorities. host NULL
+ * or "" forgets an earlier choice. Returns
  * QORCHAT_OK or QORCHAT_E_ARGUMENT (nothing changed). A call made while the lobby
  * runs counts from its next connection. */
 QORCHAT_EXPORT int qorchat_set_server(const char *host, int port);

@@ -6,10 +6,14 @@
 #include "session/codec.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
+#include "session/serverchoice.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -35,6 +39,27 @@ constexpr SocketErrorText kSocketErrors[] = {
     {QAbstractSocket::AddressInUseError, 10048, "アドレスは既に使用されています"},
     {QAbstractSocket::UnsupportedSocketOperationError, 10045, "サポートされていない操作です"},
 };
+
+// The certificate could not be trusted (also: not the pinned one); the encrypted
+// channel could not be set up at all.
+constexpr qint32 kTlsCertificateError = 12045;
+constexpr qint32 kTlsChannelError = 12157;
+
+QString certificateProblem(const QList<QSslError> &errors)
+{
+    for (const QSslError &e : errors) {
+        switch (e.error()) {
+        case QSslError::HostNameMismatch: return QStringLiteral("証明書のホスト名が一致しません");
+        case QSslError::CertificateExpired: return QStringLiteral("証明書の有効期限が切れています");
+        case QSslError::CertificateNotYetValid: return QStringLiteral("証明書がまだ有効ではありません");
+        case QSslError::CertificateRevoked: return QStringLiteral("証明書は失効しています");
+        default: break;
+        }
+    }
+    return QStringLiteral("信頼されていない証明書です");
+}
+
+QString serverName(const QString &host) { return QStringLiteral("ロビーサーバー 「") + host + QStringLiteral("」 "); }
 } // namespace
 
 frmCom *frmCom::get()
@@ -58,7 +83,8 @@ int frmCom::tickInterval() { return g_tickInterval; }
 frmCom::frmCom()
 {
     setObjectName(QString::fromLatin1(kName));
-    wskTcp = new QTcpSocket(this);
+    m_ssl = new QSslSocket(this);
+    wskTcp = m_ssl;
     wskTcp->setObjectName(QStringLiteral("wskTcp"));
     tmrError = new QTimer(this);
     tmrError->setObjectName(QStringLiteral("tmrError"));
@@ -67,6 +93,8 @@ frmCom::frmCom()
     connect(wskTcp, &QTcpSocket::errorOccurred, this, &frmCom::wskTcp_Error);
     connect(wskTcp, &QTcpSocket::disconnected, this, &frmCom::wskTcp_Close);
     connect(wskTcp, &QTcpSocket::readyRead, this, &frmCom::wskTcp_DataArrival);
+    connect(m_ssl, &QSslSocket::sslErrors, this, &frmCom::wskTcp_SslErrors);
+    connect(m_ssl, &QSslSocket::encrypted, this, &frmCom::wskTcp_Encrypted);
 }
 
 frmCom::~frmCom()
@@ -102,7 +130,7 @@ void frmCom::waitForEvents()
 
 bool frmCom::println(const QString &line)
 {
-    if (wskTcp->state() != QAbstractSocket::ConnectedState)
+    if (!isConnected())
         return false;
     QByteArray bytes = cp932::encode(line);
     bytes.append("\r\n", 2);
@@ -136,21 +164,84 @@ qint32 frmCom::checkErr()
 
 void frmCom::connectTo(const QString &host, const QString &port)
 {
+    serverchoice::Server plain;
+    plain.host = host;
+    plain.port = port;
+    connectTo(plain);
+}
+
+void frmCom::connectTo(const serverchoice::Server &server)
+{
     m_framer.clear();
     m_closingByUs = true;
     wskTcp->abort();
     m_closingByUs = false;
-    bool ok = false;
-    const uint p = port.trimmed().toUInt(&ok);
-    if (!ok || p == 0 || p > 65535) {
-        // Report it the way the socket reports its own errors: later, as an event.
-        QTimer::singleShot(0, this, [this] {
-            glngSockErr = 10049;
-            gstrSockErrDesc = QStringLiteral("ポート番号が正しくありません");
+    m_tls = server.tls;
+    m_handshakeFailed = false;
+    m_host = server.host;
+    m_pin.clear();
+    m_certificateProblem.clear();
+    // Reported the way the socket reports its own errors: later, as an event.
+    auto failLater = [this](qint32 number, const QString &text) {
+        QTimer::singleShot(0, this, [number, text] {
+            glngSockErr = number;
+            gstrSockErrDesc = text;
         });
+    };
+    bool ok = false;
+    const uint p = server.port.trimmed().toUInt(&ok);
+    if (!ok || p == 0 || p > 65535)
+        return failLater(10049, QStringLiteral("ポート番号が正しくありません"));
+    if (!m_tls)
+        return wskTcp->connectToHost(server.host, quint16(p));
+
+    if (!QSslSocket::supportsSsl())
+        return failLater(kTlsChannelError, serverName(m_host) + QStringLiteral("との暗号化通信はこのコンピューターでは利用できません"));
+    if (!server.fingerprint.isEmpty()) {
+        m_pin = serverchoice::parseFingerprint(server.fingerprint);
+        if (m_pin.isEmpty())
+            return failLater(kTlsCertificateError,
+                             serverName(m_host) + QStringLiteral("の証明書のフィンガープリントの設定が正しくありません"));
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setProtocol(QSsl::TlsV1_2OrLater);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_ssl->setSslConfiguration(config);
+    m_ssl->connectToHostEncrypted(server.host, quint16(p));
+}
+
+void frmCom::wskTcp_SslErrors(const QList<QSslError> &errors)
+{
+    if (!m_pin.isEmpty()) {
+        // The pinned certificate is trusted for itself: self-signed, any name.
+        if (m_ssl->peerCertificate().digest(QCryptographicHash::Sha256) == m_pin)
+            m_ssl->ignoreSslErrors();
+        else
+            m_certificateProblem = QStringLiteral("設定されたフィンガープリントと一致しません");
         return;
     }
-    wskTcp->connectToHost(host, quint16(p));
+    // Not ignored: the handshake fails and errorOccurred follows.
+    m_certificateProblem = certificateProblem(errors);
+}
+
+void frmCom::wskTcp_Encrypted()
+{
+    // A pinned server whose certificate a system authority vouches for raises no
+    // sslErrors; the pin is checked here, before any line is read or sent.
+    if (!m_pin.isEmpty() && m_ssl->peerCertificate().digest(QCryptographicHash::Sha256) != m_pin)
+        failHandshake(kTlsCertificateError, serverName(m_host) + QStringLiteral("の証明書を確認できませんでした: ")
+                                                + QStringLiteral("設定されたフィンガープリントと一致しません"));
+}
+
+void frmCom::failHandshake(qint32 number, const QString &text)
+{
+    m_handshakeFailed = true;
+    glngSockErr = number;
+    gstrSockErrDesc = text;
+    m_closingByUs = true;
+    m_ssl->abort();
+    m_closingByUs = false;
+    m_framer.clear();
 }
 
 void frmCom::closeSocket()
@@ -163,7 +254,8 @@ void frmCom::closeSocket()
 
 bool frmCom::isConnected() const
 {
-    return wskTcp->state() == QAbstractSocket::ConnectedState;
+    return wskTcp->state() == QAbstractSocket::ConnectedState && !m_handshakeFailed
+           && (!m_tls || m_ssl->isEncrypted());
 }
 
 QString frmCom::localAddress() const
@@ -186,6 +278,18 @@ void frmCom::wskTcp_Connect()
 void frmCom::wskTcp_Error(int error)
 {
     const auto e = QAbstractSocket::SocketError(error);
+    if (m_handshakeFailed)
+        return;
+    if (m_tls && !m_ssl->isEncrypted()
+        && (e == QAbstractSocket::SslHandshakeFailedError || e == QAbstractSocket::SslInternalError
+            || e == QAbstractSocket::SslInvalidUserDataError)) {
+        if (!m_certificateProblem.isEmpty())
+            failHandshake(kTlsCertificateError, serverName(m_host) + QStringLiteral("の証明書を確認できませんでした: ")
+                                                    + m_certificateProblem);
+        else
+            failHandshake(kTlsChannelError, serverName(m_host) + QStringLiteral("と暗号化通信を確立できませんでした"));
+        return;
+    }
     // The peer closing the line is the Close event, not an error.
     if (e == QAbstractSocket::RemoteHostClosedError)
         return;
@@ -203,7 +307,8 @@ void frmCom::wskTcp_Error(int error)
 
 void frmCom::wskTcp_Close()
 {
-    if (m_closingByUs)
+    // A failed handshake is a connection failure, reported as such, not a drop.
+    if (m_closingByUs || m_handshakeFailed)
         return;
     // Lines that arrived before the end are still read.
     if (wskTcp->bytesAvailable() > 0)

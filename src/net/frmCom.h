@@ -13,8 +13,13 @@
 
 #include "net/protocol/lineframer.h"
 
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
 class QTimer;
+namespace serverchoice {
+struct Server;
+}
 
 class frmCom : public QObject {
     Q_OBJECT
@@ -66,6 +71,9 @@ public:
 
     // The connection. Our own close never asks the reconnect question.
     void connectTo(const QString &host, const QString &port);
+    // With TLS the line counts as connected only once the server's certificate
+    // passed; a handshake that fails is a socket error with the host in its text.
+    void connectTo(const serverchoice::Server &server);
     void closeSocket();
     bool isConnected() const;
     // Dotted address of this end of the server connection ("" when none).
@@ -82,6 +90,9 @@ private:
     void wskTcp_Connect();
     void wskTcp_Error(int error);
     void wskTcp_Close();
+    void wskTcp_SslErrors(const QList<QSslError> &errors);
+    void wskTcp_Encrypted();
+    void failHandshake(qint32 number, const QString &text);
     void wskTcp_DataArrival();
     void drainQueue();
 
@@ -89,4 +100,11 @@ private:
     std::deque<QStringList> m_queue; // whole lines per arrival, in order
     bool m_dispatching = false;
     bool m_closingByUs = false;
+    // wskTcp is this same socket; in plain mode it passes bytes through unchanged.
+    QSslSocket *m_ssl = nullptr;
+    bool m_tls = false;
+    bool m_handshakeFailed = false;
+    QString m_host;
+    QByteArray m_pin;
+    QString m_certificateProblem;
 };

@@ -30,6 +30,16 @@ bool acceptableHost(const QString &host)
     return true;
 }
 
+// Takes a leading "tls://" (any case) off the text; true when there was one.
+bool takeTlsScheme(QString &text)
+{
+    static constexpr QStringView scheme = u"tls://";
+    if (!text.startsWith(scheme, Qt::CaseInsensitive))
+        return false;
+    text.remove(0, scheme.size());
+    return true;
+}
+
 std::optional<quint16> parsePort(const QString &text)
 {
     if (text.isEmpty() || text.size() > 5)
@@ -50,15 +60,18 @@ std::optional<Server> make(const QString &host, int port)
     if (port < 0 || port > 65535)
         return std::nullopt;
     QString h = host;
+    const bool tls = takeTlsScheme(h);
     if (h.startsWith(u'[') && h.endsWith(u']'))
         h = h.mid(1, h.size() - 2);
     if (!acceptableHost(h))
         return std::nullopt;
-    return Server{h, QString::number(port == 0 ? kDefaultPort : port)};
+    return Server{h, QString::number(port == 0 ? kDefaultPort : port), tls, {}};
 }
 
-std::optional<Server> parse(const QString &text)
+std::optional<Server> parse(const QString &input)
 {
+    QString text = input.trimmed();
+    const bool tls = takeTlsScheme(text);
     QString host = text;
     QString port;
     if (text.startsWith(u'[')) {
@@ -92,7 +105,10 @@ std::optional<Server> parse(const QString &text)
     }
     if (!acceptableHost(host))
         return std::nullopt;
-    return make(host, p);
+    auto server = make(host, p);
+    if (server)
+        server->tls = tls;
+    return server;
 }
 
 void setChosen(const std::optional<Server> &server)
@@ -112,15 +128,36 @@ Server current()
     if (!env.isEmpty()) {
         if (const auto s = parse(env))
             return *s;
-        qWarning("qorchat: QORCHAT_SERVER is not HOST[:PORT]; using the settings");
+        qWarning("qorchat: QORCHAT_SERVER is not [tls://]HOST[:PORT]; using the settings");
     }
-    Server s{settings::GetSetting(QStringLiteral("server"), QStringLiteral("address")),
-             settings::GetSetting(QStringLiteral("server"), QStringLiteral("port"))};
+    const QString section = QStringLiteral("server");
+    Server s;
+    s.host = settings::GetSetting(section, QStringLiteral("address"));
     if (s.host.isEmpty())
         s.host = QString::fromLatin1(kDefaultHost);
+    s.port = settings::GetSetting(section, QStringLiteral("port"));
     if (s.port.isEmpty())
         s.port = QString::number(kDefaultPort);
+    // A pin that quietly went unused would leave the line in clear.
+    s.fingerprint = settings::GetSetting(section, QStringLiteral("tls_fingerprint")).trimmed();
+    s.tls = settings::GetSetting(section, QStringLiteral("tls")) == QLatin1String("true") || !s.fingerprint.isEmpty();
     return s;
+}
+
+QByteArray parseFingerprint(QStringView text)
+{
+    QByteArray hex;
+    for (const QChar c : text) {
+        if (c == u':' || c == u' ')
+            continue;
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')))
+            return {};
+        hex.append(char(u));
+    }
+    if (hex.size() != 64)
+        return {};
+    return QByteArray::fromHex(hex);
 }
 
 } // namespace serverchoice

@@ -123,8 +123,6 @@ qint16 frmStatus::connectServer()
     s.mblnCancel = false;
     s.mintStatus = 1;
     const serverchoice::Server server = serverchoice::current();
-    const QString &host = server.host;
-    const QString &port = server.port;
 
     for (int attempt = 1; attempt <= 3; ++attempt) {
         lblStatus->setText(QStringLiteral("サーバーに接続中 ") + QString::number(attempt) + QStringLiteral("回目"));
@@ -132,7 +130,7 @@ qint16 frmStatus::connectServer()
         gintStatus = StatusWaiting;
         // A busy answer from an earlier run must not end this attempt.
         gintErrCode = 0;
-        frmCom::get()->connectTo(host, port);
+        frmCom::get()->connectTo(server);
         m_lineDropped = false;
         for (;;) {
             frmCom::waitForEvents();

@@ -218,33 +218,37 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port"); // "" when the text is refused
-        QTest::newRow("name") << "lobby.example" << "lobby.example" << "2300";
-        QTest::newRow("name and port") << "lobby.example:2400" << "lobby.example" << "2400";
-        QTest::newRow("IPv4 and port") << "127.0.0.1:1" << "127.0.0.1" << "1";
-        QTest::newRow("bracketed IPv6 and port") << "[::1]:2300" << "::1" << "2300";
-        QTest::newRow("bracketed IPv6") << "[2001:db8::1]" << "2001:db8::1" << "2300";
-        QTest::newRow("bare IPv6") << "2001:db8::1" << "2001:db8::1" << "2300";
-        QTest::newRow("port 0") << "h:0" << "" << "";
-        QTest::newRow("port 65536") << "h:65536" << "" << "";
-        QTest::newRow("port sign") << "h:+5" << "" << "";
-        QTest::newRow("empty port") << "h:" << "" << "";
-        QTest::newRow("no host") << ":2300" << "" << "";
-        QTest::newRow("unclosed bracket") << "[::1:2300" << "" << "";
-        QTest::newRow("bracketed IPv4") << "[127.0.0.1]:5" << "" << "";
-        QTest::newRow("scope id") << "[fe80::1%eth0]:5" << "" << "";
-        QTest::newRow("space") << "a b" << "" << "";
-        QTest::newRow("control") << "a\nb" << "" << "";
-        QTest::newRow("empty") << "" << "" << "";
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("name") << "lobby.example" << "lobby.example" << "2300" << false;
+        QTest::newRow("name and port") << "lobby.example:2400" << "lobby.example" << "2400" << false;
+        QTest::newRow("IPv4 and port") << "127.0.0.1:1" << "127.0.0.1" << "1" << false;
+        QTest::newRow("bracketed IPv6 and port") << "[::1]:2300" << "::1" << "2300" << false;
+        QTest::newRow("bracketed IPv6") << "[2001:db8::1]" << "2001:db8::1" << "2300" << false;
+        QTest::newRow("bare IPv6") << "2001:db8::1" << "2001:db8::1" << "2300" << false;
+        QTest::newRow("port 0") << "h:0" << "" << "" << false;
+        QTest::newRow("port 65536") << "h:65536" << "" << "" << false;
+        QTest::newRow("port sign") << "h:+5" << "" << "" << false;
+        QTest::newRow("empty port") << "h:" << "" << "" << false;
+        QTest::newRow("no host") << ":2300" << "" << "" << false;
+        QTest::newRow("unclosed bracket") << "[::1:2300" << "" << "" << false;
+        QTest::newRow("bracketed IPv4") << "[127.0.0.1]:5" << "" << "" << false;
+        QTest::newRow("scope id") << "[fe80::1%eth0]:5" << "" << "" << false;
+        QTest::newRow("space") << "a b" << "" << "" << false;
+        QTest::newRow("control") << "a\nb" << "" << "" << false;
+        QTest::newRow("empty") << "" << "" << "" << false;
+        QTest::newRow("tls, IPv6 and port") << "Tls://[::1]:2300" << "::1" << "2300" << true;
+        QTest::newRow("tls only") << "tls://" << "" << "" << false;
     }
     void serverTexts()
     {
         QFETCH(QString, text);
         QFETCH(QString, host);
         QFETCH(QString, port);
+        QFETCH(bool, tls);
         const auto s = serverchoice::parse(text);
         QCOMPARE(s.has_value(), !port.isEmpty());
         if (s)
-            QCOMPARE(*s, (serverchoice::Server{host, port}));
+            QCOMPARE(*s, (serverchoice::Server{host, port, tls, {}}));
     }
 
     // The call beats the environment, which beats the settings, which beat the
@@ -253,26 +257,32 @@ private slots:
     {
         const QByteArray oldEnv = qgetenv("QORCHAT_SERVER");
         qunsetenv("QORCHAT_SERVER");
-        using S = serverchoice::Server;
-        QCOMPARE(serverchoice::current(), (S{"localhost", "2300"}));
+        const auto S = [](const char *host, const char *port, bool tls = false) {
+            return serverchoice::Server{host, port, tls, {}};
+        };
+        QCOMPARE(serverchoice::current(), (S("localhost", "2300")));
         settings::SaveSetting("server", "address", "settings.example");
         settings::SaveSetting("server", "port", "2001");
         const QByteArray file = env->readSettings();
-        QCOMPARE(serverchoice::current(), (S{"settings.example", "2001"}));
+        QCOMPARE(serverchoice::current(), (S("settings.example", "2001")));
         qputenv("QORCHAT_SERVER", "not a server");
-        QCOMPARE(serverchoice::current(), (S{"settings.example", "2001"})); // ignored, with a warning
+        QCOMPARE(serverchoice::current(), (S("settings.example", "2001"))); // ignored, with a warning
+        qputenv("QORCHAT_SERVER", "tls://env.example:2004");
+        QCOMPARE(serverchoice::current(), (S("env.example", "2004", true)));
         qputenv("QORCHAT_SERVER", "[::1]:2002");
-        QCOMPARE(serverchoice::current(), (S{"::1", "2002"}));
+        QCOMPARE(serverchoice::current(), (S("::1", "2002")));
+        QCOMPARE(qorchat_set_server("TLS://[::1]", 2005), int(QORCHAT_OK));
+        QCOMPARE(serverchoice::current(), (S("::1", "2005", true)));
         QCOMPARE(qorchat_set_server("call.example", 2003), int(QORCHAT_OK));
-        QCOMPARE(serverchoice::current(), (S{"call.example", "2003"}));
+        QCOMPARE(serverchoice::current(), (S("call.example", "2003")));
         QCOMPARE(qorchat_set_server("[::1]", 0), int(QORCHAT_OK));
-        QCOMPARE(serverchoice::current(), (S{"::1", "2300"}));
+        QCOMPARE(serverchoice::current(), (S("::1", "2300")));
         for (const auto &[host, port] : std::initializer_list<std::pair<const char *, int>>{
-                 {"bad host", 1}, {"h", -1}, {"h", 65536}, {"h\x1b", 1}, {"\xff", 1}})
+                 {"bad host", 1}, {"h", -1}, {"h", 65536}, {"h\x1b", 1}, {"\xff", 1}, {"tls://", 1}})
             QCOMPARE(qorchat_set_server(host, port), int(QORCHAT_E_ARGUMENT));
-        QCOMPARE(serverchoice::current(), (S{"::1", "2300"})); // a refused call changes nothing
+        QCOMPARE(serverchoice::current(), (S("::1", "2300"))); // a refused call changes nothing
         QCOMPARE(qorchat_set_server(nullptr, 0), int(QORCHAT_OK));
-        QCOMPARE(serverchoice::current(), (S{"::1", "2002"}));
+        QCOMPARE(serverchoice::current(), (S("::1", "2002")));
         QCOMPARE(env->readSettings(), file);
         if (oldEnv.isNull())
             qunsetenv("QORCHAT_SERVER");

@@ -144,7 +144,7 @@ private slots:
     {
         const Run r = run({"--help"});
         for (const char *line : {"  0  the match started", "  2  usage error", "  3  the user left", "  4  sign-in failed",
-                                 "  5  the server could not", "  6  no display", "--server HOST[:PORT]", "QORCHAT_SERVER"})
+                                 "  5  the server could not", "  6  no display", "--server [tls://]HOST[:PORT]", "QORCHAT_SERVER"})
             QVERIFY2(r.out.contains(line), line);
     }
 
@@ -276,16 +276,20 @@ private slots:
         QTest::addColumn<QString>("flag");   // "" none; otherwise a pattern: %1 is the good port
         QTest::addColumn<QString>("envVar"); // the same
         QTest::addColumn<bool>("ipv6");
-        QTest::newRow("environment over settings") << QString() << "127.0.0.1:%1" << false;
-        QTest::newRow("flag over environment") << "127.0.0.1:%1" << "127.0.0.1:%2" << false;
-        QTest::newRow("flag over settings, IPv6") << "[::1]:%1" << QString() << true;
-        QTest::newRow("environment IPv6") << QString() << "[::1]:%1" << true;
+        QTest::addColumn<bool>("tls"); // the server speaks plain text: a TLS client gives up
+        QTest::newRow("environment over settings") << QString() << "127.0.0.1:%1" << false << false;
+        QTest::newRow("flag over environment") << "127.0.0.1:%1" << "127.0.0.1:%2" << false << false;
+        QTest::newRow("flag over settings, IPv6") << "[::1]:%1" << QString() << true << false;
+        QTest::newRow("environment IPv6") << QString() << "[::1]:%1" << true << false;
+        QTest::newRow("tls flag") << "TLS://127.0.0.1:%1" << "127.0.0.1:%2" << false << true;
+        QTest::newRow("tls environment, IPv6") << QString() << "tls://[::1]:%1" << true << true;
     }
     void serverChoice()
     {
         QFETCH(QString, flag);
         QFETCH(QString, envVar);
         QFETCH(bool, ipv6);
+        QFETCH(bool, tls);
         ScriptedServer server(ipv6 ? QHostAddress(QHostAddress::LocalHostIPv6) : QHostAddress(QHostAddress::LocalHost));
         prepare(server, Script::StartMatch);
         const QString wrongPort = QString::number(closedPort());
@@ -300,8 +304,15 @@ private slots:
         if (!envVar.isEmpty())
             o.set.insert("QORCHAT_SERVER", QString(envVar).replace("%1", server.portText()).replace("%2", wrongPort));
         const Run r = run(args, o);
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("198.51.100.7\n"));
+        if (tls) {
+            // It reached the chosen server and sent it no line in clear.
+            QVERIFY2(r.exitCode == 5, r.err.constData());
+            QVERIFY(server.connections() > 0);
+            QVERIFY(server.received.filter(QRegularExpression("^(GAMENAME|HOST|LOGIN)")).isEmpty());
+        } else {
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out, QByteArray("198.51.100.7\n"));
+        }
         QCOMPARE(settings::GetSetting("server", "address"), QStringLiteral("127.0.0.1"));
         QCOMPARE(settings::GetSetting("server", "port"), wrongPort);
     }

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include "net/protocol/protocol.h"
@@ -11,17 +12,31 @@ LobbyClient::LobbyClient(quint16 port, const QHostAddress &from)
 {
     if (!from.isNull())
         m_socket.bind(from);
-    connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
-        QList<QByteArray> lines;
-        m_framer.feed(m_socket.readAll(), lines);
-        for (const QByteArray &l : std::as_const(lines)) {
-            const QString text = cp932::decode(l);
-            all << text;
-            m_queue << text;
-        }
-    });
+    connect(&m_socket, &QTcpSocket::readyRead, this, &LobbyClient::readLines);
     m_socket.connectToHost(QHostAddress::LocalHost, port);
     m_socket.waitForConnected(kTimeoutMs);
+}
+
+LobbyClient::LobbyClient(quint16 port, const QSslCertificate &trusted)
+{
+    connect(&m_socket, &QTcpSocket::readyRead, this, &LobbyClient::readLines);
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setCaCertificates({trusted});
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_socket.setSslConfiguration(config);
+    m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port, QStringLiteral("localhost"));
+    m_socket.waitForConnected(kTimeoutMs);
+}
+
+void LobbyClient::readLines()
+{
+    QList<QByteArray> lines;
+    m_framer.feed(m_socket.readAll(), lines);
+    for (const QByteArray &l : std::as_const(lines)) {
+        const QString text = cp932::decode(l);
+        all << text;
+        m_queue << text;
+    }
 }
 
 void LobbyClient::send(const QString &line) { sendRaw(cp932::encode(line) + "\r\n"); }

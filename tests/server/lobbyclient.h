@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QStringList>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <functional>
 
@@ -17,6 +17,9 @@ public:
 
     // from: the local address to connect from (any of 127.0.0.0/8), else the default.
     explicit LobbyClient(quint16 port, const QHostAddress &from = QHostAddress());
+    // The same over TLS, trusting this one certificate for the name "localhost".
+    // Does not wait for the handshake: a server in this thread could not answer it.
+    LobbyClient(quint16 port, const QSslCertificate &trusted);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     QTcpSocket &socket() { return m_socket; }
 
@@ -50,7 +53,9 @@ public:
 private:
     bool waitForData(int timeoutMs);
 
-    QTcpSocket m_socket;
+    void readLines();
+
+    QSslSocket m_socket; // plain unless made with a certificate
     LineFramer m_framer;
     QStringList m_queue;
 };

@@ -8,8 +8,12 @@ class ServerProcess {
 public:
     ~ServerProcess();
     // Starts exe and waits for it to listen; false with the reason in error.
-    bool start(const QString &exe);
+    bool start(const QString &exe, const QStringList &extraArgs = {});
     QString port;
+    // With --tls-cert: the TLS port (the same as port without --tls-port) and the
+    // fingerprint the server prints.
+    QString tlsPort;
+    QString fingerprint;
     QString error;
 
 private:

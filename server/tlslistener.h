@@ -1,0 +1,42 @@
+#pragma once
+// A listening port that speaks TLS: each accepted socket is handed on as a
+// ready QSslSocket only once its handshake has finished. A handshake that fails
+// or passes its deadline is logged and closed; it never reaches the lobby.
+#include <QSslConfiguration>
+#include <QTcpServer>
+
+#include <optional>
+
+class TlsListener : public QTcpServer {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultHandshakeTimeoutMs = 10000;
+
+    // Certificate (PEM, optionally followed by its chain) and unencrypted private
+    // key (PEM, RSA or EC); TLS 1.2 at least. nullopt with the reason in error.
+    static std::optional<QSslConfiguration> loadConfiguration(const QString &certFile, const QString &keyFile,
+                                                              QString *error);
+    // "AB:CD:..." SHA-256 of the certificate, what players pin.
+    static QString fingerprint(const QSslCertificate &certificate);
+
+    explicit TlsListener(const QSslConfiguration &configuration, QObject *parent = nullptr);
+
+    void setHandshakeTimeout(int ms) { m_handshakeTimeoutMs = ms > 0 ? ms : 1; }
+    int handshakeTimeout() const { return m_handshakeTimeoutMs; }
+    // Handshakes beyond this many at once are refused at once.
+    void setMaxHandshakes(int n) { m_maxHandshakes = n > 0 ? n : 1; }
+    int handshakesInProgress() const { return m_handshaking; }
+
+signals:
+    // A handshake was given up (after the log line); for tests and counters.
+    void handshakeFailed(const QString &reason);
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    QSslConfiguration m_configuration;
+    int m_handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
+    int m_maxHandshakes = 1000;
+    int m_handshaking = 0;
+};
