@@ -59,8 +59,13 @@ frmCom::frmCom()
     setObjectName(QString::fromLatin1(kName));
     wskTcp = new QTcpSocket(this);
     wskTcp->setObjectName(QStringLiteral("wskTcp"));
+    // While a line's message box is open the socket is not read (Qt does not emit
+    // readyRead inside its own handler), so its buffer must not grow without end.
+    wskTcp->setReadBufferSize(kMaxQueuedBytes);
     tmrError = new QTimer(this);
     tmrError->setObjectName(QStringLiteral("tmrError"));
+    // A coarse timer may fire early; a wait must never be shorter than its ticks.
+    tmrError->setTimerType(Qt::PreciseTimer);
     connect(tmrError, &QTimer::timeout, this, &frmCom::tmrError_Timer);
     connect(wskTcp, &QTcpSocket::connected, this, &frmCom::wskTcp_Connect);
     connect(wskTcp, &QTcpSocket::errorOccurred, this, &frmCom::wskTcp_Error);
@@ -88,6 +93,17 @@ void frmCom::tmrError_Timer()
     // Only a wait resets the count; stop at the top instead of wrapping.
     if (intTick < 32767)
         ++intTick;
+    if (queueOverflowing())
+        protocolError();
+}
+
+void frmCom::resetTicks()
+{
+    intTick = 0;
+    // Restarting drops a tick that is already due, which would otherwise count as
+    // the first of this wait.
+    if (tmrError->isActive())
+        tmrError->start();
 }
 
 void frmCom::waitForEvents()
@@ -111,7 +127,7 @@ qint16 frmCom::printlnAndWait(const QString &line)
     gintStatus = StatusWaiting;
     glngSockErr = sckNoError;
     println(line);
-    intTick = 0;
+    resetTicks();
     do {
         waitForEvents();
     } while (glngSockErr == sckNoError && intTick <= 10 && gintStatus == StatusWaiting && isConnected());
@@ -203,6 +219,11 @@ void frmCom::wskTcp_Close()
     // Lines that arrived before the end are still read.
     if (wskTcp->bytesAvailable() > 0)
         wskTcp_DataArrival();
+    lineDropped();
+}
+
+void frmCom::lineDropped()
+{
     if (blnClosing)
         return;
     if (platform::msgBox(QStringLiteral("回線が切断されました。再接続しますか？"),
@@ -214,6 +235,21 @@ void frmCom::wskTcp_Close()
         Forms::unload(QString::fromLatin1(name));
 }
 
+bool frmCom::queueOverflowing() const
+{
+    return m_dispatching && m_queuedBytes + wskTcp->bytesAvailable() >= kMaxQueuedBytes;
+}
+
+void frmCom::protocolError()
+{
+    // Nothing more is read from this server; what waits is thrown away.
+    m_queue.clear();
+    m_queuedBytes = 0;
+    m_abandoned = true;
+    closeSocket();
+    lineDropped();
+}
+
 void frmCom::wskTcp_DataArrival()
 {
     QList<QByteArray> raw;
@@ -223,11 +259,13 @@ void frmCom::wskTcp_DataArrival()
         m_framer.feed(QByteArrayView(chunk, n), raw);
     if (raw.isEmpty())
         return;
-    QStringList lines;
-    lines.reserve(raw.size());
-    for (const QByteArray &b : raw)
-        lines.append(cp932::decode(b));
-    m_queue.push_back(std::move(lines));
+    for (const QByteArray &b : std::as_const(raw))
+        m_queuedBytes += b.size() + 2;
+    m_queue.push_back(std::move(raw));
+    if (queueOverflowing()) {
+        protocolError();
+        return;
+    }
     drainQueue();
 }
 
@@ -238,11 +276,15 @@ void frmCom::drainQueue()
     if (m_dispatching)
         return;
     m_dispatching = true;
-    while (!m_queue.empty()) {
-        const QStringList lines = std::move(m_queue.front());
+    m_abandoned = false;
+    while (!m_queue.empty() && !m_abandoned) {
+        const QList<QByteArray> lines = std::move(m_queue.front());
         m_queue.pop_front();
-        for (const QString &line : lines) {
-            if (!dispatcher::dispatchLine(*this, line))
+        for (const QByteArray &b : lines)
+            m_queuedBytes -= b.size() + 2;
+        for (const QByteArray &b : lines) {
+            // Decoded one at a time, so waiting lines cost their bytes only once.
+            if (!dispatcher::dispatchLine(*this, cp932::decode(b)) || m_abandoned)
                 break; // the rest of this arrival is not read
         }
     }
