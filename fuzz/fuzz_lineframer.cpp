@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     Framed got;
     qsizetype pos = 0;
     for (size_t i = 0; pos < data.size(); ++i) {
-        const qsizetype n = pieces ? std::min<qsizetype>(data.size() - pos, sizes[i % pieces] % 64) : data.size();
+        const qsizetype n = pieces ? std::min<qsizetype>(data.size() - pos, 1 + sizes[i % pieces] % 64) : data.size();
         chunked.feed(data.sliced(pos, n), got.lines);
         FUZZ_CHECK(chunked.pending() <= max + 1);
         pos += n;

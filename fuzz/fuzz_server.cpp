@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <cstdint>
 
@@ -21,7 +22,9 @@ LobbyStore *g_store = nullptr;
 LobbyServer *g_server = nullptr;
 QTcpSocket *g_watcher = nullptr;
 
-void pump() { QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20); }
+// Blocks until something happens; a ticking timer bounds the wait, so the deadlines
+// below are seen even when nothing comes.
+void pump() { QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents); }
 
 // The next line the socket receives that starts with one of prefixes; everything
 // before it is read and dropped. "" when none came in time.
@@ -60,6 +63,8 @@ bool connectClient(QTcpSocket &s)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     new QCoreApplication(*argc, *argv);
+    auto *tick = new QTimer;
+    tick->start(20);
     g_store = new LobbyStore;
     g_store->setIterations(1);
     QString error;
