@@ -1,29 +1,46 @@
 #include "clientconnection.h"
 
+#include <QAbstractEventDispatcher>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <vector>
+
+#include "serverlog.h"
 #include "session/codec.h"
 
 namespace {
-constexpr qint64 kReadChunk = 64 * 1024;
+constexpr qint64 kReadChunk = 16 * 1024;
 constexpr int kFlushTimeoutMs = 5000;
+constexpr int kMaxIov = 256;
+
+// Connections with gathered output, flushed together once per loop pass.
+thread_local std::vector<ClientConnection *> t_dirty;
+thread_local bool t_flushPosted = false;
 } // namespace
 
-ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent) : QObject(parent), m_socket(socket)
+ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
+    : QObject(parent), m_socket(socket), m_peer(socket->peerAddress())
 {
     m_socket->setParent(this);
     // Bound what Qt buffers ahead of us; the kernel holds the rest.
     m_socket->setReadBufferSize(4 * kReadChunk);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readAll);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readInput);
     // Queued: a write that finds the peer gone must not remove this client from
     // the lists the server is walking.
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::finish, Qt::QueuedConnection);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::finish, Qt::QueuedConnection);
+    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::peerClosed, Qt::QueuedConnection);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::peerClosed, Qt::QueuedConnection);
 }
 
 ClientConnection::~ClientConnection()
 {
+    if (m_flushQueued)
+        std::erase(t_dirty, this);
     // The socket is a child: destroyed by QObject's destructor it would still
     // signal this half-destroyed object. Cut it loose first.
     m_socket->disconnect(this);
@@ -41,36 +58,183 @@ void ClientConnection::send(const QString &line) { sendEncoded(encodeLine(line))
 
 void ClientConnection::sendEncoded(const QByteArray &bytes)
 {
-    if (m_closing)
+    if (m_closing || bytes.isEmpty())
         return;
-    m_socket->write(bytes);
-    if (m_socket->bytesToWrite() > kMaxPendingOutput)
-        close(false);
+    // Shared, not copied: one broadcast line is queued for every receiver.
+    m_out.push_back(bytes);
+    m_outBytes += bytes.size();
+    if (m_outBytes + (m_qtHolds ? m_socket->bytesToWrite() : 0) > kMaxPendingOutput) {
+        qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
+        return close(false);
+    }
+    if (m_flushQueued)
+        return;
+    m_flushQueued = true;
+    t_dirty.push_back(this);
+    if (!t_flushPosted) {
+        t_flushPosted = true;
+        QMetaObject::invokeMethod(QAbstractEventDispatcher::instance(), &ClientConnection::flushAll,
+                                  Qt::QueuedConnection);
+    }
 }
 
-QHostAddress ClientConnection::peerAddress() const { return m_socket->peerAddress(); }
-
-void ClientConnection::readAll()
+void ClientConnection::flushAll()
 {
-    QList<QByteArray> lines;
-    while (!m_closing && m_socket->bytesAvailable() > 0) {
-        const QByteArray chunk = m_socket->read(kReadChunk);
-        if (chunk.isEmpty())
-            break;
-        lines.clear();
-        m_framer.feed(chunk, lines);
-        for (const QByteArray &line : std::as_const(lines)) {
-            if (m_closing)
-                return;
-            emit lineReceived(this, cp932::decode(line));
-        }
+    t_flushPosted = false;
+    std::vector<ClientConnection *> dirty;
+    dirty.swap(t_dirty);
+    for (ClientConnection *c : dirty)
+        c->m_flushQueued = false;
+    for (ClientConnection *c : dirty)
+        c->flushOutput();
+}
+
+void ClientConnection::flushOutput()
+{
+    if (m_out.empty())
+        return;
+    const qintptr fd = m_socket->socketDescriptor();
+    if (m_closing || fd < 0 || m_socket->state() != QAbstractSocket::ConnectedState) {
+        m_out.clear();
+        m_outBytes = m_outOffset = 0;
+        return;
     }
+    // Whatever Qt still holds must go first.
+    if (m_viaQt)
+        return passToQt();
+    if (m_qtHolds) {
+        if (m_socket->bytesToWrite() > 0)
+            return passToQt();
+        m_qtHolds = false;
+    }
+    while (!m_out.empty()) {
+        iovec iov[kMaxIov];
+        int n = 0;
+        for (auto it = m_out.begin(); it != m_out.end() && n < kMaxIov; ++it, ++n) {
+            const qsizetype skip = n == 0 ? m_outOffset : 0;
+            iov[n].iov_base = const_cast<char *>(it->constData() + skip);
+            iov[n].iov_len = size_t(it->size() - skip);
+        }
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = size_t(n);
+        ssize_t sent = ::sendmsg(int(fd), &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            // Reset by the peer: Qt's read side reports it and the client goes.
+            m_out.clear();
+            m_outBytes = m_outOffset = 0;
+            return close(false);
+        }
+        m_outBytes -= sent;
+        while (sent > 0) {
+            const qsizetype left = m_out.front().size() - m_outOffset;
+            if (sent < left) {
+                m_outOffset += sent;
+                break;
+            }
+            sent -= left;
+            m_out.pop_front();
+            m_outOffset = 0;
+        }
+        if (n == kMaxIov && !m_out.empty())
+            continue;
+        break;
+    }
+    if (!m_out.empty())
+        passToQt();
+}
+
+// The rest goes through Qt, which waits until the socket can take it.
+void ClientConnection::passToQt()
+{
+    for (const QByteArray &b : m_out) {
+        m_socket->write(m_outOffset ? b.constData() + m_outOffset : b.constData(), b.size() - m_outOffset);
+        m_outOffset = 0;
+    }
+    m_out.clear();
+    m_outBytes = 0;
+    m_qtHolds = true;
+    if (m_socket->bytesToWrite() > kMaxPendingOutput) {
+        qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
+        close(false);
+    }
+}
+
+QHostAddress ClientConnection::peerAddress() const { return m_peer; }
+
+bool ClientConnection::hasPendingInput() const
+{
+    return m_nextLine < m_lines.size() || m_socket->bytesAvailable() > 0;
+}
+
+void ClientConnection::holdInput() { ++m_held; }
+
+void ClientConnection::releaseInput()
+{
+    if (m_held > 0 && --m_held == 0)
+        scheduleInput();
+}
+
+void ClientConnection::scheduleInput()
+{
+    if (m_inputQueued)
+        return;
+    m_inputQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_inputQueued = false;
+        readInput();
+    }, Qt::QueuedConnection);
+}
+
+void ClientConnection::readInput()
+{
+    int budget = kLinesPerPass;
+    while (!m_closing && m_held == 0) {
+        if (m_nextLine >= m_lines.size()) {
+            m_lines.clear();
+            m_nextLine = 0;
+            if (m_socket->bytesAvailable() <= 0)
+                break;
+            const QByteArray chunk = m_socket->read(kReadChunk);
+            if (chunk.isEmpty())
+                break;
+            m_framer.feed(chunk, m_lines);
+            continue;
+        }
+        if (budget-- == 0) {
+            // The others' turn; the rest of this client's lines come next pass.
+            scheduleInput();
+            return;
+        }
+        emit lineReceived(this, cp932::decode(m_lines.at(m_nextLine++)));
+    }
+    if (m_peerClosed && !m_closing && m_held == 0 && !hasPendingInput())
+        finish();
+}
+
+void ClientConnection::peerClosed()
+{
+    // Lines the peer sent before closing are still answered (as far as possible).
+    m_peerClosed = true;
+    if (m_closing || m_held > 0 || !hasPendingInput())
+        return finish();
+    scheduleInput();
 }
 
 void ClientConnection::close(bool flush)
 {
     if (m_closing)
         return;
+    if (flush && m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_viaQt = true;
+        passToQt();
+    }
+    m_out.clear();
+    m_outBytes = m_outOffset = 0;
     m_closing = true;
     if (flush && m_socket->state() == QAbstractSocket::ConnectedState) {
         m_socket->disconnectFromHost();

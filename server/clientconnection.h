@@ -1,16 +1,29 @@
 #pragma once
 // One client's connection: cuts its bytes into lines, writes lines back, and keeps
 // what the server knows about the client (game, role, account, room).
+//
+// Output is gathered: send() only queues, and once per event-loop pass every
+// connection with queued output hands it to the kernel with one sendmsg(). Only
+// what the kernel does not take goes through Qt's socket write path. A socket
+// that transforms its bytes (encryption) must write through Qt: call
+// setWriteThroughQt(true) right after constructing.
+//
+// Input is read fairly: at most kLinesPerPass lines per pass, then other
+// connections are served. holdInput() makes later lines wait (in order) until
+// releaseInput(), for answers that are computed elsewhere.
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include "gamecatalog.h"
 #include "net/protocol/lineframer.h"
 
+#include <deque>
 #include <optional>
 
 class QTcpSocket;
+class QTimer;
 struct Room;
 
 class ClientConnection : public QObject {
@@ -18,20 +31,31 @@ class ClientConnection : public QObject {
 public:
     // More than this much unsent output and the client is cut off.
     static constexpr qint64 kMaxPendingOutput = 1024 * 1024;
+    // Lines of one connection handled before the others get their turn.
+    static constexpr int kLinesPerPass = 16;
 
     explicit ClientConnection(QTcpSocket *socket, QObject *parent = nullptr);
     ~ClientConnection() override;
+
+    void setWriteThroughQt(bool viaQt) { m_viaQt = viaQt; }
 
     void send(const QString &line);
     // A line already encoded, CR LF included (built once for many receivers).
     void sendEncoded(const QByteArray &bytes);
     static QByteArray encodeLine(const QString &line);
+    // Queued output not yet handed to the kernel or to Qt.
+    qint64 gatheredBytes() const { return m_outBytes; }
+
+    void holdInput();
+    void releaseInput();
+    bool inputHeld() const { return m_held > 0; }
 
     // Stops reading; with flush the data already written still goes out. gone()
     // follows from the event loop.
     void close(bool flush);
     bool isClosing() const { return m_closing; }
     QHostAddress peerAddress() const;
+    QTcpSocket *socket() const { return m_socket; }
 
     // What the server tracks for this client.
     std::optional<GameInfo> game;
@@ -39,8 +63,13 @@ public:
     QString user; // empty until signed in
     Room *room = nullptr;
     QString announcedAddress;
+    QTimer *signInTimer = nullptr;
 
     bool signedIn() const { return !user.isEmpty(); }
+
+    // Hands every connection's gathered output to the kernel now (normally done
+    // once per event-loop pass).
+    static void flushAll();
 
 signals:
     void lineReceived(ClientConnection *client, const QString &line);
@@ -48,11 +77,28 @@ signals:
     void gone(ClientConnection *client);
 
 private:
-    void readAll();
+    void readInput();
+    void scheduleInput();
+    bool hasPendingInput() const;
+    void flushOutput();
+    void passToQt();
     void finish();
+    void peerClosed();
 
     QTcpSocket *m_socket;
+    QHostAddress m_peer;
     LineFramer m_framer;
+    QList<QByteArray> m_lines; // cut but not yet handled
+    qsizetype m_nextLine = 0;
+    std::deque<QByteArray> m_out;
+    qsizetype m_outOffset = 0; // of m_out.front() already sent
+    qint64 m_outBytes = 0;
+    int m_held = 0;
+    bool m_viaQt = false;
+    bool m_qtHolds = false; // Qt's write buffer may hold bytes of ours
+    bool m_flushQueued = false;
+    bool m_inputQueued = false;
+    bool m_peerClosed = false;
     bool m_closing = false;
     bool m_finished = false;
 };

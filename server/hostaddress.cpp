@@ -30,6 +30,19 @@ bool isPublic(const QHostAddress &address)
              inNet(ip, 0xA9FE0000, 16) || inNet(ip, 0xE0000000, 4) || inNet(ip, 0xF0000000, 4));
 }
 
+bool isPlainAddress(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 45)
+        return false;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F') || u == ':' || u == '.'))
+            return false;
+    }
+    const QHostAddress a(text);
+    return a.protocol() == QAbstractSocket::IPv4Protocol || a.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
 QString forClients(const QString &announced, const QHostAddress &seen)
 {
     const QHostAddress seen4 = ipv4(seen);

@@ -13,6 +13,9 @@ bool isPublic(const QHostAddress &address);
 // The address the host announced with IP, unless it is private while the server
 // sees the host's connection from a public address: then the one the server sees.
 // Without a usable announcement, the one the server sees.
+// A plain IPv4 or IPv6 address as text: no scope id, no spaces, at most 45 bytes.
+bool isPlainAddress(const QString &text);
+
 QString forClients(const QString &announced, const QHostAddress &seen);
 
 } // namespace hostaddress

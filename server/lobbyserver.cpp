@@ -1,11 +1,18 @@
 #include "lobbyserver.h"
 
 #include <QTcpSocket>
+#include <QThread>
+
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "clientconnection.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
 #include "net/protocol/protocol.h"
+#include "serverlog.h"
 #include "session/codec.h"
 
 using namespace protocol;
@@ -20,6 +27,7 @@ constexpr int kMaxEmailBytes = 128;
 constexpr int kMaxRoomNameBytes = 64;
 constexpr int kRejectFlushMs = 2000;
 constexpr int kAcceptRetryMs = 1000;
+constexpr int kHashNice = 10;
 
 // Per-command error numbers (docs/protocol.md).
 enum : int {
@@ -85,6 +93,35 @@ bool validComment(const QString &comment)
     return cp932::byteLength(comment) <= kMaxCommentBytes && !hasControl(comment);
 }
 
+// Relayed chat text carries no control characters: a line feed or an escape
+// sequence would let one player forge what others see.
+QString inertText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u != 0x7f && !(u >= 0x80 && u <= 0x9f))
+            out += c;
+    }
+    return out;
+}
+
+// Hashing threads yield to the event loop: a burst of sign-ins must not slow
+// the chat of everyone else. Linux applies a nice value to one thread.
+void lowerThreadPriority()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const auto tid = id_t(::syscall(SYS_gettid));
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, tid, std::min(19, nice + kHashNice));
+}
+
 bool validRoomName(const QString &name)
 {
     return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= kMaxRoomNameBytes;
@@ -108,12 +145,14 @@ LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients,
     : QObject(parent), m_store(store), m_catalog(std::move(catalog)), m_maxClients(maxClients),
       m_clock([] { return QDateTime::currentDateTime(); })
 {
+    m_uptime.start();
+    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     m_listTimer.setSingleShot(true);
     connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
     connect(&m_server, &QTcpServer::newConnection, this, &LobbyServer::accept);
     // Out of descriptors, QTcpServer stops accepting for good; try again shortly.
     connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        qWarning("qorchat-server: accept failed: %s", qPrintable(m_server.errorString()));
+        qCWarning(lcServer, "limit: accept failed: %s", qPrintable(m_server.errorString()));
         QTimer::singleShot(kAcceptRetryMs, this, [this] { m_server.resumeAccepting(); });
     });
 }
@@ -121,6 +160,7 @@ LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients,
 LobbyServer::~LobbyServer()
 {
     m_server.close();
+    m_pool.waitForDone();
     const auto clients = m_clients;
     for (ClientConnection *c : clients) {
         disconnect(c, nullptr, this, nullptr);
@@ -143,20 +183,75 @@ void LobbyServer::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const QString address = addressKey(socket->peerAddress());
         if (m_clients.size() >= m_maxClients) {
-            socket->write(ClientConnection::encodeLine(
-                command(kw::ERR, {QString::number(lobbyerr::ServerFull), QStringLiteral("server full")})));
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            QTimer::singleShot(kRejectFlushMs, socket, &QTcpSocket::abort);
-            socket->disconnectFromHost();
+            qCWarning(lcServer, "limit: %s refused, server full (%d clients)", qPrintable(address), m_maxClients);
+            refuse(socket, lobbyerr::ServerFull, QStringLiteral("server full"));
             continue;
         }
+        int &fromAddress = m_perAddress[address];
+        if (m_maxPerAddress > 0 && fromAddress >= m_maxPerAddress) {
+            qCWarning(lcServer, "limit: %s refused, %d connections from that address", qPrintable(address), fromAddress);
+            refuse(socket, lobbyerr::TooManyFromAddress, QStringLiteral("too many connections from your address"));
+            continue;
+        }
+        ++fromAddress;
         auto *c = new ClientConnection(socket, this);
         m_clients.insert(c);
         connect(c, &ClientConnection::lineReceived, this, &LobbyServer::handleLine);
         connect(c, &ClientConnection::gone, this, &LobbyServer::dropClient);
+        if (m_signInTimeoutMs > 0) {
+            c->signInTimer = new QTimer(c);
+            c->signInTimer->setSingleShot(true);
+            connect(c->signInTimer, &QTimer::timeout, this, [this, c] {
+                if (c->signedIn() || c->isClosing())
+                    return;
+                qCInfo(lcServer, "refused: %s did not sign in in time", qPrintable(addressKey(c->peerAddress())));
+                c->send(command(kw::ERR, {QString::number(lobbyerr::SignInTimeout), QStringLiteral("sign-in timed out")}));
+                c->close(true);
+            });
+            c->signInTimer->start(m_signInTimeoutMs);
+        }
         c->send(QStringLiteral("+OK QorChat lobby server"));
     }
+}
+
+void LobbyServer::refuse(QTcpSocket *socket, int code, const QString &text)
+{
+    socket->write(ClientConnection::encodeLine(command(kw::ERR, {QString::number(code), text})));
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kRejectFlushMs, socket, &QTcpSocket::abort);
+    socket->disconnectFromHost();
+}
+
+QString LobbyServer::addressKey(const QHostAddress &address)
+{
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip).toString() : address.toString();
+}
+
+void LobbyServer::runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done)
+{
+    const quint64 id = m_nextHashJob++;
+    m_hashJobs.insert(id, HashJob{c, std::move(done)});
+    c->holdInput();
+    m_pool.start([this, id, work = std::move(work)] {
+        lowerThreadPriority();
+        HashResult result = work();
+        QMetaObject::invokeMethod(this, [this, id, result = std::move(result)] { finishHash(id, result); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void LobbyServer::finishHash(quint64 id, const HashResult &result)
+{
+    const HashJob job = m_hashJobs.take(id);
+    ClientConnection *c = job.client.data();
+    if (!c || !m_clients.contains(c))
+        return;
+    job.done(c, result);
+    c->releaseInput();
 }
 
 void LobbyServer::ok(ClientConnection *c) { c->send(QString::fromLatin1(kw::OK)); }
@@ -218,8 +313,12 @@ void LobbyServer::dropClient(ClientConnection *c)
 {
     if (!m_clients.remove(c))
         return;
+    const QString address = addressKey(c->peerAddress());
+    if (auto it = m_perAddress.find(address); it != m_perAddress.end() && --*it <= 0)
+        m_perAddress.erase(it);
     if (!c->signedIn())
         return;
+    qCInfo(lcServer, "sign-out: %s from %s", qPrintable(c->user), qPrintable(address));
     leaveRoom(c);
     if (Game *g = gameOf(c)) {
         g->players.removeOne(c);
@@ -264,15 +363,35 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
         return err(c, ErrUserId);
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
-    switch (m_store.createUser(f[0], f[1], f[2], f[3])) {
-    case LobbyStore::Result::Ok:
-        return ok(c);
+    // Look first: hashing is the expensive part.
+    switch (m_store.nameTaken(f[0])) {
+    case LobbyStore::Result::Missing:
+        break;
     case LobbyStore::Result::Exists:
         return err(c, ErrExists);
     default:
-        qWarning("qorchat-server: registration failed: %s", qPrintable(m_store.lastError()));
+        qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]), qPrintable(m_store.lastError()));
         return err(c, lobbyerr::ServerFailure);
     }
+    const passwordhash::Params params = m_store.hashParams();
+    runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+            [this, f](ClientConnection *c, const HashResult &r) {
+                if (!r.fresh.isArgon2()) {
+                    qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(f[0]));
+                    return err(c, lobbyerr::ServerFailure);
+                }
+                switch (m_store.addUser(f[0], r.fresh, f[2], f[3])) {
+                case LobbyStore::Result::Ok:
+                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(c->peerAddress())));
+                    return ok(c);
+                case LobbyStore::Result::Exists:
+                    return err(c, ErrExists);
+                default:
+                    qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]),
+                              qPrintable(m_store.lastError()));
+                    return err(c, lobbyerr::ServerFailure);
+                }
+            });
 }
 
 void LobbyServer::onLogin(ClientConnection *c, const QString &line)
@@ -282,23 +401,71 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     if (!c->game)
         return err(c, ErrNoGame);
     const QStringList f = fieldsAndRest(line, 1);
-    const QString &user = f[0];
+    const QString user = f[0];
     if (!validUserId(user))
         return err(c, ErrNoSuchUser);
-    switch (m_store.checkPassword(user, f[1])) {
+    const QString address = addressKey(c->peerAddress());
+    const QString account = LobbyStore::foldName(user);
+    // After failures this account or address waits; nobody else does.
+    if (const qint64 wait = m_throttle.waitMs(account, address, m_uptime.elapsed()); wait > 0) {
+        c->holdInput();
+        QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), line] {
+            if (!guard || !m_clients.contains(guard.data()))
+                return;
+            onLogin(guard.data(), line);
+            guard->releaseInput();
+        });
+        return;
+    }
+    passwordhash::Stored stored;
+    switch (m_store.findPassword(user, &stored)) {
     case LobbyStore::Result::Ok:
         break;
     case LobbyStore::Result::Missing:
+        m_throttle.failed(QString(), address, m_uptime.elapsed());
+        qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
         return err(c, ErrNoSuchUser);
-    case LobbyStore::Result::WrongPassword:
-        return err(c, ErrWrongPassword);
     default:
-        qWarning("qorchat-server: sign-in failed: %s", qPrintable(m_store.lastError()));
+        qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
         return err(c, lobbyerr::ServerFailure);
     }
-    if (m_signedIn.contains(user))
-        return err(c, ErrAlreadySignedIn);
+    const passwordhash::Params params = m_store.hashParams();
+    runHash(c,
+            [password = f[1], stored, params] {
+                HashResult r;
+                r.check = passwordhash::verify(password, stored);
+                if (r.check == passwordhash::Check::Match && passwordhash::outdated(stored, params))
+                    r.fresh = passwordhash::hash(password, params);
+                return r;
+            },
+            [this, user, account, address](ClientConnection *c, const HashResult &r) {
+                switch (r.check) {
+                case passwordhash::Check::Match:
+                    break;
+                case passwordhash::Check::Mismatch:
+                    m_throttle.failed(account, address, m_uptime.elapsed());
+                    qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
+                    return err(c, ErrWrongPassword);
+                case passwordhash::Check::Invalid:
+                    qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
+                    return err(c, lobbyerr::ServerFailure);
+                }
+                m_throttle.succeeded(account);
+                if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
+                    qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
+                              qPrintable(m_store.lastError()));
+                completeSignIn(c, user);
+            });
+}
 
+void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
+{
+    // Another connection may have signed in as this user while the hash ran.
+    if (c->signedIn() || m_signedIn.contains(user))
+        return err(c, ErrAlreadySignedIn);
+    if (c->signInTimer)
+        c->signInTimer->stop();
+    qCInfo(lcServer, "sign-in: %s from %s", qPrintable(user), qPrintable(addressKey(c->peerAddress())));
     c->user = user;
     m_signedIn.insert(user, c);
     auto &game = m_games[c->game->name];
@@ -308,7 +475,7 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     }
     game->players.append(c);
     if (!m_store.countAccess(m_clock()))
-        qWarning("qorchat-server: access not counted: %s", qPrintable(m_store.lastError()));
+        qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
     ok(c);
     const GameInfo &info = game->info;
     c->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
@@ -371,7 +538,7 @@ void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { send
 
 void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
 {
-    const QString out = command(room ? kw::RMESSAGE : kw::LMESSAGE, {c->user, afterKeyword(line)});
+    const QString out = command(room ? kw::RMESSAGE : kw::LMESSAGE, {c->user, inertText(afterKeyword(line))});
     if (room) {
         if (c->room)
             broadcast(c->room->members, out);
@@ -397,11 +564,16 @@ void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
         return err(c, ErrNotOwner);
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
-    if (m_store.updateUser(f[0], f[1], f[2], f[3]) != LobbyStore::Result::Ok) {
-        qWarning("qorchat-server: account update failed: %s", qPrintable(m_store.lastError()));
-        return err(c, lobbyerr::ServerFailure);
-    }
-    ok(c);
+    const passwordhash::Params params = m_store.hashParams();
+    runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+            [this, f](ClientConnection *c, const HashResult &r) {
+                if (!r.fresh.isArgon2() || m_store.updateAccount(f[0], r.fresh, f[2], f[3]) != LobbyStore::Result::Ok) {
+                    qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(f[0]),
+                              qPrintable(m_store.lastError()));
+                    return err(c, lobbyerr::ServerFailure);
+                }
+                ok(c);
+            });
 }
 
 // ---- Rooms -------------------------------------------------------------------
@@ -442,6 +614,7 @@ void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
     room->members.append(c);
     c->room = room.get();
     g->rooms.push_back(std::move(room));
+    qCInfo(lcServer, "room created: %s by %s", qPrintable(name), qPrintable(c->user));
     ok(c);
     sendRoomPlayers(*c->room);
     markRooms(*g);
@@ -514,6 +687,7 @@ void LobbyServer::leaveRoom(ClientConnection *c)
 
 void LobbyServer::closeRoom(Game &g, Room *room)
 {
+    qCInfo(lcServer, "room closed: %s", qPrintable(room->name));
     for (ClientConnection *m : std::as_const(room->members))
         m->room = nullptr;
     std::erase_if(g.rooms, [room](const std::unique_ptr<Room> &r) { return r.get() == room; });
@@ -535,7 +709,7 @@ void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
 void LobbyServer::onIp(ClientConnection *c, const QString &line)
 {
     const QString address = afterKeyword(line).trimmed();
-    if (QHostAddress(address).isNull())
+    if (!hostaddress::isPlainAddress(address))
         return err(c, ErrBadArgument);
     c->announcedAddress = address;
     ok(c);
@@ -551,6 +725,8 @@ void LobbyServer::onStart(ClientConnection *c, const QString &)
         return err(c, ErrTooFewPlayers);
     ok(c);
     const QString address = hostaddress::forClients(c->announcedAddress, c->peerAddress());
+    qCInfo(lcServer, "match started: %s by %s with %lld players", qPrintable(room->name), qPrintable(c->user),
+           qlonglong(room->members.size()));
     QList<ClientConnection *> others = room->members;
     others.removeOne(c);
     // HOSTIP first: after START the client reads nothing more.
@@ -577,8 +753,14 @@ void LobbyServer::scheduleListFlush()
 {
     if (m_listTimer.isActive())
         return;
-    const qint64 since = m_lastListFlush.isValid() ? m_lastListFlush.elapsed() : kListIntervalMs;
-    m_listTimer.start(int(std::max<qint64>(0, kListIntervalMs - since)));
+    // Each push of a player list costs players squared bytes; merge more of them
+    // as the game grows.
+    qsizetype largest = 0;
+    for (const auto &g : std::as_const(m_games))
+        largest = std::max(largest, g->players.size());
+    const qint64 interval = std::max<qint64>(kListIntervalMs, qint64(largest) * kListMsPerPlayer);
+    const qint64 since = m_lastListFlush.isValid() ? m_lastListFlush.elapsed() : interval;
+    m_listTimer.start(int(std::max<qint64>(0, interval - since)));
 }
 
 void LobbyServer::flushLists()

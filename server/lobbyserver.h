@@ -7,8 +7,10 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QTcpServer>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <functional>
@@ -16,6 +18,8 @@
 #include <vector>
 
 #include "gamecatalog.h"
+#include "passwordhash.h"
+#include "signinthrottle.h"
 
 class ClientConnection;
 class LobbyStore;
@@ -30,15 +34,21 @@ struct Room {
 namespace lobbyerr {
 inline constexpr int UnknownCommand = 90;
 inline constexpr int SignInFirst = 91;
+inline constexpr int SignInTimeout = 92;
 inline constexpr int ServerFailure = 99;
 inline constexpr int ServerFull = 100;
+inline constexpr int TooManyFromAddress = 101;
 } // namespace lobbyerr
 
 class LobbyServer : public QObject {
     Q_OBJECT
 public:
-    // List lines of a game go out at most this often; changes in between are merged.
+    // List lines of a game go out at most this often, and at most once per
+    // kListMsPerPlayer for each player of the largest game; changes in between
+    // are merged.
     static constexpr int kListIntervalMs = 200;
+    static constexpr int kListMsPerPlayer = 1;
+    static constexpr int kDefaultSignInTimeoutMs = 60000;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -51,6 +61,13 @@ public:
     int signedInCount() const { return int(m_signedIn.size()); }
     // For the access counts; the system clock unless a test sets another.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // A connection not signed in after this long is closed; 0: never.
+    void setSignInTimeout(int ms) { m_signInTimeoutMs = ms; }
+    // Connections from one address served at once; 0: no limit.
+    void setMaxPerAddress(int n) { m_maxPerAddress = n; }
+    void setFailureDelays(qint64 baseMs, qint64 maxMs) { m_throttle.setDelays(baseMs, maxMs); }
+    // Password hashes being computed on the pool.
+    int pendingHashes() const { return int(m_hashJobs.size()); }
 
 private:
     struct Game {
@@ -61,7 +78,23 @@ private:
         bool roomsDirty = false;
     };
 
+    struct HashResult {
+        passwordhash::Check check = passwordhash::Check::Invalid;
+        passwordhash::Stored fresh;
+    };
+    using HashDone = std::function<void(ClientConnection *, const HashResult &)>;
+    struct HashJob {
+        QPointer<ClientConnection> client;
+        HashDone done;
+    };
+
     void accept();
+    void refuse(QTcpSocket *socket, int code, const QString &text);
+    static QString addressKey(const QHostAddress &address);
+    // Runs work on the pool; the client's later lines wait until done has answered.
+    void runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done);
+    void finishHash(quint64 id, const HashResult &result);
+    void completeSignIn(ClientConnection *c, const QString &user);
     void handleLine(ClientConnection *c, const QString &line);
     void dropClient(ClientConnection *c);
 
@@ -113,4 +146,12 @@ private:
     QTimer m_listTimer;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
+    int m_signInTimeoutMs = kDefaultSignInTimeoutMs;
+    int m_maxPerAddress = 0;
+    QHash<QString, int> m_perAddress;
+    SignInThrottle m_throttle;
+    QElapsedTimer m_uptime;
+    QThreadPool m_pool;
+    QHash<quint64, HashJob> m_hashJobs;
+    quint64 m_nextHashJob = 0;
 };

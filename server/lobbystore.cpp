@@ -1,8 +1,5 @@
 #include "lobbystore.h"
 
-#include <QCryptographicHash>
-#include <QPasswordDigestor>
-#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -12,24 +9,12 @@
 
 namespace {
 
-constexpr int kSaltBytes = 16;
-constexpr int kKeyBytes = 32;
 // Keep a few weeks of hours and a few years of days.
 constexpr qint64 kKeepHours = 24 * 35;
 constexpr qint64 kKeepDays = 366 * 3;
 
 qint64 hourKey(const QDateTime &t) { return t.toSecsSinceEpoch() / 3600; }
 qint64 dayKey(const QDateTime &t) { return t.toLocalTime().date().toJulianDay(); }
-
-bool sameBytes(const QByteArray &a, const QByteArray &b)
-{
-    if (a.size() != b.size())
-        return false;
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return diff == 0;
-}
 
 } // namespace
 
@@ -79,6 +64,7 @@ bool LobbyStore::open(const QString &path, QString *error)
                                    " salt BLOB NOT NULL, key BLOB NOT NULL, iterations INTEGER NOT NULL,"
                                    " email TEXT NOT NULL, comment TEXT NOT NULL,"
                                    " created INTEGER NOT NULL)"));
+    ok = ok && migrate();
     ok = ok && exec(QStringLiteral("CREATE TABLE IF NOT EXISTS access_hours ("
                                    " hour INTEGER PRIMARY KEY, count INTEGER NOT NULL)"));
     ok = ok && exec(QStringLiteral("CREATE TABLE IF NOT EXISTS access_days ("
@@ -90,43 +76,77 @@ bool LobbyStore::open(const QString &path, QString *error)
     return ok;
 }
 
-QByteArray LobbyStore::derive(const QString &password, const QByteArray &salt, int iterations) const
+QString LobbyStore::foldName(const QString &user)
 {
-    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt, iterations,
-                                              kKeyBytes);
+    return user.normalized(QString::NormalizationForm_KC).toCaseFolded();
 }
 
-static QByteArray newSalt()
+// Columns added since the first schema: the Argon2 hash and the folded name.
+bool LobbyStore::migrate()
 {
-    QByteArray salt(kSaltBytes, Qt::Uninitialized);
-    QRandomGenerator::system()->generate(reinterpret_cast<quint32 *>(salt.data()),
-                                         reinterpret_cast<quint32 *>(salt.data() + salt.size()));
-    return salt;
+    QSqlQuery info(m_db);
+    if (!info.exec(QStringLiteral("PRAGMA table_info(users)"))) {
+        m_lastError = info.lastError().text();
+        return false;
+    }
+    QStringList columns;
+    while (info.next())
+        columns << info.value(1).toString();
+    if (!columns.contains(QLatin1String("hash")) &&
+        !exec(QStringLiteral("ALTER TABLE users ADD COLUMN hash BLOB NOT NULL DEFAULT ''")))
+        return false;
+    if (!columns.contains(QLatin1String("folded"))) {
+        if (!exec(QStringLiteral("ALTER TABLE users ADD COLUMN folded TEXT")))
+            return false;
+        QSqlQuery names(m_db);
+        if (!names.exec(QStringLiteral("SELECT name FROM users"))) {
+            m_lastError = names.lastError().text();
+            return false;
+        }
+        while (names.next()) {
+            QSqlQuery set(m_db);
+            set.prepare(QStringLiteral("UPDATE users SET folded = ? WHERE name = ?"));
+            set.addBindValue(foldName(names.value(0).toString()));
+            set.addBindValue(names.value(0));
+            if (!set.exec()) {
+                m_lastError = set.lastError().text();
+                return false;
+            }
+        }
+    }
+    // Not unique: an older database may already hold look-alikes; they keep working.
+    return exec(QStringLiteral("CREATE INDEX IF NOT EXISTS users_folded ON users (folded)"));
 }
 
-LobbyStore::Result LobbyStore::createUser(const QString &user, const QString &password, const QString &email,
-                                          const QString &comment)
+LobbyStore::Result LobbyStore::nameTaken(const QString &user)
 {
-    // Look first: deriving a key is the expensive part.
     QSqlQuery find(m_db);
-    find.prepare(QStringLiteral("SELECT 1 FROM users WHERE name = ?"));
+    find.prepare(QStringLiteral("SELECT 1 FROM users WHERE name = ? OR folded = ?"));
     find.addBindValue(user);
+    find.addBindValue(foldName(user));
     if (!find.exec()) {
         m_lastError = find.lastError().text();
         return Result::Failed;
     }
-    if (find.next())
-        return Result::Exists;
-    const QByteArray salt = newSalt();
-    const QByteArray key = derive(password, salt, m_iterations);
+    return find.next() ? Result::Exists : Result::Missing;
+}
+
+LobbyStore::Result LobbyStore::addUser(const QString &user, const passwordhash::Stored &password, const QString &email,
+                                       const QString &comment)
+{
+    const Result taken = nameTaken(user);
+    if (taken != Result::Missing)
+        return taken;
     QSqlQuery q(m_db);
     // A null QString binds as NULL; an absent comment is stored as empty text.
-    q.prepare(QStringLiteral("INSERT INTO users (name, salt, key, iterations, email, comment, created)"
-                             " VALUES (?, ?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"));
+    q.prepare(QStringLiteral("INSERT INTO users (name, salt, key, iterations, hash, folded, email, comment, created)"
+                             " VALUES (?, ?, ?, ?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"));
     q.addBindValue(user);
-    q.addBindValue(salt);
-    q.addBindValue(key);
-    q.addBindValue(m_iterations);
+    q.addBindValue(password.salt.isNull() ? QByteArray("") : password.salt);
+    q.addBindValue(password.key.isNull() ? QByteArray("") : password.key);
+    q.addBindValue(password.iterations);
+    q.addBindValue(password.encoded.isNull() ? QByteArray("") : password.encoded);
+    q.addBindValue(foldName(user));
     q.addBindValue(email);
     q.addBindValue(comment);
     q.addBindValue(QDateTime::currentSecsSinceEpoch());
@@ -137,10 +157,10 @@ LobbyStore::Result LobbyStore::createUser(const QString &user, const QString &pa
     return Result::Ok;
 }
 
-LobbyStore::Result LobbyStore::checkPassword(const QString &user, const QString &password)
+LobbyStore::Result LobbyStore::findPassword(const QString &user, passwordhash::Stored *out)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT salt, key, iterations FROM users WHERE name = ?"));
+    q.prepare(QStringLiteral("SELECT salt, key, iterations, hash FROM users WHERE name = ?"));
     q.addBindValue(user);
     if (!q.exec()) {
         m_lastError = q.lastError().text();
@@ -148,33 +168,104 @@ LobbyStore::Result LobbyStore::checkPassword(const QString &user, const QString 
     }
     if (!q.next())
         return Result::Missing;
-    const int iterations = q.value(2).toInt();
-    if (iterations < 1)
-        return Result::Failed;
-    return sameBytes(derive(password, q.value(0).toByteArray(), iterations), q.value(1).toByteArray())
-               ? Result::Ok
-               : Result::WrongPassword;
+    out->salt = q.value(0).toByteArray();
+    out->key = q.value(1).toByteArray();
+    out->iterations = q.value(2).toInt();
+    out->encoded = q.value(3).toByteArray();
+    return Result::Ok;
 }
 
-LobbyStore::Result LobbyStore::updateUser(const QString &user, const QString &password, const QString &email,
-                                          const QString &comment)
+LobbyStore::Result LobbyStore::setPassword(const QString &user, const passwordhash::Stored &password)
 {
-    const QByteArray salt = newSalt();
-    const QByteArray key = derive(password, salt, m_iterations);
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, email = coalesce(?, ''), comment = coalesce(?, '')"
-                             " WHERE name = ?"));
-    q.addBindValue(salt);
-    q.addBindValue(key);
-    q.addBindValue(m_iterations);
-    q.addBindValue(email);
-    q.addBindValue(comment);
+    q.prepare(QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, hash = ? WHERE name = ?"));
+    q.addBindValue(password.salt.isNull() ? QByteArray("") : password.salt);
+    q.addBindValue(password.key.isNull() ? QByteArray("") : password.key);
+    q.addBindValue(password.iterations);
+    q.addBindValue(password.encoded.isNull() ? QByteArray("") : password.encoded);
     q.addBindValue(user);
     if (!q.exec()) {
         m_lastError = q.lastError().text();
         return Result::Failed;
     }
     return q.numRowsAffected() == 1 ? Result::Ok : Result::Missing;
+}
+
+LobbyStore::Result LobbyStore::updateAccount(const QString &user, const passwordhash::Stored &password,
+                                             const QString &email, const QString &comment)
+{
+    if (!m_db.transaction()) {
+        m_lastError = m_db.lastError().text();
+        return Result::Failed;
+    }
+    Result r = setPassword(user, password);
+    if (r == Result::Ok) {
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("UPDATE users SET email = coalesce(?, ''), comment = coalesce(?, '') WHERE name = ?"));
+        q.addBindValue(email);
+        q.addBindValue(comment);
+        q.addBindValue(user);
+        if (!q.exec()) {
+            m_lastError = q.lastError().text();
+            r = Result::Failed;
+        }
+    }
+    if (r != Result::Ok || !m_db.commit()) {
+        if (r == Result::Ok)
+            m_lastError = m_db.lastError().text();
+        m_db.rollback();
+        return r == Result::Ok ? Result::Failed : r;
+    }
+    return Result::Ok;
+}
+
+LobbyStore::Result LobbyStore::createUser(const QString &user, const QString &password, const QString &email,
+                                          const QString &comment)
+{
+    // Look first: hashing is the expensive part.
+    const Result taken = nameTaken(user);
+    if (taken != Result::Missing)
+        return taken;
+    const passwordhash::Stored stored = passwordhash::hash(password, m_params);
+    if (!stored.isArgon2()) {
+        m_lastError = QStringLiteral("password hashing failed");
+        return Result::Failed;
+    }
+    return addUser(user, stored, email, comment);
+}
+
+LobbyStore::Result LobbyStore::checkPassword(const QString &user, const QString &password)
+{
+    passwordhash::Stored stored;
+    const Result found = findPassword(user, &stored);
+    if (found != Result::Ok)
+        return found;
+    switch (passwordhash::verify(password, stored)) {
+    case passwordhash::Check::Match:
+        break;
+    case passwordhash::Check::Mismatch:
+        return Result::WrongPassword;
+    case passwordhash::Check::Invalid:
+        m_lastError = QStringLiteral("unreadable password hash of %1").arg(user);
+        return Result::Failed;
+    }
+    if (passwordhash::outdated(stored, m_params)) {
+        const passwordhash::Stored fresh = passwordhash::hash(password, m_params);
+        if (fresh.isArgon2())
+            setPassword(user, fresh);
+    }
+    return Result::Ok;
+}
+
+LobbyStore::Result LobbyStore::updateUser(const QString &user, const QString &password, const QString &email,
+                                          const QString &comment)
+{
+    const passwordhash::Stored stored = passwordhash::hash(password, m_params);
+    if (!stored.isArgon2()) {
+        m_lastError = QStringLiteral("password hashing failed");
+        return Result::Failed;
+    }
+    return updateAccount(user, stored, email, comment);
 }
 
 std::optional<QString> LobbyStore::comment(const QString &user)

@@ -1,6 +1,6 @@
 #pragma once
-// Accounts and access counts in SQLite. Passwords are kept only as salted
-// PBKDF2-SHA256 keys.
+// Accounts and access counts in SQLite. Passwords are kept only as hashes
+// (passwordhash.h); a user ID is unique by its folded form (foldName).
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
@@ -8,10 +8,10 @@
 
 #include <optional>
 
+#include "passwordhash.h"
+
 class LobbyStore {
 public:
-    static constexpr int kDefaultIterations = 10000;
-
     LobbyStore();
     ~LobbyStore();
     LobbyStore(const LobbyStore &) = delete;
@@ -21,10 +21,24 @@ public:
     bool open(const QString &path, QString *error);
     void close();
 
-    // Work factor for passwords stored from now on; each account keeps its own.
-    void setIterations(int iterations) { m_iterations = iterations; }
+    // Work factor for passwords hashed from now on; each account keeps its own.
+    void setHashParams(const passwordhash::Params &params) { m_params = params; }
+    const passwordhash::Params &hashParams() const { return m_params; }
+
+    // NFKC and case folding: two IDs with the same folded form are one account.
+    static QString foldName(const QString &user);
 
     enum class Result { Ok, Exists, Missing, WrongPassword, Failed };
+    // Exists when the name or a look-alike is taken.
+    Result nameTaken(const QString &user);
+    Result addUser(const QString &user, const passwordhash::Stored &password, const QString &email,
+                   const QString &comment);
+    Result findPassword(const QString &user, passwordhash::Stored *out);
+    Result setPassword(const QString &user, const passwordhash::Stored &password);
+    Result updateAccount(const QString &user, const passwordhash::Stored &password, const QString &email,
+                         const QString &comment);
+
+    // The same, hashing on the calling thread; checkPassword upgrades an outdated hash.
     Result createUser(const QString &user, const QString &password, const QString &email, const QString &comment);
     Result checkPassword(const QString &user, const QString &password);
     Result updateUser(const QString &user, const QString &password, const QString &email, const QString &comment);
@@ -41,11 +55,11 @@ public:
 
 private:
     bool exec(const QString &sql);
-    QByteArray derive(const QString &password, const QByteArray &salt, int iterations) const;
+    bool migrate();
     QList<int> counts(const char *table, const char *key, qint64 newest, int n);
 
     QString m_connection;
     QSqlDatabase m_db;
-    int m_iterations = kDefaultIterations;
+    passwordhash::Params m_params;
     QString m_lastError;
 };

@@ -2,16 +2,23 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
+#include "serverlog.h"
 #include "signalquit.h"
 
 namespace {
@@ -44,31 +51,86 @@ void raiseDescriptorLimit(int maxClients)
     ::setrlimit(RLIMIT_NOFILE, &rl);
 }
 
+QCommandLineOption option(const char *name, const QString &text, const char *valueName, const QString &value)
+{
+    return QCommandLineOption(QString::fromLatin1(name), QStringLiteral("%1 (default: %2)").arg(text, value),
+                              QString::fromLatin1(valueName), value);
+}
+
+bool positive(const QString &text, quint32 min, quint32 *out)
+{
+    bool ok = false;
+    const uint v = text.toUInt(&ok);
+    if (!ok || v < min)
+        return false;
+    *out = v;
+    return true;
+}
+
+// The levels below which lines of the server's log are left out.
+bool setLogLevel(const QString &level)
+{
+    static const char *const levels[] = {"debug", "info", "warning", "critical"};
+    const qsizetype i = std::find(std::begin(levels), std::end(levels), level.toStdString()) - std::begin(levels);
+    if (i >= qsizetype(std::size(levels)))
+        return false;
+    QString rules;
+    for (qsizetype j = 0; j < i; ++j)
+        rules += QStringLiteral("qorchat.server.%1=false\n").arg(QLatin1String(levels[j]));
+    for (qsizetype j = i; j < qsizetype(std::size(levels)); ++j)
+        rules += QStringLiteral("qorchat.server.%1=true\n").arg(QLatin1String(levels[j]));
+    QLoggingCategory::setFilterRules(rules);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qorchat-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QORCHAT_VERSION));
+    // The database holds password hashes and e-mail addresses: nothing the
+    // server creates is for other users.
+    ::umask(077);
+    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-ddThh:mm:ss.zzz} %{if-debug}debug%{endif}%{if-info}info%{endif}"
+                                      "%{if-warning}warning%{endif}%{if-critical}error%{endif}%{if-fatal}fatal%{endif}"
+                                      " %{message}"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("QorChat reference lobby server"));
     parser.addHelpOption();
-    const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
-                                       QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("TCP port; 0 picks a free one."),
-                                     QStringLiteral("N"), QStringLiteral("2300"));
-    const QCommandLineOption dbOpt(QStringLiteral("db"), QStringLiteral("SQLite database; :memory: keeps nothing."),
-                                   QStringLiteral("PATH"), defaultDatabase());
-    const QCommandLineOption gamesOpt(QStringLiteral("games"), QStringLiteral("JSON list of the accepted games."),
+    parser.addVersionOption();
+    const QCommandLineOption listenOpt = option("listen", QStringLiteral("Address to listen on."), "ADDRESS",
+                                                QStringLiteral("127.0.0.1"));
+    const QCommandLineOption portOpt = option("port", QStringLiteral("TCP port; 0 picks a free one."), "N",
+                                              QStringLiteral("2300"));
+    const QCommandLineOption dbOpt = option("db", QStringLiteral("SQLite database; :memory: keeps nothing."), "PATH",
+                                            defaultDatabase());
+    const QCommandLineOption gamesOpt(QStringLiteral("games"),
+                                      QStringLiteral("JSON list of the accepted games (default: any game)."),
                                       QStringLiteral("FILE"));
-    const QCommandLineOption maxOpt(QStringLiteral("max-clients"), QStringLiteral("Connections served at once."),
-                                    QStringLiteral("N"), QStringLiteral("1000"));
-    parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt});
+    const QCommandLineOption maxOpt = option("max-clients", QStringLiteral("Connections served at once."), "N",
+                                             QStringLiteral("1000"));
+    const QCommandLineOption perAddressOpt = option(
+        "max-per-address", QStringLiteral("Connections from one address at once; 0: no limit."), "N",
+        QStringLiteral("0"));
+    const QCommandLineOption signInOpt = option(
+        "signin-timeout", QStringLiteral("Seconds a connection may take to sign in; 0: no limit."), "S",
+        QString::number(LobbyServer::kDefaultSignInTimeoutMs / 1000));
+    const QCommandLineOption memoryOpt = option("hash-memory", QStringLiteral("Argon2id memory for new password hashes, KiB."),
+                                                "KIB", QString::number(passwordhash::Params::kDefaultMemoryKiB));
+    const QCommandLineOption passesOpt = option("hash-passes", QStringLiteral("Argon2id passes for new password hashes."),
+                                                "N", QString::number(passwordhash::Params::kDefaultPasses));
+    const QCommandLineOption logOpt = option("log-level", QStringLiteral("Least level logged: debug, info, warning, critical."),
+                                             "LEVEL", QStringLiteral("info"));
+    parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt, perAddressOpt, signInOpt, memoryOpt, passesOpt, logOpt});
     if (!parser.parse(app.arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()), 2);
 
@@ -82,6 +144,19 @@ int main(int argc, char *argv[])
     const int maxClients = parser.value(maxOpt).toInt(&ok);
     if (!ok || maxClients < 1)
         return fail(QStringLiteral("--max-clients: not a positive number: %1").arg(parser.value(maxOpt)), 2);
+    quint32 perAddress = 0, signInSeconds = 0;
+    if (!positive(parser.value(perAddressOpt), 0, &perAddress))
+        return fail(QStringLiteral("--max-per-address: not a number: %1").arg(parser.value(perAddressOpt)), 2);
+    if (!positive(parser.value(signInOpt), 0, &signInSeconds) || signInSeconds > 24 * 3600)
+        return fail(QStringLiteral("--signin-timeout: not a number of seconds: %1").arg(parser.value(signInOpt)), 2);
+    passwordhash::Params hashParams;
+    // Below the default only for tests and benchmarks; Argon2 itself refuses less than 8 KiB.
+    if (!positive(parser.value(memoryOpt), 8, &hashParams.memoryKiB) || hashParams.memoryKiB > 4u * 1024 * 1024)
+        return fail(QStringLiteral("--hash-memory: not a size in KiB (8 or more): %1").arg(parser.value(memoryOpt)), 2);
+    if (!positive(parser.value(passesOpt), 1, &hashParams.passes) || hashParams.passes > 1000)
+        return fail(QStringLiteral("--hash-passes: not a positive number: %1").arg(parser.value(passesOpt)), 2);
+    if (!setLogLevel(parser.value(logOpt)))
+        return fail(QStringLiteral("--log-level: not one of debug, info, warning, critical: %1").arg(parser.value(logOpt)), 2);
 
     QString error;
     GameCatalog catalog;
@@ -95,22 +170,46 @@ int main(int argc, char *argv[])
     const QString dbPath = parser.value(dbOpt);
     if (dbPath != QLatin1String(":memory:")) {
         const QString dir = QFileInfo(dbPath).absolutePath();
-        if (!QDir().mkpath(dir))
+        if (!QDir(dir).exists() && !QDir().mkpath(dir))
             return fail(QStringLiteral("cannot create %1").arg(dir));
     }
     LobbyStore store;
     if (!store.open(dbPath, &error))
         return fail(error);
+    store.setHashParams(hashParams);
+    if (dbPath != QLatin1String(":memory:")) {
+        // Also a file made by an older version, or by hand.
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            const QByteArray file = QFile::encodeName(dbPath + suffix);
+            struct stat st {};
+            if (::stat(file.constData(), &st) == 0 && (st.st_mode & 077) != 0 && ::chmod(file.constData(), 0600) != 0)
+                qCWarning(lcServer, "cannot make %s private", file.constData());
+        }
+    }
 
     raiseDescriptorLimit(maxClients);
     SignalQuit signalQuit;
-    QObject::connect(&signalQuit, &SignalQuit::received, &app, [] { QCoreApplication::quit(); });
+    QObject::connect(&signalQuit, &SignalQuit::received, &app, [](int sig) {
+        // The log goes to standard error (the journal under systemd): nothing to re-open.
+        if (sig == SIGHUP) {
+            qCInfo(lcServer, "SIGHUP ignored");
+            return;
+        }
+        qCInfo(lcServer, "stopping on signal %d", sig);
+        QCoreApplication::quit();
+    });
 
     LobbyServer server(store, std::move(catalog), maxClients);
+    server.setMaxPerAddress(int(perAddress));
+    server.setSignInTimeout(int(signInSeconds) * 1000);
     if (!server.listen(address, quint16(port), &error))
         return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(error));
 
     std::printf("listening on %s:%u\n", qPrintable(server.serverAddress().toString()), unsigned(server.serverPort()));
     std::fflush(stdout);
-    return app.exec();
+    qCInfo(lcServer, "started %s on %s:%u, database %s, at most %d clients", QORCHAT_VERSION,
+           qPrintable(server.serverAddress().toString()), unsigned(server.serverPort()), qPrintable(dbPath), maxClients);
+    const int code = app.exec();
+    qCInfo(lcServer, "stopped");
+    return code;
 }

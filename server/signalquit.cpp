@@ -32,6 +32,7 @@ SignalQuit::SignalQuit(QObject *parent) : QObject(parent)
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
 }
 
 SignalQuit::~SignalQuit()
@@ -42,6 +43,7 @@ SignalQuit::~SignalQuit()
     sa.sa_handler = SIG_DFL;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
     delete m_notifier;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
@@ -51,7 +53,8 @@ SignalQuit::~SignalQuit()
 void SignalQuit::readPipe()
 {
     char byte = 0;
-    while (::read(g_pipe[0], &byte, 1) == 1)
+    while (::read(g_pipe[0], &byte, 1) == 1) {
         m_signal = static_cast<unsigned char>(byte);
-    emit received(m_signal);
+        emit received(m_signal);
+    }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Turns SIGINT and SIGTERM into a clean return from the event loop: the handler
-// only writes a byte to a pipe, the loop reads it and quits.
+// Turns SIGINT, SIGTERM and SIGHUP into a signal on the event loop: the handler
+// only writes a byte to a pipe, the loop reads it and emits received().
 #include <QObject>
 
 class QSocketNotifier;

@@ -238,7 +238,7 @@ bool runFor(int clients, int messages, int window)
             std::fprintf(stderr, "bench: %s\n", qPrintable(error));
             return false;
         }
-        store.setIterations(1);
+        store.setHashParams({8, 1, 1});
         for (int i = 0; i < clients; ++i)
             store.createUser(QStringLiteral("u%1").arg(i), QStringLiteral("password"), QStringLiteral("b@x.jp"),
                              QString());

@@ -7,8 +7,10 @@
 #include "net/protocol/protocol.h"
 #include "session/codec.h"
 
-LobbyClient::LobbyClient(quint16 port)
+LobbyClient::LobbyClient(quint16 port, const QHostAddress &from)
 {
+    if (!from.isNull())
+        m_socket.bind(from);
     connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
         QList<QByteArray> lines;
         m_framer.feed(m_socket.readAll(), lines);

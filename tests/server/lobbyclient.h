@@ -15,7 +15,8 @@ class LobbyClient : public QObject {
 public:
     static constexpr int kTimeoutMs = 5000;
 
-    explicit LobbyClient(quint16 port);
+    // from: the local address to connect from (any of 127.0.0.0/8), else the default.
+    explicit LobbyClient(quint16 port, const QHostAddress &from = QHostAddress());
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     QTcpSocket &socket() { return m_socket; }
 

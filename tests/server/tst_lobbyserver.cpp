@@ -1,4 +1,5 @@
 // The server driven over loopback sockets through whole scenarios.
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -30,8 +31,9 @@ struct Lobby {
         QString error;
         if (!store.open(db, &error))
             qFatal("%s", qPrintable(error));
-        store.setIterations(500); // keeps the sanitizer build quick
+        store.setHashParams({8, 1, 1}); // keeps the sanitizer build quick
         server = std::make_unique<LobbyServer>(store, *GameCatalog::fromJson(kGames, &error), maxClients);
+        server->setFailureDelays(2, 8);
         if (!server->listen(QHostAddress::LocalHost, 0, &error))
             qFatal("%s", qPrintable(error));
     }
@@ -82,6 +84,15 @@ private slots:
     void overlongLineIsDropped();
     void slowReaderIsCutOff();
     void accountsPersist();
+    void lateReaderGetsAllInOrder();
+    void hashingKeepsLineOrder();
+    void floodDoesNotHoldOthers();
+    void failedSignInsSlowDown();
+    void signInDeadline();
+    void perAddressCap();
+    void lookAlikeIds_data();
+    void lookAlikeIds();
+    void oldPasswordUpgraded();
 };
 
 void TestLobbyServer::greetingAndFullServer()
@@ -327,6 +338,13 @@ void TestLobbyServer::roomRefusals_data()
     QTest::newRow("delete not own room") << "Duo" << true << "DELETEROOM r" << "-ERR 1";
     QTest::newRow("start outside a room") << "Duo" << true << "START" << "-ERR 1";
     QTest::newRow("ip not an address") << "Duo" << true << "IP my-pc" << "-ERR 1";
+    QTest::newRow("ip with scope id") << "Duo" << true << "IP ::1%eth0" << "-ERR 1";
+    QTest::newRow("ip with escape") << "Duo" << true << "IP ::1%\x1b[2J" << "-ERR 1";
+    QTest::newRow("ip with control") << "Duo" << true << "IP 10.0.0.1\x01" << "-ERR 1";
+    QTest::newRow("ip of 46 bytes") << "Duo" << true << "IP 0000:0000:0000:0000:0000:ffff:192.168.100.2000" << "-ERR 1";
+    QTest::newRow("ip two addresses") << "Duo" << true << "IP 10.0.0.1 10.0.0.2" << "-ERR 1";
+    QTest::newRow("ipv6") << "Duo" << true << "IP 2001:db8::1" << "+OK";
+    QTest::newRow("ipv4 mapped, 45 bytes") << "Duo" << true << "IP 0000:0000:0000:0000:0000:ffff:192.168.100.200" << "+OK";
 }
 
 void TestLobbyServer::roomRefusals()
@@ -473,8 +491,9 @@ void TestLobbyServer::badInput_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("echo"); // the LMESSAGE that must come back, if any
     QTest::newRow("invalid cp932") << QByteArray("LMESSAGE a\x81\x20\xff\xfd b\r\n") << "LMESSAGE taro a? ?? b";
-    QTest::newRow("lone CR and LF") << QByteArray("LMESSAGE a\rb\nc\r\n") << "LMESSAGE taro a\rb\nc";
-    QTest::newRow("NUL bytes") << QByteArray("LMESSAGE a\0b\r\n", 14) << QString::fromLatin1("LMESSAGE taro a\0b", 17);
+    // Relayed text loses its control characters.
+    QTest::newRow("lone CR and LF") << QByteArray("LMESSAGE a\rb\nc\r\n") << "LMESSAGE taro abc";
+    QTest::newRow("NUL bytes") << QByteArray("LMESSAGE a\0b\r\n", 14) << "LMESSAGE taro ab";
     QTest::newRow("empty lines") << QByteArray("\r\n\r\n\r\n") << QString();
     QTest::newRow("no keyword") << QByteArray(" LMESSAGE x\r\n") << QString();
     QTest::newRow("binary") << QByteArray::fromHex("00ff80fe0d0a8182ffff0d0dff0a0a0d0a") << QString();
@@ -525,6 +544,7 @@ void TestLobbyServer::slowReaderIsCutOff()
     QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     const QByteArray signIn = "GAMENAME Shogi\r\nREGISTUSER mute secret1 m@x.jp\r\nLOGIN mute secret1\r\n";
     QCOMPARE(::send(fd, signIn.constData(), size_t(signIn.size()), 0), ssize_t(signIn.size()));
+    QTRY_COMPARE(lobby.server->signedInCount(), 1); // first in the list
 
     auto talker = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
     QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("mute 0"), QStringLiteral("taro 0")}));
@@ -568,5 +588,210 @@ void TestLobbyServer::accountsPersist()
     QCOMPARE(protocol::tokens(c->take(QStringLiteral("WEEKCHART"))).at(2), QStringLiteral("2"));
 }
 
+// More output than the kernel takes at once: the rest goes out later, in order.
+void TestLobbyServer::lateReaderGetsAllInOrder()
+{
+    Lobby lobby;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    const int small = 4096;
+    QCOMPARE(::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(lobby.server->serverPort());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const QByteArray signIn = "GAMENAME Shogi\r\nREGISTUSER late secret1 m@x.jp\r\nLOGIN late secret1\r\n";
+    QCOMPARE(::send(fd, signIn.constData(), size_t(signIn.size()), 0), ssize_t(signIn.size()));
+    QTRY_COMPARE(lobby.server->signedInCount(), 1); // first in the list
+    auto talker = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    QVERIFY(waitForList(*talker, kw::PLAYERLIST, {QStringLiteral("late 0"), QStringLiteral("taro 0")}));
+    const int count = 40;
+    const QString filler(16 * 1024, u'z');
+    for (int i = 0; i < count; ++i)
+        talker->send(protocol::lobbyMessage(QString::number(i) + u' ' + filler));
+    for (int i = 0; i < count; ++i)
+        QVERIFY(!talker->take(QStringLiteral("LMESSAGE")).isNull());
+    QByteArray received;
+    QList<int> numbers;
+    QDeadlineTimer deadline(10000);
+    while (numbers.size() < count && !deadline.hasExpired()) {
+        char buf[8192];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) {
+            received.append(buf, n);
+            qsizetype eol;
+            while ((eol = received.indexOf("\r\n")) >= 0) {
+                const QByteArray line = received.left(eol);
+                received.remove(0, eol + 2);
+                if (line.startsWith("LMESSAGE taro "))
+                    numbers << line.split(' ').at(2).toInt();
+                else if (line.startsWith("LMESSAGE"))
+                    QFAIL(line.left(40).constData());
+            }
+        } else {
+            QTest::qWait(2);
+        }
+    }
+    QList<int> expected;
+    for (int i = 0; i < count; ++i)
+        expected << i;
+    QCOMPARE(numbers, expected);
+    QCOMPARE(lobby.server->signedInCount(), 2);
+    ::close(fd);
+}
+
+void TestLobbyServer::hashingKeepsLineOrder()
+{
+    Lobby lobby;
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    // One write: the lines behind each hashed command wait for its answer.
+    c->sendRaw("GAMENAME Shogi\r\nREGISTUSER taro secret1 t@x.jp\r\nLOGIN taro secret1\r\nLMESSAGE hi\r\n"
+               "UPDATEUSER taro secret2 t@x.jp c\r\nLMESSAGE again\r\n");
+    QVERIFY2(!c->take([](const QString &l) { return l == QLatin1String("LMESSAGE taro again"); }).isNull(),
+             qPrintable(c->all.join(u'|')));
+    QStringList seen;
+    for (const QString &l : std::as_const(c->all)) {
+        if (l.startsWith(u'+') || l.startsWith(u'-') || l.startsWith(QLatin1String("LMESSAGE")))
+            seen << l;
+    }
+    QCOMPARE(seen, QStringList({"+OK QorChat lobby server", "+OK", "+OK", "+OK", "LMESSAGE taro hi", "+OK",
+                                "LMESSAGE taro again"}));
+    QCOMPARE(lobby.store.checkPassword(QStringLiteral("taro"), QStringLiteral("secret2")), LobbyStore::Result::Ok);
+}
+
+void TestLobbyServer::floodDoesNotHoldOthers()
+{
+    Lobby lobby;
+    lobby.server->setFailureDelays(300, 2000);
+    lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("jiro"))->send(QStringLiteral("QUIT"));
+    auto flood = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    QByteArray lines;
+    for (int i = 0; i < 40; ++i)
+        lines += "LOGIN taro wrong" + QByteArray::number(i) + "\r\n";
+    auto guesser = lobby.client();
+    QVERIFY(!guesser->status().isNull());
+    QCOMPARE(guesser->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    guesser->sendRaw(lines);
+    QCOMPARE(guesser->status(), QStringLiteral("-ERR 2"));
+
+    // Another address: served at once while the guesser still waits.
+    LobbyClient other(lobby.server->serverPort(), QHostAddress(QStringLiteral("127.0.0.2")));
+    QVERIFY(other.status().startsWith(QLatin1String("+OK ")));
+    QCOMPARE(other.call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QTRY_COMPARE(lobby.server->signedInCount(), 1);
+    QCOMPARE(other.call(QStringLiteral("LOGIN jiro secret1")), QStringLiteral("+OK"));
+    QCOMPARE(guesser->queued(QStringLiteral("-ERR")).size(), 0);
+    QCOMPARE(lobby.server->signedInCount(), 2);
+}
+
+void TestLobbyServer::failedSignInsSlowDown()
+{
+    Lobby lobby;
+    lobby.server->setFailureDelays(1000, 2000);
+    lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"))->send(QStringLiteral("QUIT"));
+    QTRY_COMPARE(lobby.server->signedInCount(), 0);
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    QCOMPARE(c->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(QStringLiteral("LOGIN taro wrong1")), QStringLiteral("-ERR 2"));
+    // The next attempt, even with the right password and from another address,
+    // is answered only after the delay; a line after it waits too.
+    LobbyClient d(lobby.server->serverPort(), QHostAddress(QStringLiteral("127.0.0.3")));
+    QVERIFY(!d.status().isNull());
+    QCOMPARE(d.call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    d.send(QStringLiteral("LOGIN taro secret1"));
+    d.send(QStringLiteral("HOST no"));
+    QVERIFY(d.status(100).isNull());
+    QCOMPARE(d.status(), QStringLiteral("+OK"));
+    QCOMPARE(d.status(), QStringLiteral("-ERR 2")); // HOST after the sign-in
+}
+
+void TestLobbyServer::signInDeadline()
+{
+    Lobby lobby(2);
+    lobby.server->setSignInTimeout(200);
+    auto player = lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"));
+    auto idle = lobby.client();
+    QVERIFY(idle->status().startsWith(QLatin1String("+OK ")));
+    // The server is full until the idle one is closed.
+    auto late = lobby.client();
+    QVERIFY(late->status().startsWith(QLatin1String("-ERR 100")));
+    QCOMPARE(idle->status(), QStringLiteral("-ERR 92 sign-in timed out"));
+    QVERIFY(idle->waitForDisconnected());
+    QTRY_COMPARE(lobby.server->clientCount(), 1);
+    auto next = lobby.client();
+    QVERIFY(next->status().startsWith(QLatin1String("+OK ")));
+    // A signed-in client outlives the deadline.
+    QVERIFY(player->sync());
+    QVERIFY(player->isConnected());
+}
+
+void TestLobbyServer::perAddressCap()
+{
+    Lobby lobby;
+    lobby.server->setMaxPerAddress(2);
+    auto a = lobby.client();
+    auto b = lobby.client();
+    QVERIFY(a->status().startsWith(QLatin1String("+OK ")));
+    QVERIFY(b->status().startsWith(QLatin1String("+OK ")));
+    auto c = lobby.client();
+    QCOMPARE(c->status(), QStringLiteral("-ERR 101 too many connections from your address"));
+    QVERIFY(c->waitForDisconnected());
+    LobbyClient other(lobby.server->serverPort(), QHostAddress(QStringLiteral("127.0.0.2")));
+    QVERIFY(other.status().startsWith(QLatin1String("+OK ")));
+    a->send(QStringLiteral("QUIT"));
+    QVERIFY(a->waitForDisconnected());
+    QTRY_COMPARE(lobby.server->clientCount(), 2);
+    auto d = lobby.client();
+    QVERIFY(d->status().startsWith(QLatin1String("+OK ")));
+}
+
+void TestLobbyServer::lookAlikeIds_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("full width") << QStringLiteral("ｉａ13714") << "-ERR 1";
+    QTest::newRow("upper case") << QStringLiteral("IA13714") << "-ERR 1";
+    QTest::newRow("full width upper case") << QStringLiteral("ＩＡ１３７１４") << "-ERR 1";
+    QTest::newRow("different") << QStringLiteral("ia13715") << "+OK";
+}
+
+void TestLobbyServer::lookAlikeIds()
+{
+    QFETCH(QString, second);
+    QFETCH(QString, reply);
+    Lobby lobby;
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    QCOMPARE(c->call(QStringLiteral("REGISTUSER ia13714 secret1 a@x.jp")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(QStringLiteral("REGISTUSER %1 secret1 a@x.jp").arg(second)), reply);
+    // The spelling as registered is the one that signs in.
+    QCOMPARE(c->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(QStringLiteral("LOGIN ia13714 secret1")), QStringLiteral("+OK"));
+}
+
+void TestLobbyServer::oldPasswordUpgraded()
+{
+    Lobby lobby;
+    QCOMPARE(lobby.store.addUser(QStringLiteral("old"), passwordhash::pbkdf2(QStringLiteral("secret1"), 1000),
+                                 QStringLiteral("o@x.jp"), QString()),
+             LobbyStore::Result::Ok);
+    auto c = lobby.client();
+    QVERIFY(!c->status().isNull());
+    QCOMPARE(c->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    QCOMPARE(c->call(QStringLiteral("LOGIN old wrong12")), QStringLiteral("-ERR 2"));
+    passwordhash::Stored stored;
+    QCOMPARE(lobby.store.findPassword(QStringLiteral("old"), &stored), LobbyStore::Result::Ok);
+    QVERIFY(!stored.isArgon2()); // a wrong password changes nothing
+    QCOMPARE(c->call(QStringLiteral("LOGIN old secret1")), QStringLiteral("+OK"));
+    QCOMPARE(lobby.store.findPassword(QStringLiteral("old"), &stored), LobbyStore::Result::Ok);
+    QVERIFY(stored.isArgon2());
+    QVERIFY(!passwordhash::outdated(stored, lobby.store.hashParams()));
+    QCOMPARE(passwordhash::verify(QStringLiteral("secret1"), stored), passwordhash::Check::Match);
+}
+
 QTEST_GUILESS_MAIN(TestLobbyServer)
+
 #include "tst_lobbyserver.moc"

@@ -7,6 +7,8 @@
 #include "gamecatalog.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
+#include "passwordhash.h"
+#include "signinthrottle.h"
 #include "net/protocol/protocol.h"
 
 class TestServerParts : public QObject {
@@ -25,6 +27,11 @@ private slots:
     void passwords();
     void accessCounts();
     void badDatabaseFile();
+    void plainAddress_data();
+    void plainAddress();
+    void throttle();
+    void oldDatabaseMigrates();
+    void hashParameters();
 };
 
 void TestServerParts::serverLines()
@@ -174,6 +181,7 @@ void TestServerParts::passwords()
     {
         LobbyStore store;
         QVERIFY2(store.open(path, &error), qPrintable(error));
+        store.setHashParams({8, 1, 1});
         using R = LobbyStore::Result;
         QCOMPARE(store.createUser(QStringLiteral("taro"), QStringLiteral("secret1"), QStringLiteral("t@x.jp"),
                                   QStringLiteral("c")),
@@ -188,8 +196,8 @@ void TestServerParts::passwords()
         QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("Secret1")), R::WrongPassword);
         QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret1")), R::Missing);
         QCOMPARE(store.checkPassword(QStringLiteral("x' OR '1'='1"), QStringLiteral("secret1")), R::Missing);
-        // An account keeps the work factor it was stored with.
-        store.setIterations(3);
+        // A successful sign-in re-hashes with the parameters of now.
+        store.setHashParams({16, 2, 1});
         QCOMPARE(store.checkPassword(QStringLiteral("taro"), QStringLiteral("secret1")), R::Ok);
         QCOMPARE(store.updateUser(QStringLiteral("jiro"), QStringLiteral("newpass"), QStringLiteral("j@x.jp"),
                                   QStringLiteral("new")),
@@ -205,16 +213,15 @@ void TestServerParts::passwords()
     db.setDatabaseName(path);
     QVERIFY(db.open());
     {
-        QSqlQuery q(QStringLiteral("SELECT salt, key, iterations FROM users ORDER BY name DESC"), db);
+        QSqlQuery q(QStringLiteral("SELECT hash FROM users ORDER BY name DESC"), db);
         QVERIFY(q.next());
-        const QByteArray salt = q.value(0).toByteArray(), key = q.value(1).toByteArray();
-        QCOMPARE(q.value(2).toInt(), LobbyStore::kDefaultIterations);
-        QCOMPARE(salt.size(), 16);
-        QCOMPARE(key.size(), 32);
-        QVERIFY(q.next()); // jiro, rewritten with the new work factor
-        QVERIFY(q.value(0).toByteArray() != salt);
-        QVERIFY(q.value(1).toByteArray() != key);
-        QCOMPARE(q.value(2).toInt(), 3);
+        const QByteArray taro = q.value(0).toByteArray();
+        QVERIFY2(taro.startsWith("$argon2id$v=19$m=16,t=2,p=1$"), taro.constData());
+        QVERIFY(q.next()); // jiro, rewritten with the new parameters
+        const QByteArray jiro = q.value(0).toByteArray();
+        QVERIFY2(jiro.startsWith("$argon2id$v=19$m=16,t=2,p=1$"), jiro.constData());
+        // Same password, different salt.
+        QVERIFY(jiro.mid(jiro.lastIndexOf('$')) != taro.mid(taro.lastIndexOf('$')));
     }
     db.close();
     db = QSqlDatabase();
@@ -265,5 +272,131 @@ void TestServerParts::badDatabaseFile()
     QVERIFY(!store.open(dir.filePath(QStringLiteral("missing/dir/x.sqlite")), &error));
 }
 
+void TestServerParts::plainAddress_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("plain");
+    QTest::newRow("ipv4") << "203.0.113.7" << true;
+    QTest::newRow("ipv6") << "2001:db8::1" << true;
+    QTest::newRow("ipv6 loopback") << "::1" << true;
+    QTest::newRow("scope id") << "fe80::1%eth0" << false;
+    QTest::newRow("empty scope id") << "::1%" << false;
+    QTest::newRow("escape in scope id") << "::1%\x1b]0;x\x07" << false;
+    QTest::newRow("name") << "example.org" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("space inside") << "10.0.0.1 x" << false;
+    QTest::newRow("45 bytes") << "0000:0000:0000:0000:0000:ffff:192.168.100.200" << true;
+    QTest::newRow("46 bytes") << "0000:0000:0000:0000:0000:0000:ffff:10.100.2.20" << false;
+    QTest::newRow("ipv4 out of range") << "256.1.1.1" << false;
+    QTest::newRow("full-width digits") << "１.２.３.４" << false;
+}
+
+void TestServerParts::plainAddress()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, plain);
+    QCOMPARE(hostaddress::isPlainAddress(text), plain);
+}
+
+void TestServerParts::throttle()
+{
+    SignInThrottle t;
+    t.setDelays(1000, 4000);
+    const QString a = QStringLiteral("127.0.0.1"), b = QStringLiteral("127.0.0.2");
+    QCOMPARE(t.waitMs(QStringLiteral("taro"), a, 0), 0);
+    t.failed(QStringLiteral("taro"), a, 0);
+    QCOMPARE(t.waitMs(QStringLiteral("taro"), b, 0), 1000);  // the account
+    QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, 400), 600); // the address
+    QCOMPARE(t.waitMs(QStringLiteral("jiro"), b, 0), 0);
+    // Doubling, up to the maximum.
+    const qint64 expected[] = {2000, 4000, 4000};
+    qint64 now = 1000;
+    for (qint64 delay : expected) {
+        t.failed(QStringLiteral("taro"), a, now);
+        QCOMPARE(t.waitMs(QStringLiteral("taro"), b, now), delay);
+        now += delay;
+    }
+    // Success clears the account but not the address.
+    t.succeeded(QStringLiteral("taro"));
+    QCOMPARE(t.waitMs(QStringLiteral("taro"), b, now - 1), 0);
+    QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, now - 1), 1);
+    // Long quiet: forgotten, and the next failure starts from the base again.
+    now += SignInThrottle::kForgetMs;
+    QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, now), 0);
+    t.failed(QString(), a, now);
+    QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, now), 1000);
+    // Unknown user IDs count against the address alone.
+    QCOMPARE(t.waitMs(QString(), b, now), 0);
+}
+
+// A database of the first schema: PBKDF2 keys, no hash or folded column.
+void TestServerParts::oldDatabaseMigrates()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("old.sqlite"));
+    const passwordhash::Stored old = passwordhash::pbkdf2(QStringLiteral("secret1"), 1000);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("CREATE TABLE users (name TEXT PRIMARY KEY NOT NULL, salt BLOB NOT NULL,"
+                                      " key BLOB NOT NULL, iterations INTEGER NOT NULL, email TEXT NOT NULL,"
+                                      " comment TEXT NOT NULL, created INTEGER NOT NULL)")));
+        QVERIFY(q.prepare(QStringLiteral("INSERT INTO users VALUES ('Taro', ?, ?, ?, 't@x.jp', 'hi', 0)")));
+        q.addBindValue(old.salt);
+        q.addBindValue(old.key);
+        q.addBindValue(old.iterations);
+        QVERIFY(q.exec());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("old"));
+
+    using R = LobbyStore::Result;
+    LobbyStore store;
+    QString error;
+    QVERIFY2(store.open(path, &error), qPrintable(error));
+    store.setHashParams({8, 1, 1});
+    QCOMPARE(store.nameTaken(QStringLiteral("ｔａｒｏ")), R::Exists);
+    QCOMPARE(store.createUser(QStringLiteral("TARO"), QStringLiteral("secret1"), QStringLiteral("t@x.jp"), QString()),
+             R::Exists);
+    QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret2")), R::WrongPassword);
+    passwordhash::Stored stored;
+    QCOMPARE(store.findPassword(QStringLiteral("Taro"), &stored), R::Ok);
+    QVERIFY(!stored.isArgon2());
+    QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret1")), R::Ok);
+    QCOMPARE(store.findPassword(QStringLiteral("Taro"), &stored), R::Ok);
+    QVERIFY(stored.encoded.startsWith("$argon2id$v=19$m=8,t=1,p=1$"));
+    QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret1")), R::Ok);
+    QCOMPARE(store.comment(QStringLiteral("Taro")), QStringLiteral("hi"));
+    // Opening again does not migrate twice.
+    store.close();
+    QVERIFY2(store.open(path, &error), qPrintable(error));
+    QCOMPARE(store.checkPassword(QStringLiteral("Taro"), QStringLiteral("secret1")), R::Ok);
+}
+
+void TestServerParts::hashParameters()
+{
+    // The product's default: at least 19 MiB, two passes.
+    const passwordhash::Params defaults;
+    QVERIFY(defaults.memoryKiB >= 19 * 1024);
+    QVERIFY(defaults.passes >= 2);
+    const passwordhash::Stored s = passwordhash::hash(QStringLiteral("パスワード1"), {8, 1, 1});
+    QVERIFY(s.encoded.startsWith("$argon2id$v=19$m=8,t=1,p=1$"));
+    QCOMPARE(passwordhash::verify(QStringLiteral("パスワード1"), s), passwordhash::Check::Match);
+    QCOMPARE(passwordhash::verify(QStringLiteral("パスワード2"), s), passwordhash::Check::Mismatch);
+    QVERIFY(!passwordhash::outdated(s, {8, 1, 1}));
+    QVERIFY(passwordhash::outdated(s, {16, 1, 1}));
+    QVERIFY(passwordhash::outdated(s, defaults));
+    QVERIFY(passwordhash::outdated(passwordhash::pbkdf2(QStringLiteral("x"), 10), defaults));
+    // Damaged rows never match.
+    passwordhash::Stored broken = s;
+    broken.encoded.chop(10);
+    QCOMPARE(passwordhash::verify(QStringLiteral("パスワード1"), broken), passwordhash::Check::Invalid);
+    QCOMPARE(passwordhash::verify(QStringLiteral("x"), passwordhash::Stored{}), passwordhash::Check::Invalid);
+    QVERIFY(passwordhash::hash(QStringLiteral("x"), {1, 1, 1}).encoded.isEmpty());
+}
+
 QTEST_GUILESS_MAIN(TestServerParts)
+
 #include "tst_serverparts.moc"

@@ -1,5 +1,5 @@
 // The qorchat-server executable: its command line, the line it prints when it
-// listens, its errors and its clean stop on SIGTERM and SIGINT.
+// listens, its errors, its log, the modes of its files and its signals.
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -10,6 +10,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "lobbyclient.h"
 
@@ -32,7 +33,10 @@ Running start(const QStringList &args, const QProcessEnvironment &env = QProcess
             ::setrlimit(RLIMIT_NOFILE, &rl);
         });
     }
-    r.process->start(QStringLiteral(QORCHAT_SERVER_EXE), args);
+    // Small hashes keep the sanitizer build quick; the product's default is tested apart.
+    r.process->start(QStringLiteral(QORCHAT_SERVER_EXE),
+                     QStringList(args) << QStringLiteral("--hash-memory") << QStringLiteral("8")
+                                       << QStringLiteral("--hash-passes") << QStringLiteral("1"));
     if (!r.process->waitForStarted(5000))
         return r;
     while (!r.process->canReadLine() && r.process->state() == QProcess::Running)
@@ -45,6 +49,12 @@ Running start(const QStringList &args, const QProcessEnvironment &env = QProcess
     else
         qWarning("unexpected output: %s / %s", qPrintable(line), r.process->readAllStandardError().constData());
     return r;
+}
+
+int mode(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
 bool stop(QProcess &p, int sig)
@@ -65,6 +75,10 @@ private slots:
     void outOfDescriptors();
     void errors_data();
     void errors();
+    void privateFiles();
+    void logLines_data();
+    void logLines();
+    void versionAndHelp();
 };
 
 void TestServerProcess::servesAndStopsCleanly_data()
@@ -86,6 +100,11 @@ void TestServerProcess::servesAndStopsCleanly()
         LobbyClient c(server.port);
         QVERIFY(c.signIn(QStringLiteral("DemoGame"), true, QStringLiteral("taro")));
         QCOMPARE(c.call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
+        // SIGHUP changes nothing.
+        ::kill(pid_t(server.process->processId()), SIGHUP);
+        QByteArray log;
+        QTRY_VERIFY2((log += server.process->readAllStandardError()).contains("SIGHUP ignored"), log.constData());
+        QVERIFY(c.sync());
         QVERIFY(stop(*server.process, sig));
         QVERIFY(c.waitForDisconnected());
         QCOMPARE(server.process->readAllStandardOutput(), QByteArray());
@@ -182,6 +201,11 @@ void TestServerProcess::errors_data()
     QTest::newRow("bad games file") << QStringList{"--games", "@DIR@/bad.json"} << "bad.json";
     QTest::newRow("not a database") << QStringList{"--db", "@DIR@/bad.json"} << "bad.json";
     QTest::newRow("port in use") << QStringList{"--port", "@PORT@"} << "cannot listen";
+    QTest::newRow("bad log level") << QStringList{"--log-level", "loud"} << "--log-level";
+    QTest::newRow("hash memory too small") << QStringList{"--hash-memory", "4"} << "--hash-memory";
+    QTest::newRow("no hash passes") << QStringList{"--hash-passes", "0"} << "--hash-passes";
+    QTest::newRow("bad sign-in timeout") << QStringList{"--signin-timeout", "-1"} << "--signin-timeout";
+    QTest::newRow("bad per-address cap") << QStringList{"--max-per-address", "x"} << "--max-per-address";
 }
 
 void TestServerProcess::errors()
@@ -211,6 +235,91 @@ void TestServerProcess::errors()
     QVERIFY(p.exitCode() != 0);
     QCOMPARE(p.readAllStandardOutput(), QByteArray());
     QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(stderrHas), qPrintable(stderrHas));
+}
+
+void TestServerProcess::privateFiles()
+{
+    QTemporaryDir dir;
+    // A missing folder is made 0700, the database 0600.
+    const QString fresh = dir.filePath(QStringLiteral("new/lobby.sqlite"));
+    Running a = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), fresh});
+    QVERIFY(a.port != 0);
+    LobbyClient c(a.port);
+    QVERIFY(c.signIn(QStringLiteral("DemoGame"), false, QStringLiteral("taro")));
+    QCOMPARE(mode(dir.filePath(QStringLiteral("new"))), 0700);
+    QCOMPARE(mode(fresh), 0600);
+    QCOMPARE(mode(fresh + QStringLiteral("-wal")), 0600);
+    QVERIFY(stop(*a.process, SIGTERM));
+    // A database others could read, from an older version, is closed to them.
+    const QString old = dir.filePath(QStringLiteral("old.sqlite"));
+    QVERIFY(QFile::copy(fresh, old));
+    QVERIFY(QFile::setPermissions(old, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    QCOMPARE(mode(old), 0644);
+    Running b = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), old});
+    QVERIFY(b.port != 0);
+    QCOMPARE(mode(old), 0600);
+    QVERIFY(stop(*b.process, SIGTERM));
+}
+
+void TestServerProcess::logLines_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<bool>("infoShown");
+    QTest::newRow("default") << QString() << true;
+    QTest::newRow("debug") << "debug" << true;
+    QTest::newRow("warning") << "warning" << false;
+}
+
+void TestServerProcess::logLines()
+{
+    QFETCH(QString, level);
+    QFETCH(bool, infoShown);
+    QStringList args{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), QStringLiteral(":memory:"),
+                     QStringLiteral("--max-clients"), QStringLiteral("1")};
+    if (!level.isEmpty())
+        args << QStringLiteral("--log-level") << level;
+    Running server = start(args);
+    QVERIFY(server.port != 0);
+    {
+        LobbyClient c(server.port);
+        QVERIFY(c.signIn(QStringLiteral("DemoGame"), false, QStringLiteral("taro")));
+        QCOMPARE(c.call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("-ERR 1"));
+        LobbyClient full(server.port);
+        QVERIFY(full.status().startsWith(QLatin1String("-ERR 100")));
+        c.send(QStringLiteral("QUIT"));
+        QVERIFY(c.waitForDisconnected());
+    }
+    QVERIFY(stop(*server.process, SIGTERM));
+    const QString log = QString::fromUtf8(server.process->readAllStandardError());
+    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    const QStringList lines = log.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &l : lines)
+        QVERIFY2(stamp.match(l).hasMatch(), qPrintable(l));
+    const auto has = [&](const char *text) {
+        return std::any_of(lines.begin(), lines.end(), [&](const QString &l) { return l.contains(QLatin1String(text)); });
+    };
+    QCOMPARE(has(" info sign-in: taro from 127.0.0.1"), infoShown);
+    QCOMPARE(has(" info sign-out: taro from 127.0.0.1"), infoShown);
+    QCOMPARE(has(" info started "), infoShown);
+    QVERIFY(has(" warning limit: 127.0.0.1 refused, server full"));
+}
+
+void TestServerProcess::versionAndHelp()
+{
+    QProcess p;
+    p.start(QStringLiteral(QORCHAT_SERVER_EXE), {QStringLiteral("--version")});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^qorchat-server \\d+\\.\\d+\\.\\d+\\n$"))
+                .match(QString::fromUtf8(p.readAllStandardOutput()))
+                .hasMatch());
+    p.start(QStringLiteral(QORCHAT_SERVER_EXE), {QStringLiteral("--help")});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    const QString help = QString::fromUtf8(p.readAllStandardOutput()).simplified();
+    for (const char *expected : {"(default: 2300)", "(default: 1000)", "(default: 60)", "(default: 19456)",
+                                 "(default: 2)", "(default: info)", "(default: 0)"})
+        QVERIFY2(help.contains(QLatin1String(expected)), expected);
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

@@ -1,0 +1,699 @@
+// Load generator for qorchat-server: plain epoll, no Qt, so that the generator is
+// not what limits the figures. It starts the server and bench_ceiling (a minimal
+// epoll broadcaster) side by side and reports the server against the ceiling.
+//
+// Modes:
+//   fanout  N clients in one game; M LMESSAGEs in flight, each delivered to all N.
+//           Deliveries/s, p50/p99 send -> last delivery, server CPU per delivery
+//           (from /proc), each as min/median/max of --runs runs.
+//   burst   N members chat (1 in flight) while B new clients register and sign in
+//           at once; chat p99 before, during and after the burst.
+//   churn   N players; one sign-in alone, then R sign-ins (and as many sign-outs)
+//           per second: bytes received per sign-in and server CPU.
+//
+//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn]
+//       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
+//       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+[[noreturn]] void die(const char *what)
+{
+    std::fprintf(stderr, "bench_serverload: %s\n", what);
+    std::exit(1);
+}
+
+// ---- Child processes -----------------------------------------------------------
+
+struct Process {
+    pid_t pid = -1;
+    int port = 0;
+
+    Process(const std::string &exe, const std::vector<std::string> &args)
+    {
+        int out[2];
+        if (::pipe(out) != 0)
+            die("pipe");
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(exe.c_str()));
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(exe.c_str(), argv.data());
+            std::perror("exec");
+            std::_Exit(127);
+        }
+        ::close(out[1]);
+        std::string text;
+        char buf[256];
+        while (text.find('\n') == std::string::npos) {
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                die(("no \"listening on\" from " + exe).c_str());
+            text.append(buf, size_t(n));
+        }
+        ::close(out[0]);
+        const size_t colon = text.rfind(':');
+        port = std::atoi(text.c_str() + colon + 1);
+        if (text.rfind("listening on", 0) != 0 || port <= 0)
+            die(("unexpected first line from " + exe + ": " + text).c_str());
+    }
+    ~Process()
+    {
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+    // User plus system CPU seconds so far.
+    double cpu() const
+    {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+        FILE *f = std::fopen(path, "r");
+        if (!f)
+            return 0;
+        char buf[2048];
+        const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        buf[n] = 0;
+        const char *p = std::strrchr(buf, ')');
+        unsigned long utime = 0, stime = 0;
+        // Fields after the command name: state is field 3, utime 14, stime 15.
+        if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
+            return 0;
+        return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    }
+};
+
+double ownCpu()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// ---- Clients on one epoll loop -------------------------------------------------
+
+class Loop;
+
+struct Client {
+    int fd = -1;
+    int index = 0;
+    std::string name;
+    std::string in;
+    std::string out;
+    int statuses = 0;
+    int expectedStatuses = 0; // greeting + sign-in lines
+    bool signedIn = false;
+    bool failed = false;
+    bool fullList = false;
+};
+
+class Loop {
+public:
+    std::function<void(Client &, const std::string &)> onLine;
+    std::function<void(Client &)> onSignedIn;
+    long long bytesIn = 0;
+    int expectedListEntries = 0;
+    int signedInCount = 0;
+    int fullLists = 0;
+
+    Loop() : m_ep(epoll_create1(EPOLL_CLOEXEC)) {}
+    ~Loop()
+    {
+        for (auto &c : m_clients)
+            if (c && c->fd >= 0)
+                ::close(c->fd);
+        ::close(m_ep);
+    }
+
+    Client *connect(int port, const std::string &name, const std::string &signInLines, int statuses)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            die("socket (raise ulimit -n)");
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(uint16_t(port));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
+            die("connect");
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        auto c = std::make_unique<Client>();
+        c->fd = fd;
+        c->index = int(m_clients.size());
+        c->name = name;
+        c->expectedStatuses = statuses;
+        c->out = signInLines;
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLOUT;
+        ev.data.u64 = uint64_t(c->index);
+        epoll_ctl(m_ep, EPOLL_CTL_ADD, fd, &ev);
+        m_clients.push_back(std::move(c));
+        return m_clients.back().get();
+    }
+
+    void close(Client &c)
+    {
+        epoll_ctl(m_ep, EPOLL_CTL_DEL, c.fd, nullptr);
+        ::close(c.fd);
+        c.fd = -1;
+        if (c.signedIn)
+            --signedInCount;
+        c.signedIn = false;
+    }
+
+    void send(Client &c, const std::string &bytes)
+    {
+        if (c.fd < 0)
+            return;
+        if (c.out.empty()) {
+            const ssize_t n = ::send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n == ssize_t(bytes.size()))
+                return;
+            c.out.assign(bytes, n > 0 ? size_t(n) : 0);
+        } else {
+            c.out += bytes;
+        }
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLOUT;
+        ev.data.u64 = uint64_t(c.index);
+        epoll_ctl(m_ep, EPOLL_CTL_MOD, c.fd, &ev);
+    }
+
+    // Runs until done() holds or the time is up; false on timeout.
+    bool runUntil(const std::function<bool()> &done, Clock::duration timeout,
+                  const std::function<void()> &tick = {})
+    {
+        const auto end = Clock::now() + timeout;
+        std::vector<epoll_event> events(1024);
+        char buf[65536];
+        while (!done()) {
+            const auto now = Clock::now();
+            if (now >= end)
+                return false;
+            const int wait = tick ? 5 : int(std::chrono::duration_cast<Ms>(end - now).count()) + 1;
+            const int n = epoll_wait(m_ep, events.data(), int(events.size()), wait);
+            if (tick)
+                tick();
+            for (int i = 0; i < n; ++i) {
+                Client &c = *m_clients[size_t(events[size_t(i)].data.u64)];
+                if (c.fd < 0)
+                    continue;
+                if (events[size_t(i)].events & EPOLLOUT)
+                    flush(c);
+                if (!(events[size_t(i)].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+                    continue;
+                const ssize_t r = ::recv(c.fd, buf, sizeof buf, 0);
+                if (r <= 0) {
+                    if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
+                        std::fprintf(stderr, "bench_serverload: client %s lost its connection\n", c.name.c_str());
+                        close(c);
+                        c.failed = true;
+                    }
+                    continue;
+                }
+                bytesIn += r;
+                c.in.append(buf, size_t(r));
+                size_t start = 0;
+                for (size_t eol; (eol = c.in.find("\r\n", start)) != std::string::npos; start = eol + 2)
+                    line(c, std::string_view(c.in).substr(start, eol - start));
+                c.in.erase(0, start);
+            }
+        }
+        return true;
+    }
+
+    std::vector<std::unique_ptr<Client>> &clients() { return m_clients; }
+
+private:
+    void flush(Client &c)
+    {
+        if (!c.out.empty()) {
+            const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                c.out.erase(0, size_t(n));
+        }
+        if (c.out.empty()) {
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u64 = uint64_t(c.index);
+            epoll_ctl(m_ep, EPOLL_CTL_MOD, c.fd, &ev);
+        }
+    }
+
+    void line(Client &c, std::string_view l)
+    {
+        if (l.rfind("+OK", 0) == 0 || l.rfind("-ERR", 0) == 0) {
+            if (++c.statuses == c.expectedStatuses) {
+                if (l.rfind("+OK", 0) == 0) {
+                    c.signedIn = true;
+                    ++signedInCount;
+                    if (onSignedIn)
+                        onSignedIn(c);
+                } else {
+                    std::fprintf(stderr, "bench_serverload: sign-in of %s refused: %.*s\n", c.name.c_str(),
+                                 int(l.size()), l.data());
+                    c.failed = true;
+                }
+            }
+            return;
+        }
+        if (l.rfind("PLAYERLIST", 0) == 0) {
+            if (!c.fullList && std::count(l.begin(), l.end(), '\n') >= expectedListEntries) {
+                c.fullList = true;
+                ++fullLists;
+            }
+            return;
+        }
+        if (onLine)
+            onLine(c, std::string(l));
+    }
+
+    int m_ep;
+    std::vector<std::unique_ptr<Client>> m_clients;
+};
+
+std::string signInLines(const std::string &name)
+{
+    return "GAMENAME Bench\r\nHOST no\r\nREGISTUSER " + name + " secret1 b@example.org\r\nLOGIN " + name +
+           " secret1\r\n";
+}
+
+// Connects and signs in n clients, a batch at a time so that the backlog holds.
+bool signIn(Loop &loop, int port, int n, const std::string &prefix, bool waitForLists)
+{
+    const int first = int(loop.clients().size());
+    for (int i = 0; i < n; i += 100) {
+        for (int j = i; j < std::min(n, i + 100); ++j) {
+            const std::string name = prefix + std::to_string(first + j);
+            loop.connect(port, name, signInLines(name), 5);
+        }
+        const int target = loop.signedInCount + std::min(n, i + 100) - i;
+        if (!loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(300)))
+            return false;
+    }
+    loop.expectedListEntries = loop.signedInCount;
+    if (waitForLists &&
+        !loop.runUntil([&] { return loop.fullLists >= loop.signedInCount; }, std::chrono::seconds(120)))
+        return false;
+    // Let the last pushes drain.
+    loop.runUntil([] { return false; }, Ms(300));
+    return true;
+}
+
+// The number a relayed "LMESSAGE user k ..." carries, or -1.
+long long messageNumber(const std::string &l)
+{
+    if (l.rfind("LMESSAGE ", 0) != 0)
+        return -1;
+    const size_t sp = l.find(' ', 9);
+    if (sp == std::string::npos)
+        return -1;
+    return std::strtoll(l.c_str() + sp + 1, nullptr, 10);
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+struct Figures {
+    double cpuPerDeliveryUs = 0;
+    double deliveriesPerSec = 0;
+    double p50Ms = 0;
+    double p99Ms = 0;
+    double generatorCpu = 0; // share of one core
+};
+
+// Messages are numbered; a new one goes out when fewer than window are on their way.
+class Chat {
+public:
+    Chat(Loop &loop) : m_loop(loop)
+    {
+        // Clients that join during a run ("z...") are not counted as receivers.
+        loop.onLine = [this](Client &c, const std::string &l) {
+            if (c.name[0] != 'z')
+                received(messageNumber(l));
+        };
+    }
+
+    void start(int window, long long total)
+    {
+        m_window = window;
+        m_total = total;
+        m_sent.clear();
+        m_pending.clear();
+        m_latency.clear();
+        m_sentAt.clear();
+        m_next = m_done = 0;
+        m_base = m_serial;
+        m_receivers = m_loop.signedInCount;
+        pump();
+    }
+    bool finished() const { return m_done >= m_total; }
+    // Latency (ms) of each finished message and when it was sent.
+    const std::vector<double> &latency() const { return m_latency; }
+    const std::vector<Clock::time_point> &sentAt() const { return m_sentAt; }
+
+private:
+    void pump()
+    {
+        auto &cs = m_loop.clients();
+        while (m_next < m_total && m_next - m_done < m_window) {
+            const long long k = m_serial++;
+            ++m_next;
+            m_sent.push_back(Clock::now());
+            m_pending.push_back(m_receivers);
+            // A signed-in sender, round robin.
+            Client *from = nullptr;
+            for (size_t tries = 0; tries < cs.size() && !from; ++tries) {
+                Client &c = *cs[size_t(m_sender++ % cs.size())];
+                if (c.signedIn)
+                    from = &c;
+            }
+            if (!from)
+                die("no signed-in sender");
+            m_loop.send(*from, "LMESSAGE " + std::to_string(k) + " load\r\n");
+        }
+    }
+
+    void received(long long k)
+    {
+        const long long i = k - m_base;
+        if (i < 0 || i >= (long long)m_pending.size())
+            return;
+        if (--m_pending[size_t(i)] == 0) {
+            m_latency.push_back(seconds(Clock::now() - m_sent[size_t(i)]) * 1000);
+            m_sentAt.push_back(m_sent[size_t(i)]);
+            ++m_done;
+            pump();
+        }
+    }
+
+    Loop &m_loop;
+    int m_window = 1;
+    int m_receivers = 0;
+    long long m_total = 0, m_next = 0, m_done = 0, m_serial = 0, m_base = 0;
+    size_t m_sender = 0;
+    std::vector<Clock::time_point> m_sent;
+    std::vector<int> m_pending;
+    std::vector<double> m_latency;
+    std::vector<Clock::time_point> m_sentAt;
+};
+
+Figures measure(Loop &loop, Chat &chat, const Process &server, int window, long long deliveries)
+{
+    const int n = loop.signedInCount;
+    const long long messages = std::max<long long>(window * 4, deliveries / n);
+    const double cpu0 = server.cpu();
+    const double own0 = ownCpu();
+    const auto t0 = Clock::now();
+    chat.start(window, messages);
+    if (!loop.runUntil([&] { return chat.finished(); }, std::chrono::seconds(600)))
+        die("messages did not arrive");
+    const double wall = seconds(Clock::now() - t0);
+    Figures f;
+    f.cpuPerDeliveryUs = (server.cpu() - cpu0) / double(messages * n) * 1e6;
+    f.deliveriesPerSec = double(messages * n) / wall;
+    f.p50Ms = percentile(chat.latency(), 0.5);
+    f.p99Ms = percentile(chat.latency(), 0.99);
+    f.generatorCpu = (ownCpu() - own0) / wall;
+    return f;
+}
+
+std::vector<int> intList(const char *s)
+{
+    std::vector<int> out;
+    for (const char *p = s; *p;) {
+        out.push_back(std::atoi(p));
+        p = std::strchr(p, ',');
+        if (!p)
+            break;
+        ++p;
+    }
+    return out;
+}
+
+struct Options {
+    std::string mode = "fanout";
+    std::string server;
+    std::string ceiling;
+    std::vector<std::string> serverArgs;
+    std::vector<int> clients = {100, 1000, 3000};
+    std::vector<int> windows = {1, 16};
+    long long deliveries = 300000;
+    int runs = 3;
+    int burst = 200;
+    double rate = 5;
+    double secs = 10;
+};
+
+std::vector<std::string> serverArgs(const Options &o)
+{
+    std::vector<std::string> a = {"--listen", "127.0.0.1", "--port", "0", "--db", ":memory:", "--max-clients", "20000",
+                                  "--log-level", "warning"};
+    // Cheap hashes, so that signing in thousands of clients does not dominate the
+    // run; the burst sets its own (--server-arg).
+    if (o.mode != "burst")
+        a.insert(a.end(), {"--hash-memory", "8", "--hash-passes", "1"});
+    else
+        a.insert(a.end(), {"--signin-timeout", "0"});
+    a.insert(a.end(), o.serverArgs.begin(), o.serverArgs.end());
+    return a;
+}
+
+struct Triple {
+    std::vector<double> v;
+    void add(double x) { v.push_back(x); }
+    std::string str(const char *fmt) const
+    {
+        std::vector<double> s = v;
+        std::sort(s.begin(), s.end());
+        char buf[128];
+        char a[32], b[32], c[32];
+        std::snprintf(a, sizeof a, fmt, s.front());
+        std::snprintf(b, sizeof b, fmt, s[s.size() / 2]);
+        std::snprintf(c, sizeof c, fmt, s.back());
+        std::snprintf(buf, sizeof buf, "%s / %s / %s", a, b, c);
+        return buf;
+    }
+};
+
+int fanout(const Options &o)
+{
+    std::printf("fan-out: min / median / max of %d runs; CPU per delivery in us; ratio = server / ceiling\n", o.runs);
+    for (int n : o.clients) {
+        Process server(o.server, serverArgs(o));
+        Process ceiling(o.ceiling, {});
+        Loop sl, cl;
+        if (!signIn(sl, server.port, n, "b", true) || !signIn(cl, ceiling.port, n, "b", false))
+            die("sign-in timed out");
+        Chat schat(sl), cchat(cl);
+        for (int w : o.windows) {
+            Triple sCpu, cCpu, ratio, sP50, sP99, cP99, sRate, cRate, gen;
+            for (int r = 0; r < o.runs; ++r) {
+                const Figures s = measure(sl, schat, server, w, o.deliveries);
+                const Figures c = measure(cl, cchat, ceiling, w, o.deliveries);
+                sCpu.add(s.cpuPerDeliveryUs);
+                cCpu.add(c.cpuPerDeliveryUs);
+                ratio.add(s.cpuPerDeliveryUs / c.cpuPerDeliveryUs);
+                sP50.add(s.p50Ms);
+                sP99.add(s.p99Ms);
+                cP99.add(c.p99Ms);
+                sRate.add(s.deliveriesPerSec / 1000);
+                cRate.add(c.deliveriesPerSec / 1000);
+                gen.add(std::max(s.generatorCpu, c.generatorCpu) * 100);
+            }
+            std::printf("clients %d, in flight %d\n", n, w);
+            std::printf("  CPU/delivery  server %s  ceiling %s  ratio %s\n", sCpu.str("%.1f").c_str(),
+                        cCpu.str("%.1f").c_str(), ratio.str("%.2f").c_str());
+            std::printf("  deliveries/s  server %s k  ceiling %s k\n", sRate.str("%.0f").c_str(),
+                        cRate.str("%.0f").c_str());
+            std::printf("  send->last    server p50 %s ms, p99 %s ms; ceiling p99 %s ms\n", sP50.str("%.1f").c_str(),
+                        sP99.str("%.1f").c_str(), cP99.str("%.1f").c_str());
+            std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+int burst(const Options &o)
+{
+    const int n = o.clients.front();
+    Process server(o.server, serverArgs(o));
+    Loop loop;
+    if (!signIn(loop, server.port, n, "m", true))
+        die("sign-in timed out");
+    // The accounts of the burst exist beforehand: the burst is sign-ins.
+    {
+        Loop reg;
+        int registered = 0;
+        reg.onSignedIn = [&](Client &) { ++registered; };
+        for (int i = 0; i < o.burst; ++i)
+            reg.connect(server.port, "z" + std::to_string(i),
+                        "REGISTUSER z" + std::to_string(i) + " secret1 b@example.org\r\nQUIT\r\n", 2);
+        if (!reg.runUntil([&] { return registered == o.burst; }, std::chrono::seconds(600)))
+            die("registration timed out");
+    }
+    Chat chat(loop);
+    chat.start(1, 1LL << 40);
+    const auto before = Clock::now();
+    loop.runUntil([] { return false; }, std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.secs / 2)));
+    const auto burstStart = Clock::now();
+    const double cpu0 = server.cpu();
+    int burstDone = 0;
+    loop.onSignedIn = [&](Client &c) {
+        if (c.name[0] == 'z')
+            ++burstDone;
+    };
+    for (int i = 0; i < o.burst; ++i) {
+        const std::string name = "z" + std::to_string(i);
+        loop.connect(server.port, name, "GAMENAME Bench\r\nHOST no\r\nLOGIN " + name + " secret1\r\n", 4);
+    }
+    if (!loop.runUntil([&] { return burstDone == o.burst; }, std::chrono::seconds(600)))
+        die("burst did not finish");
+    const auto burstEnd = Clock::now();
+    const double burstCpu = server.cpu() - cpu0;
+    loop.runUntil([] { return false; }, burstEnd - burstStart + std::chrono::seconds(1));
+    const auto afterEnd = Clock::now();
+    std::vector<double> pre, during, post;
+    for (size_t i = 0; i < chat.latency().size(); ++i) {
+        const auto t = chat.sentAt()[i];
+        (t < burstStart ? pre : t < burstEnd ? during : post).push_back(chat.latency()[i]);
+    }
+    std::printf("burst: %d members chatting (1 in flight), %d sign in at once\n", n, o.burst);
+    std::printf("  burst took %.2f s, server CPU %.2f s (%.1f ms per sign-in)\n",
+                seconds(burstEnd - burstStart), burstCpu, burstCpu * 1000 / o.burst);
+    std::printf("  chat p50 / p99 (ms): before %.1f / %.1f (%zu msgs), during %.1f / %.1f (%zu), after %.1f / %.1f (%zu)\n",
+                percentile(pre, .5), percentile(pre, .99), pre.size(), percentile(during, .5),
+                percentile(during, .99), during.size(), percentile(post, .5), percentile(post, .99), post.size());
+    std::printf("  window: before %.1f s, after %.1f s\n", seconds(burstStart - before), seconds(afterEnd - burstEnd));
+    return 0;
+}
+
+int churn(const Options &o)
+{
+    const int n = o.clients.front();
+    Process server(o.server, serverArgs(o));
+    Loop loop;
+    if (!signIn(loop, server.port, n, "p", true))
+        die("sign-in timed out");
+    // One sign-in alone: what all players receive until the pushes settle.
+    const long long b0 = loop.bytesIn;
+    const std::string extra = "solo";
+    loop.connect(server.port, extra, signInLines(extra), 5);
+    const int target = loop.signedInCount + 1;
+    loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(60));
+    const int interval = std::max(200, n);
+    loop.runUntil([] { return false; }, Ms(2 * interval + 500));
+    const long long single = loop.bytesIn - b0;
+
+    // Steady churn: every 1/rate s the oldest player leaves and a new one signs in.
+    size_t oldest = 0;
+    int serial = 0;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate));
+    auto next = Clock::now();
+    const long long b1 = loop.bytesIn;
+    const double cpu0 = server.cpu();
+    const double own0 = ownCpu();
+    const auto t0 = Clock::now();
+    int joined = 0;
+    loop.runUntil([&] { return seconds(Clock::now() - t0) >= o.secs; }, std::chrono::seconds(3600), [&] {
+        while (Clock::now() >= next) {
+            next += period;
+            auto &cs = loop.clients();
+            while (oldest < cs.size() && cs[oldest]->fd < 0)
+                ++oldest;
+            if (oldest < cs.size())
+                loop.close(*cs[oldest]);
+            const std::string name = "q" + std::to_string(serial++);
+            loop.connect(server.port, name, signInLines(name), 5);
+            ++joined;
+        }
+    });
+    const double wall = seconds(Clock::now() - t0);
+    const double cpu = server.cpu() - cpu0;
+    std::printf("lists: %d players\n", n);
+    std::printf("  one sign-in alone: %.1f MB received by all players\n", double(single) / 1e6);
+    std::printf("  churn %.1f sign-ins/s for %.1f s: server CPU %.0f %% of a core, %.2f MB received per sign-in, "
+                "generator CPU %.0f %%\n",
+                o.rate, wall, cpu / wall * 100, double(loop.bytesIn - b1) / 1e6 / std::max(1, joined),
+                (ownCpu() - own0) / wall * 100);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!v)
+            die(("missing value for " + a).c_str());
+        ++i;
+        if (a == "--mode") o.mode = v;
+        else if (a == "--server") o.server = v;
+        else if (a == "--ceiling") o.ceiling = v;
+        else if (a == "--server-arg") o.serverArgs.push_back(v);
+        else if (a == "--clients") o.clients = intList(v);
+        else if (a == "--window") o.windows = intList(v);
+        else if (a == "--deliveries") o.deliveries = std::atoll(v);
+        else if (a == "--runs") o.runs = std::max(1, std::atoi(v));
+        else if (a == "--burst") o.burst = std::atoi(v);
+        else if (a == "--rate") o.rate = std::atof(v);
+        else if (a == "--seconds") o.secs = std::atof(v);
+        else die(("unknown option " + a).c_str());
+    }
+    if (o.server.empty())
+        die("--server PATH is required");
+    if (o.mode == "fanout") {
+        if (o.ceiling.empty())
+            die("--ceiling PATH is required");
+        return fanout(o);
+    }
+    if (o.mode == "burst")
+        return burst(o);
+    if (o.mode == "churn")
+        return churn(o);
+    die("unknown mode");
+}
