@@ -9,6 +9,7 @@
 #include <climits>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <utility>
 #include <vector>
 
 #include "serverlog.h"
@@ -25,8 +26,10 @@ thread_local bool t_flushPosted = false;
 } // namespace
 
 ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
-    : QObject(parent), m_socket(socket), m_peer(socket->peerAddress())
+    : QObject(parent), m_socket(socket), m_peer(socket ? socket->peerAddress() : QHostAddress())
 {
+    if (!m_socket)
+        return;
     m_socket->setParent(this);
     // Bound what Qt buffers ahead of us; the kernel holds the rest.
     m_socket->setReadBufferSize(4 * kReadChunk);
@@ -43,8 +46,10 @@ ClientConnection::~ClientConnection()
         std::erase(t_dirty, this);
     // The socket is a child: destroyed by QObject's destructor it would still
     // signal this half-destroyed object. Cut it loose first.
-    m_socket->disconnect(this);
-    delete m_socket;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        delete m_socket;
+    }
 }
 
 QByteArray ClientConnection::encodeLine(const QString &line)
@@ -54,12 +59,30 @@ QByteArray ClientConnection::encodeLine(const QString &line)
     return bytes;
 }
 
+ClientConnection *ClientConnection::remote(const QString &user, bool host, const GameInfo &game, const QString &node,
+                                           QObject *parent)
+{
+    auto *c = new ClientConnection(nullptr, parent);
+    c->user = user;
+    c->host = host;
+    c->game = game;
+    c->node = node;
+    c->m_finished = c->m_closing = true;
+    return c;
+}
+
 void ClientConnection::send(const QString &line) { sendEncoded(encodeLine(line)); }
 
 void ClientConnection::sendEncoded(const QByteArray &bytes)
 {
     if (m_closing || bytes.isEmpty())
         return;
+    if (m_outputHeld) {
+        m_heldOutput += bytes;
+        if (m_heldOutput.size() > kMaxPendingOutput)
+            close(false);
+        return;
+    }
     // Shared, not copied: one broadcast line is queued for every receiver.
     m_out.push_back(bytes);
     m_outBytes += bytes.size();
@@ -172,6 +195,12 @@ bool ClientConnection::hasPendingInput() const
 }
 
 void ClientConnection::holdInput() { ++m_held; }
+
+QByteArray ClientConnection::takeHeldOutput()
+{
+    m_outputHeld = false;
+    return std::exchange(m_heldOutput, {});
+}
 
 void ClientConnection::releaseInput()
 {

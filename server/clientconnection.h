@@ -35,6 +35,10 @@ public:
     static constexpr int kLinesPerPass = 16;
 
     explicit ClientConnection(QTcpSocket *socket, QObject *parent = nullptr);
+    // A player signed in on another node of a cluster: output to it goes nowhere.
+    static ClientConnection *remote(const QString &user, bool host, const GameInfo &game, const QString &node,
+                                    QObject *parent);
+    bool isRemote() const { return !m_socket; }
     ~ClientConnection() override;
 
     void setWriteThroughQt(bool viaQt) { m_viaQt = viaQt; }
@@ -50,6 +54,11 @@ public:
     void releaseInput();
     bool inputHeld() const { return m_held > 0; }
 
+    // While a request is out to the cluster, output for the client waits until the
+    // answer has gone out first (takeHeldOutput).
+    void holdOutput() { m_outputHeld = true; }
+    QByteArray takeHeldOutput();
+
     // Stops reading; with flush the data already written still goes out. gone()
     // follows from the event loop.
     void close(bool flush);
@@ -63,6 +72,7 @@ public:
     QString user; // empty until signed in
     Room *room = nullptr;
     QString announcedAddress;
+    QString node; // of a remote player
     QTimer *signInTimer = nullptr;
 
     bool signedIn() const { return !user.isEmpty(); }
@@ -93,7 +103,9 @@ private:
     std::deque<QByteArray> m_out;
     qsizetype m_outOffset = 0; // of m_out.front() already sent
     qint64 m_outBytes = 0;
+    QByteArray m_heldOutput;
     int m_held = 0;
+    bool m_outputHeld = false;
     bool m_viaQt = false;
     bool m_qtHolds = false; // Qt's write buffer may hold bytes of ours
     bool m_flushQueued = false;

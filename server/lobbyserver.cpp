@@ -1,5 +1,6 @@
 #include "lobbyserver.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -319,6 +320,17 @@ void LobbyServer::dropClient(ClientConnection *c)
     if (!c->signedIn())
         return;
     qCInfo(lcServer, "sign-out: %s from %s", qPrintable(c->user), qPrintable(address));
+    if (m_bus) {
+        const QString user = c->user;
+        replaceWithRemote(c);
+        m_bus->part(user);
+        return;
+    }
+    removePlayer(c);
+}
+
+void LobbyServer::removePlayer(ClientConnection *c)
+{
     leaveRoom(c);
     if (Game *g = gameOf(c)) {
         g->players.removeOne(c);
@@ -328,6 +340,19 @@ void LobbyServer::dropClient(ClientConnection *c)
     }
     m_signedIn.remove(c->user);
     c->user.clear();
+}
+
+LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
+{
+    m_signedIn.insert(c->user, c);
+    auto &game = m_games[c->game->name];
+    if (!game) {
+        game = std::make_shared<Game>();
+        game->info = *c->game;
+    }
+    game->players.append(c);
+    markPlayers(*game);
+    return *game;
 }
 
 // ---- Before the sign-in ------------------------------------------------------
@@ -461,25 +486,69 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
 void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
 {
     // Another connection may have signed in as this user while the hash ran.
-    if (c->signedIn() || m_signedIn.contains(user))
+    if (c->signedIn() || m_signedIn.contains(user) || m_pendingLogins.contains(user))
         return err(c, ErrAlreadySignedIn);
-    if (c->signInTimer)
-        c->signInTimer->stop();
-    qCInfo(lcServer, "sign-in: %s from %s", qPrintable(user), qPrintable(addressKey(c->peerAddress())));
-    c->user = user;
-    m_signedIn.insert(user, c);
-    auto &game = m_games[c->game->name];
-    if (!game) {
-        game = std::make_shared<Game>();
-        game->info = *c->game;
+    const auto welcome = [this](ClientConnection *c) {
+        if (c->signInTimer)
+            c->signInTimer->stop();
+        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(c->user), qPrintable(addressKey(c->peerAddress())));
+        if (!m_store.countAccess(m_clock()))
+            qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
+        const GameInfo &info = *c->game;
+        c->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
+    };
+    if (m_bus) {
+        if (!m_bus->isReady())
+            return refuseSignIn(c);
+        // The name is claimed on every node at once; the event that adds the player
+        // to the lists comes back through clusterJoin.
+        m_pendingLogins.insert(user, c);
+        auto reply = answer(c, welcome);
+        return m_bus->join(c->game->name, user, c->host,
+                           [this, user, guard = QPointer<ClientConnection>(c), reply](int error) {
+                               m_pendingLogins.remove(user);
+                               if (!error && (!guard || !m_clients.contains(guard.data())))
+                                   return m_bus->part(user); // gone while its name was claimed
+                               if (!error && guard->user != user) {
+                                   m_bus->part(user); // claimed, but this node never saw it happen
+                                   error = lobbyerr::ServerFailure;
+                               }
+                               reply(error);
+                           });
     }
-    game->players.append(c);
-    if (!m_store.countAccess(m_clock()))
-        qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
+    c->user = user;
+    addPlayer(c);
     ok(c);
-    const GameInfo &info = game->info;
-    c->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
-    markPlayers(*game);
+    welcome(c);
+}
+
+void LobbyServer::refuseSignIn(ClientConnection *c)
+{
+    qCWarning(lcServer, "refused: sign-in from %s while the cluster's shared state is unreachable",
+              qPrintable(addressKey(c->peerAddress())));
+    c->send(command(kw::ERR, {QString::number(lobbyerr::ServerFailure), QStringLiteral("lobby unavailable, try again later")}));
+}
+
+LobbyBus::Reply LobbyServer::answer(ClientConnection *c, std::function<void(ClientConnection *)> onOk)
+{
+    c->holdInput();
+    c->holdOutput();
+    return [this, guard = QPointer<ClientConnection>(c), onOk = std::move(onOk)](int error) {
+        ClientConnection *c = guard.data();
+        if (!c || !m_clients.contains(c))
+            return;
+        const QByteArray held = c->takeHeldOutput();
+        if (error) {
+            err(c, error);
+        } else {
+            ok(c);
+            if (onOk)
+                onOk(c);
+        }
+        if (!held.isEmpty())
+            c->sendEncoded(held);
+        c->releaseInput();
+    };
 }
 
 // ---- Lobby -------------------------------------------------------------------
@@ -538,7 +607,15 @@ void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { send
 
 void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
 {
-    const QString out = command(room ? kw::RMESSAGE : kw::LMESSAGE, {c->user, inertText(afterKeyword(line))});
+    const QString text = inertText(afterKeyword(line));
+    if (m_bus) {
+        // Through the bus even for this node's players, so that every node sees
+        // chat and list changes in one order. Without it, the local players still talk.
+        if (room ? c->room && m_bus->roomMessage(c->game->name, c->room->name, c->user, text)
+                 : m_bus->lobbyMessage(c->game->name, c->user, text))
+            return;
+    }
+    const QString out = command(room ? kw::RMESSAGE : kw::LMESSAGE, {c->user, text});
     if (room) {
         if (c->room)
             broadcast(c->room->members, out);
@@ -608,16 +685,24 @@ void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
         return err(c, ErrRoomName);
     if (findRoom(*g, name))
         return err(c, ErrExists);
+    if (m_bus)
+        return m_bus->createRoom(g->info.name, name, c->user, answer(c));
+    ok(c);
+    createRoom(*g, name, c);
+}
+
+void LobbyServer::createRoom(Game &g, const QString &name, ClientConnection *owner)
+{
     auto room = std::make_unique<Room>();
     room->name = name;
-    room->owner = c;
-    room->members.append(c);
-    c->room = room.get();
-    g->rooms.push_back(std::move(room));
-    qCInfo(lcServer, "room created: %s by %s", qPrintable(name), qPrintable(c->user));
-    ok(c);
-    sendRoomPlayers(*c->room);
-    markRooms(*g);
+    room->owner = owner;
+    room->members.append(owner);
+    owner->room = room.get();
+    g.rooms.push_back(std::move(room));
+    if (!owner->isRemote())
+        qCInfo(lcServer, "room created: %s by %s", qPrintable(name), qPrintable(owner->user));
+    sendRoomPlayers(*owner->room);
+    markRooms(g);
 }
 
 void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
@@ -630,11 +715,18 @@ void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
         return err(c, ErrNoRoom);
     if (room->members.size() >= g->info.maxPlayers)
         return err(c, ErrFull);
+    if (m_bus)
+        return m_bus->enterRoom(g->info.name, room->name, c->user, g->info.maxPlayers, answer(c));
+    ok(c);
+    enterRoom(*g, room, c);
+}
+
+void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
+{
     room->members.append(c);
     c->room = room;
-    ok(c);
     sendRoomPlayers(*room);
-    markRooms(*g);
+    markRooms(g);
 }
 
 void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
@@ -653,6 +745,8 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
 {
     if (!c->room)
         return err(c, ErrNoRoom);
+    if (m_bus)
+        return m_bus->leaveRoom(c->user, answer(c));
     // A host that leaves takes its room with it, as when its connection drops.
     leaveRoom(c);
     ok(c);
@@ -667,6 +761,8 @@ void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
         return err(c, findRoom(*g, name) ? ErrNotOwner : ErrNoRoom);
     if (room->owner != c)
         return err(c, ErrNotOwner);
+    if (m_bus)
+        return m_bus->deleteRoom(g->info.name, name, c->user, answer(c));
     deleteRoom(*g, room, true);
     ok(c);
 }
@@ -723,16 +819,24 @@ void LobbyServer::onStart(ClientConnection *c, const QString &)
     Game *g = gameOf(c);
     if (room->members.size() < g->info.minPlayers)
         return err(c, ErrTooFewPlayers);
-    ok(c);
     const QString address = hostaddress::forClients(c->announcedAddress, c->peerAddress());
-    qCInfo(lcServer, "match started: %s by %s with %lld players", qPrintable(room->name), qPrintable(c->user),
-           qlonglong(room->members.size()));
+    if (m_bus)
+        return m_bus->start(c->user, g->info.minPlayers, address, answer(c));
+    ok(c);
+    startMatch(*g, room, address);
+}
+
+void LobbyServer::startMatch(Game &g, Room *room, const QString &hostAddress)
+{
+    if (!room->owner->isRemote())
+        qCInfo(lcServer, "match started: %s by %s with %lld players", qPrintable(room->name),
+               qPrintable(room->owner->user), qlonglong(room->members.size()));
     QList<ClientConnection *> others = room->members;
-    others.removeOne(c);
+    others.removeOne(room->owner);
     // HOSTIP first: after START the client reads nothing more.
-    broadcast(others, command(kw::HOSTIP, {address}));
+    broadcast(others, command(kw::HOSTIP, {hostAddress}));
     broadcast(others, QString::fromLatin1(kw::START));
-    closeRoom(*g, room);
+    closeRoom(g, room);
 }
 
 // ---- Pushed lists ------------------------------------------------------------

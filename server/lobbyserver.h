@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gamecatalog.h"
+#include "lobbybus.h"
 #include "passwordhash.h"
 #include "signinthrottle.h"
 
@@ -40,7 +41,7 @@ inline constexpr int ServerFull = 100;
 inline constexpr int TooManyFromAddress = 101;
 } // namespace lobbyerr
 
-class LobbyServer : public QObject {
+class LobbyServer : public QObject, public LobbyEvents {
     Q_OBJECT
 public:
     // List lines of a game go out at most this often, and at most once per
@@ -68,6 +69,22 @@ public:
     void setFailureDelays(qint64 baseMs, qint64 maxMs) { m_throttle.setDelays(baseMs, maxMs); }
     // Password hashes being computed on the pool.
     int pendingHashes() const { return int(m_hashJobs.size()); }
+    // Cluster mode: presence, rooms and chat go through the bus to every node.
+    void setBus(LobbyBus *bus) { m_bus = bus; }
+
+    void clusterJoin(const QString &game, const QString &user, bool host, const QString &node) override;
+    void clusterPart(const QString &game, const QString &user) override;
+    void clusterCreateRoom(const QString &game, const QString &room, const QString &owner) override;
+    void clusterEnterRoom(const QString &game, const QString &room, const QString &user) override;
+    void clusterLeaveRoom(const QString &game, const QString &room, const QString &user) override;
+    void clusterDeleteRoom(const QString &game, const QString &room, bool notify) override;
+    void clusterStart(const QString &game, const QString &room, const QString &hostAddress) override;
+    void clusterLobbyMessage(const QString &game, const QString &user, const QString &text) override;
+    void clusterRoomMessage(const QString &game, const QString &room, const QString &user,
+                            const QString &text) override;
+    void clusterReset(const QList<ClusterGame> &games) override;
+    QList<ClusterGame> clusterLocalState() const override;
+    void clusterLost(const QStringList &users) override;
 
 private:
     struct Game {
@@ -120,6 +137,17 @@ private:
     void onStart(ClientConnection *c, const QString &line);
 
     Game *gameOf(ClientConnection *c);
+    Game *gameNamed(const QString &name);
+    Game &addPlayer(ClientConnection *c);
+    void removePlayer(ClientConnection *c);
+    void createRoom(Game &g, const QString &name, ClientConnection *owner);
+    void enterRoom(Game &g, Room *room, ClientConnection *c);
+    void startMatch(Game &g, Room *room, const QString &hostAddress);
+    // Holds c's input and output until the bus answers; the answer goes out first.
+    LobbyBus::Reply answer(ClientConnection *c, std::function<void(ClientConnection *)> onOk = {});
+    // A local client that went away stands in the shared lists until the bus removes it.
+    void replaceWithRemote(ClientConnection *c);
+    void refuseSignIn(ClientConnection *c);
     Room *findRoom(Game &g, const QString &name);
     static QString playerEntry(const ClientConnection *c);
     QStringList roomEntries(const Game &g) const;
@@ -154,4 +182,6 @@ private:
     QThreadPool m_pool;
     QHash<quint64, HashJob> m_hashJobs;
     quint64 m_nextHashJob = 0;
+    LobbyBus *m_bus = nullptr;
+    QHash<QString, ClientConnection *> m_pendingLogins; // user -> connection, while the bus claims the name
 };

@@ -1,80 +1,169 @@
-// qorchat [--host] GAMENAME: runs the lobby for a game that spawns a command instead
-// of linking the library, and prints the address to connect to (maybe empty).
+// qorchat [--host] [--server HOST[:PORT]] GAMENAME: runs the lobby for a game that
+// spawns a command instead of linking the library, and prints the address to
+// connect to when the match starts (empty for the host).
 #include "qorchat/qorchat.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
+
+enum Exit { Started = 0, Other = 1, Usage = 2, UserLeft = 3, SignInFailed = 4, Unreachable = 5, NoDisplay = 6 };
+
 void usage(std::FILE *to)
 {
-    std::fputs("usage: qorchat [--host] GAMENAME\n"
-               "Signs in to the lobby server and shows the lobby for GAMENAME. When a match\n"
-               "starts, prints the address of its host (empty for the host itself) and a\n"
-               "newline. The server address comes from the settings\n"
-               "(~/.config/vantelis/settings.ini, section [server], keys address and port).\n"
-               "  --host     the local player hosts the match\n"
-               "  --help     show this text\n"
-               "  --version  show the version\n",
+    std::fputs("usage: qorchat [--host] [--server HOST[:PORT]] GAMENAME\n"
+               "Signs in to the lobby server and shows the lobby for GAMENAME. When the match\n"
+               "starts, prints the address of its host (an empty line for the host itself).\n"
+               "  --host                the local player hosts the match\n"
+               "  --server HOST[:PORT]  the lobby server for this run (IPv6: [::1]:2300);\n"
+               "                        the default port is 2300\n"
+               "  --help                show this text\n"
+               "  --version             show the version\n"
+               "The server, highest first: --server, the environment variable\n"
+               "QORCHAT_SERVER=HOST[:PORT], the settings file\n"
+               "(~/.config/vantelis/settings.ini, section [server], keys address and port),\n"
+               "localhost:2300. Nothing is written to the settings file.\n"
+               "The lobby needs a display (DISPLAY or WAYLAND_DISPLAY; xvfb-run provides one).\n"
+               "Exit status:\n"
+               "  0  the match started (the address line was printed)\n"
+               "  1  any other failure\n"
+               "  2  usage error\n"
+               "  3  the user left the lobby (terms declined, cancelled, Exit, no reconnect)\n"
+               "  4  sign-in failed\n"
+               "  5  the server could not be reached\n"
+               "  6  no display\n",
                to);
 }
+
+int usageError(const char *message, const char *detail = nullptr)
+{
+    if (detail)
+        std::fprintf(stderr, "qorchat: %s %s\n", message, detail);
+    else
+        std::fprintf(stderr, "qorchat: %s\n", message);
+    usage(stderr);
+    return Usage;
+}
+
+// "HOST", "HOST:PORT", "[V6]", "[V6]:PORT" or a bare IPv6 address.
+bool splitServer(const std::string &text, std::string &host, int &port)
+{
+    port = 0;
+    std::string portText;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos)
+            return false;
+        host = text.substr(1, close - 1);
+        const std::string rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest[0] != ':' || rest.size() == 1)
+                return false;
+            portText = rest.substr(1);
+        }
+    } else if (const size_t colon = text.find(':'); colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+        host = text.substr(0, colon);
+        portText = text.substr(colon + 1);
+        if (portText.empty())
+            return false;
+    } else {
+        host = text;
+    }
+    if (!portText.empty()) {
+        if (portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        port = std::atoi(portText.c_str());
+        if (port < 1 || port > 65535)
+            return false;
+    }
+    return !host.empty();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     bool host = false;
     const char *game = nullptr;
+    const char *server = nullptr;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
         if (!endOfOptions && std::strcmp(a, "--help") == 0) {
             usage(stdout);
-            return 0;
+            return Started;
         }
         if (!endOfOptions && std::strcmp(a, "--version") == 0) {
             std::printf("qorchat %s\n", qorchat_version());
-            return 0;
+            return Started;
         }
         if (!endOfOptions && std::strcmp(a, "--host") == 0) {
             host = true;
+            continue;
+        }
+        if (!endOfOptions && std::strcmp(a, "--server") == 0) {
+            if (i + 1 >= argc)
+                return usageError("--server needs HOST[:PORT]");
+            server = argv[++i];
+            continue;
+        }
+        if (!endOfOptions && std::strncmp(a, "--server=", 9) == 0) {
+            server = a + 9;
             continue;
         }
         if (!endOfOptions && std::strcmp(a, "--") == 0) {
             endOfOptions = true;
             continue;
         }
-        if (!endOfOptions && a[0] == '-' && a[1] != '\0') {
-            std::fprintf(stderr, "qorchat: unknown option %s\n", a);
-            usage(stderr);
-            return 2;
-        }
-        if (game) {
-            std::fputs("qorchat: only one game name may be given\n", stderr);
-            usage(stderr);
-            return 2;
-        }
+        if (!endOfOptions && a[0] == '-' && a[1] != '\0')
+            return usageError("unknown option", a);
+        if (game)
+            return usageError("only one game name may be given");
         game = a;
     }
-    if (!game || !*game) {
-        std::fputs("qorchat: a game name is required\n", stderr);
-        usage(stderr);
-        return 2;
+    if (!game || !*game)
+        return usageError("a game name is required");
+    if (server) {
+        std::string serverHost;
+        int port = 0;
+        if (!splitServer(server, serverHost, port) || qorchat_set_server(serverHost.c_str(), port) != QORCHAT_OK)
+            return usageError("--server: not HOST[:PORT]:", server);
     }
+
     char address[QORCHAT_ADDRESS_BUFFER_SIZE];
     size_t length = 0;
-    int r = qorchat_execute(game, host ? -1 : 0, address, sizeof address, &length);
-    if (r == QORCHAT_E_BUFFER) {
-        static char big[65536];
-        r = qorchat_last_address(big, sizeof big, &length);
-        if (r == QORCHAT_OK)
-            std::printf("%s\n", big);
-    } else if (r == QORCHAT_OK) {
-        std::printf("%s\n", address);
+    const int r = qorchat_execute(game, host ? -1 : 0, address, sizeof address, &length);
+    if (r == QORCHAT_E_NO_DISPLAY) {
+        std::fputs("qorchat: the lobby needs a display; run it under xvfb-run, or set DISPLAY"
+                   " (or WAYLAND_DISPLAY) to a running one\n",
+                   stderr);
+        return NoDisplay;
     }
+    if (r == QORCHAT_E_ARGUMENT)
+        return usageError("the game name is not valid UTF-8");
     if (r != QORCHAT_OK) {
         std::fprintf(stderr, "qorchat: the lobby could not run (error %d)\n", r);
-        return 1;
+        return Other;
     }
-    std::fflush(stdout);
-    return 0;
+    switch (qorchat_last_outcome()) {
+    case QORCHAT_OUTCOME_MATCH_STARTED:
+        std::printf("%s\n", address);
+        std::fflush(stdout);
+        return Started;
+    case QORCHAT_OUTCOME_USER_LEFT:
+        std::fputs("qorchat: the lobby was left without a match\n", stderr);
+        return UserLeft;
+    case QORCHAT_OUTCOME_SIGN_IN_FAILED:
+        std::fputs("qorchat: sign-in failed\n", stderr);
+        return SignInFailed;
+    case QORCHAT_OUTCOME_SERVER_UNREACHABLE:
+        std::fputs("qorchat: the lobby server could not be reached\n", stderr);
+        return Unreachable;
+    default:
+        std::fputs("qorchat: the lobby ended without an outcome\n", stderr);
+        return Other;
+    }
 }

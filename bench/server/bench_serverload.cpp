@@ -11,9 +11,15 @@
 //   churn   N players; one sign-in alone, then R sign-ins (and as many sign-outs)
 //           per second: bytes received per sign-in and server CPU.
 //
-//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn]
+//   cluster N clients spread over --nodes nodes sharing one lobby through a
+//           throw-away Redis, beside one node with N clients: fan-out as above
+//           (CPU summed over nodes and Redis) and the rate of a sign-in burst;
+//           --db postgresql://... gives all of them one shared database.
+//
+//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|cluster]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
 //       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
+//       [--nodes 3] [--redis PATH] [--db URL]
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -49,6 +55,25 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 }
 
 // ---- Child processes -----------------------------------------------------------
+
+// User plus system CPU seconds of a process so far.
+double cpuOf(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE *f = std::fopen(path, "r");
+    if (!f)
+        return 0;
+    char buf[2048];
+    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = 0;
+    const char *p = std::strrchr(buf, ')');
+    unsigned long utime = 0, stime = 0;
+    if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
+        return 0;
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
 
 struct Process {
     pid_t pid = -1;
@@ -95,24 +120,7 @@ struct Process {
         ::waitpid(pid, &status, 0);
     }
     // User plus system CPU seconds so far.
-    double cpu() const
-    {
-        char path[64];
-        std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-        FILE *f = std::fopen(path, "r");
-        if (!f)
-            return 0;
-        char buf[2048];
-        const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-        std::fclose(f);
-        buf[n] = 0;
-        const char *p = std::strrchr(buf, ')');
-        unsigned long utime = 0, stime = 0;
-        // Fields after the command name: state is field 3, utime 14, stime 15.
-        if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-            return 0;
-        return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-    }
+    double cpu() const { return cpuOf(pid); }
 };
 
 double ownCpu()
@@ -313,13 +321,13 @@ std::string signInLines(const std::string &name)
 }
 
 // Connects and signs in n clients, a batch at a time so that the backlog holds.
-bool signIn(Loop &loop, int port, int n, const std::string &prefix, bool waitForLists)
+bool signIn(Loop &loop, const std::vector<int> &ports, int n, const std::string &prefix, bool waitForLists)
 {
     const int first = int(loop.clients().size());
     for (int i = 0; i < n; i += 100) {
         for (int j = i; j < std::min(n, i + 100); ++j) {
             const std::string name = prefix + std::to_string(first + j);
-            loop.connect(port, name, signInLines(name), 5);
+            loop.connect(ports[size_t(first + j) % ports.size()], name, signInLines(name), 5);
         }
         const int target = loop.signedInCount + std::min(n, i + 100) - i;
         if (!loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(300)))
@@ -332,6 +340,11 @@ bool signIn(Loop &loop, int port, int n, const std::string &prefix, bool waitFor
     // Let the last pushes drain.
     loop.runUntil([] { return false; }, Ms(300));
     return true;
+}
+
+bool signIn(Loop &loop, int port, int n, const std::string &prefix, bool waitForLists)
+{
+    return signIn(loop, std::vector<int>{port}, n, prefix, waitForLists);
 }
 
 // The number a relayed "LMESSAGE user k ..." carries, or -1.
@@ -437,11 +450,11 @@ private:
     std::vector<Clock::time_point> m_sentAt;
 };
 
-Figures measure(Loop &loop, Chat &chat, const Process &server, int window, long long deliveries)
+Figures measure(Loop &loop, Chat &chat, const std::function<double()> &serverCpu, int window, long long deliveries)
 {
     const int n = loop.signedInCount;
     const long long messages = std::max<long long>(window * 4, deliveries / n);
-    const double cpu0 = server.cpu();
+    const double cpu0 = serverCpu();
     const double own0 = ownCpu();
     const auto t0 = Clock::now();
     chat.start(window, messages);
@@ -449,7 +462,7 @@ Figures measure(Loop &loop, Chat &chat, const Process &server, int window, long 
         die("messages did not arrive");
     const double wall = seconds(Clock::now() - t0);
     Figures f;
-    f.cpuPerDeliveryUs = (server.cpu() - cpu0) / double(messages * n) * 1e6;
+    f.cpuPerDeliveryUs = (serverCpu() - cpu0) / double(messages * n) * 1e6;
     f.deliveriesPerSec = double(messages * n) / wall;
     f.p50Ms = percentile(chat.latency(), 0.5);
     f.p99Ms = percentile(chat.latency(), 0.99);
@@ -482,6 +495,9 @@ struct Options {
     int burst = 200;
     double rate = 5;
     double secs = 10;
+    int nodes = 3;
+    std::string redis = "redis-server";
+    std::string db; // shared database of the cluster run (default: each node its own :memory:)
 };
 
 std::vector<std::string> serverArgs(const Options &o)
@@ -528,8 +544,8 @@ int fanout(const Options &o)
         for (int w : o.windows) {
             Triple sCpu, cCpu, ratio, sP50, sP99, cP99, sRate, cRate, gen;
             for (int r = 0; r < o.runs; ++r) {
-                const Figures s = measure(sl, schat, server, w, o.deliveries);
-                const Figures c = measure(cl, cchat, ceiling, w, o.deliveries);
+                const Figures s = measure(sl, schat, [&] { return server.cpu(); }, w, o.deliveries);
+                const Figures c = measure(cl, cchat, [&] { return ceiling.cpu(); }, w, o.deliveries);
                 sCpu.add(s.cpuPerDeliveryUs);
                 cCpu.add(c.cpuPerDeliveryUs);
                 ratio.add(s.cpuPerDeliveryUs / c.cpuPerDeliveryUs);
@@ -659,6 +675,151 @@ int churn(const Options &o)
     return 0;
 }
 
+
+// ---- Cluster -------------------------------------------------------------------
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+        die("no free port");
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+// A throw-away redis-server, no persistence.
+struct Redis {
+    pid_t pid = -1;
+    int port = 0;
+    explicit Redis(const std::string &exe) : port(freePort())
+    {
+        pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            const std::string p = std::to_string(port);
+            ::execlp(exe.c_str(), exe.c_str(), "--port", p.c_str(), "--bind", "127.0.0.1", "--save", "",
+                     "--appendonly", "no", static_cast<char *>(nullptr));
+            std::perror("exec redis-server");
+            std::_Exit(127);
+        }
+        for (int i = 0; i < 100; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in sa{};
+            sa.sin_family = AF_INET;
+            sa.sin_port = htons(uint16_t(port));
+            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+            ::close(fd);
+            if (up)
+                return;
+            ::usleep(50000);
+        }
+        die("redis-server did not start");
+    }
+    ~Redis()
+    {
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+};
+
+std::vector<std::string> nodeArgs(const Options &o, const std::string &cluster)
+{
+    std::vector<std::string> a = serverArgs(o);
+    if (!o.db.empty()) {
+        for (size_t i = 0; i + 1 < a.size(); ++i) {
+            if (a[i] == "--db")
+                a[i + 1] = o.db;
+        }
+    }
+    if (!cluster.empty())
+        a.insert(a.end(), {"--cluster", cluster});
+    return a;
+}
+
+// Registers and signs in b new clients at once, spread over the ports: sign-ins/s.
+double signInRate(Loop &loop, const std::vector<int> &ports, int b, const std::string &prefix)
+{
+    const int target = loop.signedInCount + b;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < b; ++i) {
+        const std::string name = prefix + std::to_string(i);
+        loop.connect(ports[size_t(i) % ports.size()], name, signInLines(name), 5);
+    }
+    if (!loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(600)))
+        die("sign-in burst did not finish");
+    return b / seconds(Clock::now() - t0);
+}
+
+// N clients spread over --nodes nodes sharing one lobby through Redis, beside one
+// node with the same N clients, in the same invocation.
+int cluster(const Options &o)
+{
+    const int n = o.clients.front();
+    std::printf("cluster: %d clients, %d nodes + Redis vs one node; min / median / max of %d runs;\n"
+                "CPU per delivery in us, summed over the nodes and Redis; ratio = cluster / single\n",
+                n, o.nodes, o.runs);
+    Redis redis(o.redis);
+    const std::string url = "redis://127.0.0.1:" + std::to_string(redis.port);
+    std::vector<std::unique_ptr<Process>> nodes;
+    std::vector<int> ports;
+    for (int i = 0; i < o.nodes; ++i) {
+        nodes.push_back(std::make_unique<Process>(o.server, nodeArgs(o, url)));
+        ports.push_back(nodes.back()->port);
+    }
+    Process single(o.server, nodeArgs(o, ""));
+    // The nodes listen before they have joined the cluster.
+    ::sleep(2);
+    Loop kl, sl;
+    if (!signIn(kl, ports, n, "k", true) || !signIn(sl, single.port, n, "s", true))
+        die("sign-in timed out");
+    const auto clusterCpu = [&] {
+        double t = cpuOf(redis.pid);
+        for (const auto &p : nodes)
+            t += p->cpu();
+        return t;
+    };
+    Chat kchat(kl), schat(sl);
+    for (int w : o.windows) {
+        Triple kCpu, sCpu, ratio, kP99, sP99, kRate, sRate, gen;
+        for (int r = 0; r < o.runs; ++r) {
+            const Figures k = measure(kl, kchat, clusterCpu, w, o.deliveries);
+            const Figures s = measure(sl, schat, [&] { return single.cpu(); }, w, o.deliveries);
+            kCpu.add(k.cpuPerDeliveryUs);
+            sCpu.add(s.cpuPerDeliveryUs);
+            ratio.add(k.cpuPerDeliveryUs / s.cpuPerDeliveryUs);
+            kP99.add(k.p99Ms);
+            sP99.add(s.p99Ms);
+            kRate.add(k.deliveriesPerSec / 1000);
+            sRate.add(s.deliveriesPerSec / 1000);
+            gen.add(std::max(k.generatorCpu, s.generatorCpu) * 100);
+        }
+        std::printf("clients %d, in flight %d\n", n, w);
+        std::printf("  CPU/delivery  cluster %s  single %s  ratio %s\n", kCpu.str("%.1f").c_str(),
+                    sCpu.str("%.1f").c_str(), ratio.str("%.2f").c_str());
+        std::printf("  deliveries/s  cluster %s k  single %s k\n", kRate.str("%.0f").c_str(), sRate.str("%.0f").c_str());
+        std::printf("  p99 send->last  cluster %s ms  single %s ms\n", kP99.str("%.1f").c_str(), sP99.str("%.1f").c_str());
+        std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
+        std::fflush(stdout);
+    }
+    Triple kSign, sSign;
+    for (int r = 0; r < o.runs; ++r) {
+        kSign.add(signInRate(kl, ports, o.burst, "kb" + std::to_string(r) + "_"));
+        sSign.add(signInRate(sl, {single.port}, o.burst, "sb" + std::to_string(r) + "_"));
+    }
+    std::printf("sign-in (register + login) of %d new clients at once, database %s:\n", o.burst,
+                o.db.empty() ? ":memory: per node" : "shared");
+    std::printf("  cluster %s /s  single %s /s\n", kSign.str("%.0f").c_str(), sSign.str("%.0f").c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -682,6 +843,9 @@ int main(int argc, char **argv)
         else if (a == "--burst") o.burst = std::atoi(v);
         else if (a == "--rate") o.rate = std::atof(v);
         else if (a == "--seconds") o.secs = std::atof(v);
+        else if (a == "--nodes") o.nodes = std::max(1, std::atoi(v));
+        else if (a == "--redis") o.redis = v;
+        else if (a == "--db") o.db = v;
         else die(("unknown option " + a).c_str());
     }
     if (o.server.empty())
@@ -695,5 +859,7 @@ int main(int argc, char **argv)
         return burst(o);
     if (o.mode == "churn")
         return churn(o);
+    if (o.mode == "cluster")
+        return cluster(o);
     die("unknown mode");
 }

@@ -1,17 +1,24 @@
-#include "qorchat/qorchat.h"
+#include "qorchat/qorchat.hpp"
 
+#include "display.h"
 #include "execute.h"
+
+#include "session/serverchoice.h"
 
 #include <QApplication>
 #include <QThread>
 
+#include <atomic>
 #include <cstring>
 #include <exception>
 
 namespace {
 
+std::atomic<int> g_lastOutcome{QORCHAT_OUTCOME_NONE};
+
 // The game may have no Qt application of its own; the first call makes one and
-// keeps it for the life of the process.
+// keeps it for the life of the process. Without a display Qt would abort the
+// process while making it, so that is decided first.
 int ensureApplication()
 {
     if (QCoreApplication *app = QCoreApplication::instance()) {
@@ -21,9 +28,20 @@ int ensureApplication()
             return QORCHAT_E_WRONG_THREAD;
         return QORCHAT_OK;
     }
+    const std::optional<QByteArray> platform = component::guiPlatform(component::systemDisplayProbe());
+    if (!platform)
+        return QORCHAT_E_NO_DISPLAY;
     static int argc = 1;
     static char name[] = "qorchat";
-    static char *argv[] = {name, nullptr};
+    static char platformOption[] = "-platform";
+    static QByteArray platformName;
+    static char *argv[] = {name, nullptr, nullptr, nullptr};
+    if (!platform->isEmpty()) {
+        platformName = *platform;
+        argv[1] = platformOption;
+        argv[2] = platformName.data();
+        argc = 3;
+    }
     new QApplication(argc, argv);
     return QORCHAT_OK;
 }
@@ -41,17 +59,40 @@ int copyOut(const QString &text, char *out, size_t size, size_t *length)
     return n == size_t(utf8.size()) ? QORCHAT_OK : QORCHAT_E_BUFFER;
 }
 
+int outcomeOf(LobbyEnd end)
+{
+    switch (end) {
+    case LobbyEnd::MatchStarted: return QORCHAT_OUTCOME_MATCH_STARTED;
+    case LobbyEnd::SignInFailed: return QORCHAT_OUTCOME_SIGN_IN_FAILED;
+    case LobbyEnd::ServerUnreachable: return QORCHAT_OUTCOME_SERVER_UNREACHABLE;
+    case LobbyEnd::UserLeft:
+    case LobbyEnd::None: break;
+    }
+    // The lobby closed without another reason: the user closed it.
+    return QORCHAT_OUTCOME_USER_LEFT;
+}
+
 } // namespace
 
 int QorChat::Execute(QString &gameName, int16_t &host, QString &strIp)
 {
     try {
-        if (const int r = ensureApplication(); r != QORCHAT_OK)
+        if (const int r = ensureApplication(); r != QORCHAT_OK) {
+            if (r == QORCHAT_E_NO_DISPLAY) {
+                strIp.clear();
+                g_lastOutcome = QORCHAT_OUTCOME_NO_DISPLAY;
+            } else {
+                g_lastOutcome = QORCHAT_OUTCOME_NONE;
+            }
             return r;
-        return component::execute(gameName, host, strIp);
-    } catch (const std::exception &) {
-        return QORCHAT_E_INTERNAL;
+        }
+        LobbyEnd end = LobbyEnd::None;
+        const int r = component::execute(gameName, host, strIp, &end);
+        if (r != QORCHAT_E_BUSY)
+            g_lastOutcome = r == QORCHAT_OK ? outcomeOf(end) : QORCHAT_OUTCOME_NONE;
+        return r;
     } catch (...) {
+        g_lastOutcome = QORCHAT_OUTCOME_NONE;
         return QORCHAT_E_INTERNAL;
     }
 }
@@ -63,22 +104,49 @@ int QorChat::Execute(const QString &gameName, bool host, QString &strIp)
     return Execute(name, flag, strIp);
 }
 
+int QorChat::LastOutcome()
+{
+    return g_lastOutcome;
+}
+
+int QorChat::SetServer(const QString &host, int port)
+{
+    if (host.isEmpty()) {
+        if (port < 0 || port > 65535)
+            return QORCHAT_E_ARGUMENT;
+        serverchoice::setChosen(std::nullopt);
+        return QORCHAT_OK;
+    }
+    const auto server = serverchoice::make(host, port);
+    if (!server)
+        return QORCHAT_E_ARGUMENT;
+    serverchoice::setChosen(server);
+    return QORCHAT_OK;
+}
+
 extern "C" {
 
 int qorchat_execute(const char *game_name, int16_t host, char *address, size_t address_size, size_t *address_length)
 {
-    if (!game_name || (!address && address_size > 0))
+    if (!game_name || (!address && address_size > 0) || !QByteArrayView(game_name).isValidUtf8()) {
+        g_lastOutcome = QORCHAT_OUTCOME_NONE;
         return QORCHAT_E_ARGUMENT;
+    }
     const QByteArrayView raw(game_name, qsizetype(std::strlen(game_name)));
-    if (!raw.isValidUtf8())
-        return QORCHAT_E_ARGUMENT;
     QString name = QString::fromUtf8(raw);
     QString ip;
     QorChat chat;
     int16_t flag = host;
     const int r = chat.Execute(name, flag, ip);
-    if (r != QORCHAT_OK)
+    if (r != QORCHAT_OK) {
+        if (r == QORCHAT_E_NO_DISPLAY) {
+            if (address && address_size > 0)
+                address[0] = '\0';
+            if (address_length)
+                *address_length = 0;
+        }
         return r;
+    }
     return copyOut(ip, address, address_size, address_length);
 }
 
@@ -87,6 +155,22 @@ int qorchat_last_address(char *address, size_t address_size, size_t *address_len
     if (!address && address_size > 0)
         return QORCHAT_E_ARGUMENT;
     return copyOut(component::lastAddress(), address, address_size, address_length);
+}
+
+int qorchat_last_outcome(void)
+{
+    return QorChat::LastOutcome();
+}
+
+int qorchat_set_server(const char *host, int port)
+{
+    if (host && *host) {
+        const QByteArrayView raw(host, qsizetype(std::strlen(host)));
+        if (!raw.isValidUtf8())
+            return QORCHAT_E_ARGUMENT;
+        return QorChat::SetServer(QString::fromUtf8(raw), port);
+    }
+    return QorChat::SetServer(QString(), port);
 }
 
 const char *qorchat_version(void)

@@ -12,6 +12,7 @@
 #include "signin/frmStatus.h"
 
 #include <QApplication>
+#include <QTcpSocket>
 #include <QThread>
 
 namespace component {
@@ -27,9 +28,29 @@ QString trimSpaces(const QString &s)
     while (e > b && s.at(e - 1) == u' ') --e;
     return s.mid(b, e - b);
 }
+
+// Ends the line so that nothing the server sends later can reach a window once
+// the game has control; a QUIT still queued goes out first.
+void closeLine()
+{
+    frmCom *com = frmCom::get();
+    if (com->isConnected() && com->wskTcp->bytesToWrite() > 0) {
+        com->wskTcp->flush();
+        if (com->wskTcp->bytesToWrite() > 0)
+            com->wskTcp->waitForBytesWritten(1000);
+    }
+    com->closeSocket();
+}
+
+// The address as the game gets it: a plain address or nothing.
+QString checkedAddress(const QString &hostIp)
+{
+    const QString ip = trimSpaces(hostIp);
+    return lobbyModule::isPlainAddress(ip) ? ip : QString();
+}
 } // namespace
 
-int execute(const QString &gameName, qint16 host, QString &strIp)
+int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
 {
     if (g_running)
         return QORCHAT_E_BUSY;
@@ -44,6 +65,7 @@ int execute(const QString &gameName, qint16 host, QString &strIp)
 
     do {
         gblnRetry = false;
+        gLobbyEnd = LobbyEnd::None;
         Forms::get<frmMain>();
         frmCom *com = frmCom::get();
         // A finished match leaves the closing flag set and the line open.
@@ -55,12 +77,20 @@ int execute(const QString &gameName, qint16 host, QString &strIp)
         Forms::collect();
         // A match that started while signing in has already closed the lobby;
         // showing it again would wait on a line that is gone.
-        if (gblnSignedIn && !frmCom::get()->blnClosing)
+        if (gblnSignedIn && !frmCom::get()->blnClosing) {
+            // Closing the lobby without another reason is the user leaving.
+            setLobbyEnd(LobbyEnd::UserLeft);
             platform::modalRunner().run(Forms::get<frmMain>());
+        }
         Forms::collect();
-        strIp = trimSpaces(gstrHostIP);
+        strIp = checkedAddress(gstrHostIP);
     } while (gblnRetry);
 
+    Forms::unloadAll();
+    closeLine();
+    Forms::collect();
+    if (end)
+        *end = gLobbyEnd;
     platform::windowOrder().placeTop(Forms::get<frmMain>());
     g_lastAddress = strIp;
     g_running = false;

@@ -1,10 +1,13 @@
 #pragma once
+#include "session/lobbyModule.h"
+
 #include <QString>
 
 namespace component {
 // The outer loop of Execute, on a running application. host is the caller's
-// 16-bit Boolean. Returns a qorchat_result.
-int execute(const QString &gameName, qint16 host, QString &strIp);
+// 16-bit Boolean. Returns a qorchat_result; *end (when given) tells how the
+// lobby's last pass ended.
+int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end = nullptr);
 // The trimmed address of the last call.
 QString lastAddress();
 } // namespace component

@@ -247,5 +247,6 @@ void frmMain::cmdStart_Click()
         platform::msgBox(QStringLiteral("ゲームを開始できませんでした"), platform::mb::Critical);
         return;
     }
-    Forms::unload<frmMain>();
+    setLobbyEnd(LobbyEnd::MatchStarted);
+    Forms::unloadAll();
 }

@@ -120,8 +120,16 @@ void hostIp(const QString &line)
     const QPixmap leaveDisabled = f->imgLeaveDisable->pixmap();
     frmMain::setButtonPicture(f->cmdLeave, leaveDisabled, leaveDisabled);
     const QStringList t = protocol::tokens(line, 2);
-    if (t.size() > 1 && gblnHost == vbFalse)
-        gstrHostIP = t.at(1);
+    if (t.size() > 1 && gblnHost == vbFalse) {
+        // The game prints or connects to it: anything but a plain address is none.
+        if (lobbyModule::isPlainAddress(t.at(1))) {
+            gstrHostIP = t.at(1);
+        } else {
+            gstrHostIP.clear();
+            ++gProtocolErrors;
+            qWarning("qorchat: HOSTIP without a plain address ignored");
+        }
+    }
     // A record for the curious; the match goes on whether or not it was stored.
     settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), gstrHostIP);
 }
@@ -129,10 +137,12 @@ void hostIp(const QString &line)
 void start(frmCom &com)
 {
     com.blnClosing = true;
+    setLobbyEnd(LobbyEnd::MatchStarted);
     com.println(QString::fromLatin1(kw::QUIT));
     // The game may not run our event loop once Execute has returned.
     com.wskTcp->flush();
-    Forms::unload<frmMain>();
+    // The game takes over now: no dialog of the lobby may hold Execute back.
+    Forms::unloadAll();
 }
 
 // Without always-on-top every window goes back into the ordinary stacking, in the

@@ -1,6 +1,7 @@
 #include "frmCom.h"
 
 #include "net/dispatcher.h"
+#include "net/protocol/protocol.h"
 #include "platform/forms.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
@@ -93,6 +94,10 @@ void frmCom::tmrError_Timer()
     // Only a wait resets the count; stop at the top instead of wrapping.
     if (intTick < 32767)
         ++intTick;
+    // No readyRead comes while a line's handler (a message box) runs; what came
+    // meanwhile is read here, so that the start of the match is seen.
+    if (m_dispatching && wskTcp->bytesAvailable() > 0)
+        wskTcp_DataArrival();
     if (queueOverflowing())
         protocolError();
 }
@@ -261,11 +266,20 @@ void frmCom::wskTcp_DataArrival()
         return;
     for (const QByteArray &b : std::as_const(raw))
         m_queuedBytes += b.size() + 2;
+    // A box a line opened holds the queue; the start of the match must not wait
+    // for the player to close it. (The keyword is ASCII and ends at the first space
+    // in the bytes as in the text.)
+    const bool startsMatch = std::any_of(raw.cbegin(), raw.cend(), [](const QByteArray &l) {
+        const qsizetype sp = l.indexOf(' ');
+        return QByteArrayView(l).first(sp < 0 ? l.size() : sp) == QByteArrayView(protocol::kw::START);
+    });
     m_queue.push_back(std::move(raw));
     if (queueOverflowing()) {
         protocolError();
         return;
     }
+    if (m_dispatching && platform::installed() && startsMatch)
+        platform::messageBoxes().closeAll();
     drainQueue();
 }
 

@@ -1,5 +1,7 @@
 #include "forms.h"
 
+#include "session/seams.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 
@@ -81,6 +83,14 @@ void Forms::unload(const QString &name)
         d->done(QDialog::Rejected); // ends a modal display and hides
     if (w)
         w->hide();
+}
+
+void Forms::unloadAll()
+{
+    while (!live().empty())
+        unload(live().back().name);
+    if (platform::installed())
+        platform::messageBoxes().closeAll();
 }
 
 QList<QWidget *> Forms::loaded()

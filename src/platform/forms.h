@@ -76,6 +76,9 @@ public:
     static bool isCurrent(const QWidget *w);
     // Hide, end a modal display, park for collect(). A window never loaded is skipped.
     static void unload(const QString &name);
+    // Every loaded window, newest first, and every open message box: the lobby
+    // is over (the match started) and nothing of it may stay on the screen.
+    static void unloadAll();
     // Loaded windows in the order they were loaded.
     static QList<QWidget *> loaded();
     // Destroys parked widgets. Only where no window code is on the stack.

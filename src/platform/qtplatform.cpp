@@ -51,7 +51,9 @@ public:
             set |= b.qt;
         box.setStandardButtons(set);
         box.setDefaultButton(buttons.front().qt);
+        m_open.append(&box);
         const int clicked = box.exec();
+        m_open.removeOne(&box);
         for (const B &b : buttons)
             if (b.qt == clicked) return b.answer;
         // Closed without a button: the cancel-like answer, or the only one.
@@ -60,6 +62,15 @@ public:
         return buttons.front().answer;
     }
     void beep() override { QApplication::beep(); }
+    void closeAll() override
+    {
+        const QList<QMessageBox *> open = m_open;
+        for (QMessageBox *box : open)
+            box->done(-1); // no button: the cancel-like answer
+    }
+
+private:
+    QList<QMessageBox *> m_open;
 };
 
 class QtModalRunner final : public ModalRunner {

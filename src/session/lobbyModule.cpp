@@ -5,6 +5,7 @@
 
 #include <QUrl>
 
+#include <arpa/inet.h>
 #include <cmath>
 
 QString gstrGameName;
@@ -19,6 +20,8 @@ qint16 gintMinPlayers = 0;
 bool gblnTopmost = false;
 bool gblnSignedIn = false;
 bool gblnRetry = false;
+LobbyEnd gLobbyEnd = LobbyEnd::None;
+quint32 gProtocolErrors = 0;
 
 void resetSessionState()
 {
@@ -34,6 +37,14 @@ void resetSessionState()
     gblnTopmost = false;
     gblnSignedIn = false;
     gblnRetry = false;
+    gLobbyEnd = LobbyEnd::None;
+    gProtocolErrors = 0;
+}
+
+void setLobbyEnd(LobbyEnd end)
+{
+    if (gLobbyEnd != LobbyEnd::MatchStarted)
+        gLobbyEnd = end;
 }
 
 namespace lobbyModule {
@@ -184,6 +195,23 @@ bool isPrivateAddress(const QString &ip)
         return *second >= 16 && *second <= 31;
     }
     return false;
+}
+
+bool isPlainAddress(const QString &text)
+{
+    // The longest form: "0000:0000:0000:0000:0000:ffff:255.255.255.255".
+    constexpr qsizetype kMax = 45;
+    if (text.isEmpty() || text.size() > kMax)
+        return false;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool hex = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+        if (!hex && u != u'.' && u != u':')
+            return false;
+    }
+    const QByteArray latin = text.toLatin1();
+    unsigned char buffer[16];
+    return ::inet_pton(AF_INET, latin.constData(), buffer) == 1 || ::inet_pton(AF_INET6, latin.constData(), buffer) == 1;
 }
 
 std::optional<qint16> toInteger(const QString &text)

@@ -31,6 +31,15 @@ extern bool gblnTopmost;
 extern bool gblnSignedIn;
 extern bool gblnRetry;
 
+// How the lobby's present pass ended, for the caller of Execute.
+enum class LobbyEnd : qint16 { None, MatchStarted, UserLeft, SignInFailed, ServerUnreachable };
+extern LobbyEnd gLobbyEnd;
+// Records how the pass ends; once the match started, that is how it ended.
+void setLobbyEnd(LobbyEnd end);
+
+// Server lines that broke the protocol and were ignored.
+extern quint32 gProtocolErrors;
+
 // Back to the values the component starts with.
 void resetSessionState();
 
@@ -57,6 +66,10 @@ void filterDependentChar(qint16 &keyAscii);
 void setTopmost(QWidget *window);
 
 bool isPrivateAddress(const QString &ip);
+
+// A plain IPv4 or IPv6 address in text form: at most 45 characters, no scope id,
+// nothing around it.
+bool isPlainAddress(const QString &text);
 
 // Conversions with the rules of the wire's numbers and flags: an Integer is a
 // decimal number rounded half to even into 16 bits; a Boolean is True or False in

@@ -28,6 +28,8 @@ public:
     // Shows text modally; returns the answer (mb::OK, mb::Yes, ...).
     virtual int show(const QString &text, int style) = 0;
     virtual void beep() = 0;
+    // Closes every box still open; each show() returns as if closed by its close box.
+    virtual void closeAll() {}
 };
 
 class ModalRunner {

@@ -8,6 +8,7 @@
 #include "net/protocol/protocol.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
+#include "session/serverchoice.h"
 #include "session/settings.h"
 
 #include <QCheckBox>
@@ -21,10 +22,6 @@
 
 namespace {
 QString g_addressForTests;
-
-// The lobby server of the demo and of a single-machine setup.
-constexpr char kDefaultHost[] = "localhost";
-constexpr char kDefaultPort[] = "2300";
 
 void critical(const QString &text) { platform::msgBox(text, platform::mb::Critical); }
 } // namespace
@@ -93,13 +90,19 @@ void frmStatus::Form_Activate()
     for (;;) {
         const qint16 result = connectServer();
         if (result == StatusOK) {
+            setLobbyEnd(LobbyEnd::None); // an earlier attempt's failure is over
             warnPrivateAddress();
             if (Login() == StatusOK)
                 gblnSignedIn = true;
+            else if (gLobbyEnd == LobbyEnd::None)
+                setLobbyEnd(lineLost() ? LobbyEnd::UserLeft : LobbyEnd::SignInFailed);
             break;
         }
-        if (result == StatusCancelled)
+        if (result == StatusCancelled) {
+            setLobbyEnd(LobbyEnd::UserLeft);
             break;
+        }
+        setLobbyEnd(LobbyEnd::ServerUnreachable);
         if (gintErrCode == 100) {
             critical(QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。"));
             break;
@@ -119,12 +122,9 @@ qint16 frmStatus::connectServer()
     State &s = m();
     s.mblnCancel = false;
     s.mintStatus = 1;
-    QString host = settings::GetSetting(QStringLiteral("server"), QStringLiteral("address"));
-    if (host.isEmpty())
-        host = QString::fromLatin1(kDefaultHost);
-    QString port = settings::GetSetting(QStringLiteral("server"), QStringLiteral("port"));
-    if (port.isEmpty())
-        port = QString::fromLatin1(kDefaultPort);
+    const serverchoice::Server server = serverchoice::current();
+    const QString &host = server.host;
+    const QString &port = server.port;
 
     for (int attempt = 1; attempt <= 3; ++attempt) {
         lblStatus->setText(QStringLiteral("サーバーに接続中 ") + QString::number(attempt) + QStringLiteral("回目"));
@@ -179,7 +179,8 @@ void frmStatus::warnPrivateAddress()
 
 bool frmStatus::lineLost() const
 {
-    return !frmCom::get()->isConnected();
+    // A match that started meanwhile ends the sign-in as well.
+    return !frmCom::get()->isConnected() || frmCom::get()->blnClosing;
 }
 
 qint16 frmStatus::sendWithAttempts(const QString &line, int attempts)
@@ -218,8 +219,11 @@ qint16 frmStatus::Login()
         return status;
     }
 
-    if (!Forms::get<frmMain>()->initUser() || lineLost())
+    if (!Forms::get<frmMain>()->initUser() || lineLost()) {
+        // Declined terms, a cancelled account form or a line that went meanwhile.
+        setLobbyEnd(LobbyEnd::UserLeft);
         return StatusErr;
+    }
 
     frmMain::State &account = frmMain::m();
     bool signedIn = false;

@@ -2,14 +2,20 @@
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "platform/forms.h"
-#include "qorchat/qorchat.h"
+#include "platform/qtplatform.h"
+#include "qorchat/qorchat.hpp"
 #include "session/lobbyModule.h"
+#include "session/seams.h"
+#include "session/serverchoice.h"
 #include "session/settings.h"
 #include "support/fakeplatform.h"
 #include "support/scriptedserver.h"
 #include "support/testenv.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 class TstExecute : public QObject {
     Q_OBJECT
@@ -42,7 +48,10 @@ private slots:
         settings::SaveSetting("user", "ipwarn", "false");
         frmCom::setTickInterval(20);
         QString ip = QStringLiteral("stale");
-        QCOMPARE(component::execute(QStringLiteral("A[1]"), vbTrue, ip), int(QORCHAT_OK));
+        LobbyEnd end = LobbyEnd::None;
+        QCOMPARE(component::execute(QStringLiteral("A[1]"), vbTrue, ip, &end), int(QORCHAT_OK));
+        QCOMPARE(end, LobbyEnd::SignInFailed);
+        QVERIFY(!frmCom::get()->isConnected()); // the line does not outlive the call
         QCOMPARE(ip, QString());
         QCOMPARE(fake->modalShown, QStringList{"frmStatus"}); // the lobby is never shown
         QCOMPARE(fake->messageTexts(), QStringList{"本システムはこのゲームには対応していません"});
@@ -69,9 +78,11 @@ private slots:
         env->storeReturningUser(server.portText(), "taro", "secret~");
         frmCom::setTickInterval(20);
         QString ip;
-        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
+        LobbyEnd end = LobbyEnd::None;
+        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip, &end), int(QORCHAT_OK));
         QCOMPARE(fake->modalShown, QStringList{"frmStatus"});
         QCOMPARE(ip, QStringLiteral("192.0.2.5"));
+        QCOMPARE(end, LobbyEnd::MatchStarted);
         QVERIFY(server.received.contains("LOGIN taro secret~"));
         QTRY_VERIFY(server.received.contains("QUIT"));
     }
@@ -85,10 +96,12 @@ private slots:
     }
 
     // The outer loop: a dropped line with Yes runs sign-in and lobby again, and
-    // the address of the last pass, trimmed of spaces only, is returned.
+    // the address of the last pass, trimmed of spaces, is returned when it is a
+    // plain address.
     void retryLoopAndTrimmedAddress()
     {
         int passes = 0;
+        bool withTab = false;
         fake->handlers["frmStatus"] = [&](QDialog *) {
             ++passes;
             gblnSignedIn = passes <= 2;
@@ -98,15 +111,21 @@ private slots:
             if (passes == 1) {
                 gblnRetry = true; // as the dropped-line question does on Yes
             } else {
-                gstrHostIP = QStringLiteral("  192.0.2.7 \t");
+                gstrHostIP = withTab ? QStringLiteral("192.0.2.7 \t") : QStringLiteral("  192.0.2.7 ");
             }
             Forms::unload("frmMain");
         };
         QString ip;
         QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
         QCOMPARE(fake->modalShown, (QStringList{"frmStatus", "frmMain", "frmStatus", "frmMain"}));
-        QCOMPARE(ip, QStringLiteral("192.0.2.7 \t"));
+        QCOMPARE(ip, QStringLiteral("192.0.2.7"));
         QCOMPARE(component::lastAddress(), ip);
+        // Anything but spaces around it, and it is no address.
+        fake->modalShown.clear();
+        passes = 1;
+        withTab = true;
+        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip), int(QORCHAT_OK));
+        QCOMPARE(ip, QString());
     }
 
     void closingFlagAndLeftoverLineAreReset()
@@ -162,10 +181,180 @@ private slots:
         char big[QORCHAT_ADDRESS_BUFFER_SIZE];
         QCOMPARE(qorchat_last_address(big, sizeof big, &len), int(QORCHAT_OK));
         QCOMPARE(QByteArray(big), QByteArray("192.0.2.77"));
+        // The lobby closed by the sign-in's own window, without another reason.
+        QCOMPARE(qorchat_last_outcome(), int(QORCHAT_OUTCOME_USER_LEFT));
         QCOMPARE(qorchat_execute(nullptr, 0, big, sizeof big, &len), int(QORCHAT_E_ARGUMENT));
         QCOMPARE(qorchat_execute("bad\xff", 0, big, sizeof big, &len), int(QORCHAT_E_ARGUMENT));
         QCOMPARE(qorchat_execute("g", 0, nullptr, 8, &len), int(QORCHAT_E_ARGUMENT));
         QVERIFY(QByteArray(qorchat_version()).startsWith("1."));
+        QCOMPARE(qorchat_last_outcome(), int(QORCHAT_OUTCOME_NONE)); // refused calls
+    }
+
+    // The C++ class reports the same outcomes; a match started for the member.
+    void cxxClassOutcome()
+    {
+        ScriptedServer server;
+        for (const char *k : {"GAMENAME", "HOST", "LOGIN"})
+            server.on(k, {"+OK"});
+        server.on("CHATDATA", {"+OK"});
+        server.onLine = [&](const QString &line) {
+            if (line == QLatin1String("ROOMLIST"))
+                server.sendRaw("ROOMLIST\r\nHOSTIP 2001:db8::7\r\nSTART\r\n");
+        };
+        env->storeReturningUser(server.portText(), "taro", "pw");
+        frmCom::setTickInterval(20);
+        QString ip;
+        QCOMPARE(QorChat().Execute(QStringLiteral("g"), false, ip), int(QORCHAT_OK));
+        QCOMPARE(ip, QStringLiteral("2001:db8::7"));
+        QCOMPARE(QorChat::LastOutcome(), int(QORCHAT_OUTCOME_MATCH_STARTED));
+        QCOMPARE(qorchat_last_outcome(), int(QORCHAT_OUTCOME_MATCH_STARTED));
+        // The line is closed once Execute returned, after the QUIT went out.
+        QTRY_VERIFY(!server.hasClient());
+        QCOMPARE(server.received.last(), QStringLiteral("QUIT"));
+    }
+
+    void serverTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port"); // "" when the text is refused
+        QTest::newRow("name") << "lobby.example" << "lobby.example" << "2300";
+        QTest::newRow("name and port") << "lobby.example:2400" << "lobby.example" << "2400";
+        QTest::newRow("IPv4 and port") << "127.0.0.1:1" << "127.0.0.1" << "1";
+        QTest::newRow("bracketed IPv6 and port") << "[::1]:2300" << "::1" << "2300";
+        QTest::newRow("bracketed IPv6") << "[2001:db8::1]" << "2001:db8::1" << "2300";
+        QTest::newRow("bare IPv6") << "2001:db8::1" << "2001:db8::1" << "2300";
+        QTest::newRow("port 0") << "h:0" << "" << "";
+        QTest::newRow("port 65536") << "h:65536" << "" << "";
+        QTest::newRow("port sign") << "h:+5" << "" << "";
+        QTest::newRow("empty port") << "h:" << "" << "";
+        QTest::newRow("no host") << ":2300" << "" << "";
+        QTest::newRow("unclosed bracket") << "[::1:2300" << "" << "";
+        QTest::newRow("bracketed IPv4") << "[127.0.0.1]:5" << "" << "";
+        QTest::newRow("scope id") << "[fe80::1%eth0]:5" << "" << "";
+        QTest::newRow("space") << "a b" << "" << "";
+        QTest::newRow("control") << "a\nb" << "" << "";
+        QTest::newRow("empty") << "" << "" << "";
+    }
+    void serverTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        const auto s = serverchoice::parse(text);
+        QCOMPARE(s.has_value(), !port.isEmpty());
+        if (s)
+            QCOMPARE(*s, (serverchoice::Server{host, port}));
+    }
+
+    // The call beats the environment, which beats the settings, which beat the
+    // defaults; the settings file is left as it was.
+    void serverPrecedence()
+    {
+        const QByteArray oldEnv = qgetenv("QORCHAT_SERVER");
+        qunsetenv("QORCHAT_SERVER");
+        using S = serverchoice::Server;
+        QCOMPARE(serverchoice::current(), (S{"localhost", "2300"}));
+        settings::SaveSetting("server", "address", "settings.example");
+        settings::SaveSetting("server", "port", "2001");
+        const QByteArray file = env->readSettings();
+        QCOMPARE(serverchoice::current(), (S{"settings.example", "2001"}));
+        qputenv("QORCHAT_SERVER", "not a server");
+        QCOMPARE(serverchoice::current(), (S{"settings.example", "2001"})); // ignored, with a warning
+        qputenv("QORCHAT_SERVER", "[::1]:2002");
+        QCOMPARE(serverchoice::current(), (S{"::1", "2002"}));
+        QCOMPARE(qorchat_set_server("call.example", 2003), int(QORCHAT_OK));
+        QCOMPARE(serverchoice::current(), (S{"call.example", "2003"}));
+        QCOMPARE(qorchat_set_server("[::1]", 0), int(QORCHAT_OK));
+        QCOMPARE(serverchoice::current(), (S{"::1", "2300"}));
+        for (const auto &[host, port] : std::initializer_list<std::pair<const char *, int>>{
+                 {"bad host", 1}, {"h", -1}, {"h", 65536}, {"h\x1b", 1}, {"\xff", 1}})
+            QCOMPARE(qorchat_set_server(host, port), int(QORCHAT_E_ARGUMENT));
+        QCOMPARE(serverchoice::current(), (S{"::1", "2300"})); // a refused call changes nothing
+        QCOMPARE(qorchat_set_server(nullptr, 0), int(QORCHAT_OK));
+        QCOMPARE(serverchoice::current(), (S{"::1", "2002"}));
+        QCOMPARE(env->readSettings(), file);
+        if (oldEnv.isNull())
+            qunsetenv("QORCHAT_SERVER");
+        else
+            qputenv("QORCHAT_SERVER", oldEnv);
+    }
+
+    // When the match starts, every window of the lobby closes, open dialogs and
+    // message boxes included, and Execute returns at once.
+    void matchStartClosesEverything_data()
+    {
+        QTest::addColumn<QString>("open"); // what the player has open when START comes
+        QTest::newRow("about box") << "mnuVersion";
+        QTest::newRow("account form") << "mnuChageInfo";
+        QTest::newRow("phrase editor") << "mnuEditChat";
+        QTest::newRow("message box of the lobby") << "box";
+        QTest::newRow("message box of a server line") << "DELETEROOM";
+    }
+    void matchStartClosesEverything()
+    {
+        QFETCH(QString, open);
+        // Real message boxes, the rest scripted.
+        platform::setMessageBoxes(nullptr);
+        platform::installQtPlatform();
+        ScriptedServer server;
+        for (const char *k : {"GAMENAME", "HOST", "LOGIN", "CHATDATA"})
+            server.on(k, {"+OK"});
+        server.on("ROOMLIST", {"ROOMLIST \nroom 1/8"});
+        env->storeReturningUser(server.portText(), "taro", "pw");
+        frmCom::setTickInterval(20);
+
+        bool started = false;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (started || !modal || !modal->isVisible() || modal->objectName() == QLatin1String("frmMain"))
+                return;
+            started = true; // something is open above the lobby: the match starts now
+            server.sendRaw("HOSTIP 192.0.2.9\r\nSTART\r\n");
+        });
+        QTimer watchdog; // without the fix the dialog would wait for the player for ever
+        watchdog.setSingleShot(true);
+        bool watchdogFired = false;
+        connect(&watchdog, &QTimer::timeout, this, [&] {
+            watchdogFired = true;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *d = qobject_cast<QDialog *>(w))
+                    d->reject();
+        });
+        fake->handlers["frmMain"] = [&](QDialog *d) {
+            QTRY_VERIFY(server.received.contains("ROOMLIST"));
+            poll.start();
+            watchdog.start(30000);
+            if (open == QLatin1String("box"))
+                platform::msgBox(QStringLiteral("部屋を作成できませんでした"), platform::mb::Critical);
+            else if (open == QLatin1String("DELETEROOM"))
+                server.sendLine("DELETEROOM");
+            else
+                d->findChild<QAction *>(open)->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(!Forms::isCurrent(d), 30000);
+        };
+        QString ip;
+        LobbyEnd end = LobbyEnd::None;
+        QCOMPARE(component::execute(QStringLiteral("g"), vbFalse, ip, &end), int(QORCHAT_OK));
+        QVERIFY(!watchdogFired);
+        QVERIFY(started);
+        QCOMPARE(ip, QStringLiteral("192.0.2.9"));
+        QCOMPARE(end, LobbyEnd::MatchStarted);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+
+        // Nothing the server does later brings a window or a question back.
+        fake->modalShown.clear();
+        server.sendLine("LMESSAGE x late");
+        server.closeClient();
+        QTest::qWait(200);
+        QVERIFY(fake->modalShown.isEmpty());
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+        QVERIFY(!gblnRetry);
+        QVERIFY(!watchdogFired);
     }
 };
 

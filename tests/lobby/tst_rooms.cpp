@@ -201,6 +201,7 @@ private slots:
         QVERIFY(lockedWhileWaiting);
         QCOMPARE(w.server.received, (QStringList{"IP 127.0.0.1", "START"}));
         QCOMPARE(Forms::isCurrent(f), !closes);
+        QCOMPARE(gLobbyEnd, closes ? LobbyEnd::MatchStarted : LobbyEnd::None);
         QCOMPARE(w.fake.messageTexts(), closes ? QStringList{} : QStringList{"ゲームを開始できませんでした"});
         if (!closes)
             QVERIFY(f->isRoomMode() && f->cmdLeave->isEnabled() && f->cmdStart->isEnabled());

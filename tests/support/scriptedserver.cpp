@@ -6,9 +6,9 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-ScriptedServer::ScriptedServer()
+ScriptedServer::ScriptedServer(const QHostAddress &address)
 {
-    m_server.listen(QHostAddress::LocalHost, 0);
+    m_server.listen(address, 0);
     connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::accept);
 }
 

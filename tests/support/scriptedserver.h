@@ -18,7 +18,7 @@
 class ScriptedServer : public QObject {
     Q_OBJECT
 public:
-    ScriptedServer();
+    explicit ScriptedServer(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
     quint16 port() const { return m_server.serverPort(); }
     QString portText() const { return QString::number(port()); }
 

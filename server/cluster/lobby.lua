@@ -1,0 +1,204 @@
+-- The shared lobby of a cluster. One script, so that each operation checks,
+-- changes and publishes its events in one atomic step.
+-- ARGV: key prefix, event channel, operation, node id, operation arguments.
+local P, chan, op, node = ARGV[1], ARGV[2], ARGV[3], ARGV[4]
+local SEP = '\31'
+local lastSeq = 0
+
+local function emit(...)
+  lastSeq = redis.call('INCR', P .. 'seq')
+  redis.call('PUBLISH', chan, table.concat({lastSeq, ...}, SEP))
+end
+local function ukey(u) return P .. 'u:' .. u end
+local function rkey(g, r) return P .. 'room:' .. g .. SEP .. r end
+local function pkey(g) return P .. 'players:' .. g end
+local function lkey(g) return P .. 'rooms:' .. g end
+local function nkey(n) return P .. 'nodeusers:' .. n end
+local function split(s)
+  local out = {}
+  for f in (s .. SEP):gmatch('(.-)' .. SEP) do out[#out + 1] = f end
+  return out
+end
+local function mine(user) return redis.call('HGET', ukey(user), 'node') == node end
+local function inRoom(user) return redis.call('HEXISTS', ukey(user), 'room') == 1 end
+
+local function closeRoom(g, r)
+  local k = rkey(g, r)
+  for _, m in ipairs(redis.call('LRANGE', k, 0, -1)) do redis.call('HDEL', ukey(m), 'room') end
+  redis.call('DEL', k)
+  redis.call('LREM', lkey(g), 0, r)
+end
+
+local function addMember(g, r, user)
+  redis.call('RPUSH', rkey(g, r), user)
+  redis.call('HSET', ukey(user), 'room', r)
+end
+
+-- A host that leaves takes its room with it.
+local function leave(user)
+  local g = redis.call('HGET', ukey(user), 'game')
+  local r = redis.call('HGET', ukey(user), 'room')
+  if not r then return false end
+  if redis.call('LINDEX', rkey(g, r), 0) == user then
+    closeRoom(g, r)
+    emit('D', g, r, '1')
+  else
+    redis.call('LREM', rkey(g, r), 0, user)
+    redis.call('HDEL', ukey(user), 'room')
+    emit('L', g, r, user)
+  end
+  return true
+end
+
+local function part(user)
+  local u = ukey(user)
+  local n = redis.call('HGET', u, 'node')
+  if not n then return end
+  leave(user)
+  local g = redis.call('HGET', u, 'game')
+  redis.call('LREM', pkey(g), 0, user)
+  redis.call('SREM', nkey(n), user)
+  redis.call('DEL', u)
+  if redis.call('LLEN', pkey(g)) == 0 then redis.call('SREM', P .. 'games', g) end
+  emit('P', g, user)
+end
+
+local function join(user, g, host)
+  redis.call('HSET', ukey(user), 'node', node, 'game', g, 'host', host)
+  redis.call('RPUSH', pkey(g), user)
+  redis.call('SADD', P .. 'games', g)
+  redis.call('SADD', nkey(node), user)
+  redis.call('SADD', P .. 'nodes', node)
+  emit('J', g, user, host, node)
+end
+
+local function dropNode(n)
+  for _, user in ipairs(redis.call('SMEMBERS', nkey(n))) do part(user) end
+  redis.call('DEL', nkey(n), P .. 'alive:' .. n)
+  redis.call('SREM', P .. 'nodes', n)
+end
+
+if op == 'join' then
+  local user, g, host = ARGV[5], ARGV[6], ARGV[7]
+  if redis.call('EXISTS', ukey(user)) == 1 then return {1, 0} end
+  join(user, g, host)
+  return {0, lastSeq}
+elseif op == 'part' then
+  if mine(ARGV[5]) then part(ARGV[5]) end
+  return {0, lastSeq}
+elseif op == 'create' then
+  local user, g, r = ARGV[5], ARGV[6], ARGV[7]
+  if not mine(user) then return {99, 0} end
+  if inRoom(user) then return {4, 0} end
+  if redis.call('EXISTS', rkey(g, r)) == 1 then return {1, 0} end
+  redis.call('RPUSH', lkey(g), r)
+  addMember(g, r, user)
+  emit('C', g, r, user)
+  return {0, lastSeq}
+elseif op == 'enter' then
+  local user, g, r, max = ARGV[5], ARGV[6], ARGV[7], tonumber(ARGV[8])
+  if not mine(user) then return {99, 0} end
+  if inRoom(user) then return {4, 0} end
+  if redis.call('EXISTS', rkey(g, r)) == 0 then return {2, 0} end
+  if redis.call('LLEN', rkey(g, r)) >= max then return {1, 0} end
+  addMember(g, r, user)
+  emit('E', g, r, user)
+  return {0, lastSeq}
+elseif op == 'leave' then
+  local user = ARGV[5]
+  if not mine(user) then return {99, 0} end
+  if not leave(user) then return {2, 0} end
+  return {0, lastSeq}
+elseif op == 'delete' then
+  local user, g, r = ARGV[5], ARGV[6], ARGV[7]
+  if not mine(user) then return {99, 0} end
+  if redis.call('HGET', ukey(user), 'room') ~= r then
+    return {redis.call('EXISTS', rkey(g, r)) == 1 and 1 or 2, 0}
+  end
+  if redis.call('LINDEX', rkey(g, r), 0) ~= user then return {1, 0} end
+  closeRoom(g, r)
+  emit('D', g, r, '1')
+  return {0, lastSeq}
+elseif op == 'start' then
+  local user, min, address = ARGV[5], tonumber(ARGV[6]), ARGV[7]
+  if not mine(user) then return {99, 0} end
+  local g = redis.call('HGET', ukey(user), 'game')
+  local r = redis.call('HGET', ukey(user), 'room')
+  if not r or redis.call('LINDEX', rkey(g, r), 0) ~= user then return {1, 0} end
+  if redis.call('LLEN', rkey(g, r)) < min then return {2, 0} end
+  closeRoom(g, r)
+  emit('S', g, r, address)
+  return {0, lastSeq}
+elseif op == 'reap' then
+  local dead = 0
+  for _, n in ipairs(redis.call('SMEMBERS', P .. 'nodes')) do
+    if redis.call('EXISTS', P .. 'alive:' .. n) == 0 then
+      dropNode(n)
+      dead = dead + 1
+    end
+  end
+  return {0, lastSeq, dead}
+elseif op == 'drop' then
+  dropNode(node)
+  return {0, lastSeq}
+elseif op == 'restore' then
+  -- The node's own players ('U', user, game, host) and the rooms they are in
+  -- ('R', game, room, max, owner, members...), after the shared state lost them.
+  redis.call('SADD', P .. 'nodes', node)
+  local keep, lost, rooms = {}, {}, {}
+  for i = 5, #ARGV do
+    local f = split(ARGV[i])
+    if f[1] == 'U' then
+      keep[f[2]] = true
+      local n = redis.call('HGET', ukey(f[2]), 'node')
+      if not n then join(f[2], f[3], f[4]) elseif n ~= node then lost[#lost + 1] = f[2] end
+    elseif f[1] == 'R' then
+      rooms[#rooms + 1] = f
+    end
+  end
+  for _, user in ipairs(redis.call('SMEMBERS', nkey(node))) do
+    if not keep[user] then part(user) end
+  end
+  for _, f in ipairs(rooms) do
+    local g, r, max, owner = f[2], f[3], tonumber(f[4]), f[5]
+    local function free(user)
+      return redis.call('HGET', ukey(user), 'game') == g and not inRoom(user)
+    end
+    local exists = redis.call('EXISTS', rkey(g, r)) == 1
+    if not exists and mine(owner) and free(owner) then
+      redis.call('RPUSH', lkey(g), r)
+      addMember(g, r, owner)
+      emit('C', g, r, owner)
+      exists = true
+    end
+    if exists then
+      for k = 6, #f do
+        local user = f[k]
+        if (mine(user) or redis.call('LINDEX', rkey(g, r), 0) == owner and mine(owner))
+            and free(user) and redis.call('LLEN', rkey(g, r)) < max then
+          addMember(g, r, user)
+          emit('E', g, r, user)
+        end
+      end
+    end
+  end
+  local out = {0, lastSeq}
+  for _, user in ipairs(lost) do out[#out + 1] = user end
+  return out
+elseif op == 'snapshot' then
+  local out = {tonumber(redis.call('GET', P .. 'seq') or '0')}
+  for _, g in ipairs(redis.call('SMEMBERS', P .. 'games')) do
+    out[#out + 1] = 'G' .. SEP .. g
+    for _, user in ipairs(redis.call('LRANGE', pkey(g), 0, -1)) do
+      local h = redis.call('HMGET', ukey(user), 'host', 'node')
+      out[#out + 1] = table.concat({'U', user, h[1] or '0', h[2] or ''}, SEP)
+    end
+    for _, r in ipairs(redis.call('LRANGE', lkey(g), 0, -1)) do
+      local rec = {'R', r}
+      for _, m in ipairs(redis.call('LRANGE', rkey(g, r), 0, -1)) do rec[#rec + 1] = m end
+      out[#out + 1] = table.concat(rec, SEP)
+    end
+  end
+  return out
+end
+return redis.error_reply('unknown operation ' .. tostring(op))

@@ -1,0 +1,584 @@
+#include "clusterbus.h"
+
+#include <QRandomGenerator>
+#include <QUrl>
+
+#include <hiredis.h>
+#include <async.h>
+#include <adapters/qt.h>
+
+#include "lobbyscript.h"
+#include "serverlog.h"
+
+namespace {
+
+constexpr char kSep = '\x1f';
+const QByteArray kPrefix = QByteArrayLiteral("qc:");
+
+QByteArray utf8(const QString &s) { return s.toUtf8(); }
+QString text(const QByteArray &b) { return QString::fromUtf8(b); }
+
+QByteArray record(std::initializer_list<QByteArray> fields)
+{
+    QByteArray out;
+    for (const QByteArray &f : fields) {
+        if (!out.isEmpty())
+            out += kSep;
+        out += f;
+    }
+    return out;
+}
+
+// At most n fields; the last keeps any separators it contains (chat text).
+QList<QByteArray> splitFields(const QByteArray &s, int n)
+{
+    QList<QByteArray> out;
+    qsizetype from = 0;
+    while (out.size() < n - 1) {
+        const qsizetype at = s.indexOf(kSep, from);
+        if (at < 0)
+            break;
+        out.append(s.mid(from, at - from));
+        from = at + 1;
+    }
+    out.append(s.mid(from));
+    return out;
+}
+
+QByteArray str(const redisReply *r)
+{
+    return r && (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS || r->type == REDIS_REPLY_ERROR)
+               ? QByteArray(r->str, qsizetype(r->len))
+               : QByteArray();
+}
+
+qint64 integer(const redisReply *r)
+{
+    if (!r)
+        return 0;
+    if (r->type == REDIS_REPLY_INTEGER)
+        return r->integer;
+    return str(r).toLongLong();
+}
+
+} // namespace
+
+std::optional<ClusterBus::Options> ClusterBus::parseUrl(const QString &url, QString *error)
+{
+    const QUrl u(url, QUrl::StrictMode);
+    Options o;
+    bool ok = u.isValid() && u.scheme() == QLatin1String("redis") && !u.host().isEmpty() && u.userInfo().isEmpty() &&
+              !u.hasQuery() && !u.hasFragment();
+    const int port = u.port(6379);
+    ok = ok && port > 0 && port <= 65535;
+    const QString path = u.path();
+    if (ok && !path.isEmpty() && path != QLatin1String("/")) {
+        o.db = path.mid(1).toInt(&ok);
+        ok = ok && o.db >= 0 && o.db < 1 << 16;
+    }
+    if (!ok) {
+        *error = QStringLiteral("expected redis://host[:port][/db], got %1").arg(url);
+        return std::nullopt;
+    }
+    o.host = u.host();
+    o.port = quint16(port);
+    return o;
+}
+
+ClusterBus::ClusterBus(const Options &options, LobbyEvents &lobby, QObject *parent)
+    : QObject(parent), m_options(options), m_lobby(lobby)
+{
+    // Unique per run: a restarted node must not be taken for its dead predecessor.
+    m_node = QStringLiteral("%1").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+    // Pub/sub ignores the database number; the channel must not.
+    m_channel = kPrefix + "events:" + QByteArray::number(options.db);
+    m_tick.setInterval(options.tickMs);
+    connect(&m_tick, &QTimer::timeout, this, &ClusterBus::tick);
+    m_reconnect.setSingleShot(true);
+    connect(&m_reconnect, &QTimer::timeout, this, &ClusterBus::connectLinks);
+}
+
+ClusterBus::~ClusterBus()
+{
+    if (m_state == State::Ready)
+        dropThisNode();
+    m_destroying = true;
+    closeLinks();
+}
+
+void ClusterBus::start()
+{
+    m_tick.start();
+    connectLinks();
+}
+
+// ---- Connections ---------------------------------------------------------------
+
+bool ClusterBus::openLink(Link &link)
+{
+    link.ac = redisAsyncConnect(m_options.host.toUtf8().constData(), m_options.port);
+    if (!link.ac)
+        return false;
+    if (link.ac->err) {
+        qCWarning(lcServer, "redis %s:%u: %s", qPrintable(m_options.host), unsigned(m_options.port),
+                 link.ac->errstr);
+        redisAsyncFree(link.ac);
+        link.ac = nullptr;
+        return false;
+    }
+    link.ac->data = this;
+    link.adapter = new RedisQtAdapter(this);
+    link.adapter->setContext(link.ac);
+    redisAsyncSetConnectCallback(link.ac, &ClusterBus::onConnect);
+    redisAsyncSetDisconnectCallback(link.ac, &ClusterBus::onDisconnect);
+    return true;
+}
+
+void ClusterBus::connectLinks()
+{
+    if (m_state != State::Down)
+        return;
+    m_state = State::Connecting;
+    m_pingOut = false;
+    if (!openLink(m_cmd) || !openLink(m_sub))
+        return lost(QStringLiteral("cannot connect"));
+    if (m_options.db != 0)
+        command({"SELECT", QByteArray::number(m_options.db)}, [](redisReply *) {});
+    // The watchdog covers a server that accepts but never answers.
+    m_pingOut = true;
+    m_pingSent.start();
+    command({"PING"}, [this](redisReply *r) {
+        if (r)
+            m_pingOut = false;
+    });
+    QList<QByteArray> args{"SUBSCRIBE", m_channel};
+    std::vector<const char *> argv;
+    std::vector<size_t> lens;
+    for (const QByteArray &a : args) {
+        argv.push_back(a.constData());
+        lens.push_back(size_t(a.size()));
+    }
+    redisAsyncCommandArgv(m_sub.ac, &ClusterBus::onEvent, nullptr, int(argv.size()), argv.data(), lens.data());
+}
+
+void ClusterBus::onConnect(const redisAsyncContext *ac, int status)
+{
+    if (status == REDIS_OK)
+        return;
+    auto *self = static_cast<ClusterBus *>(ac->data);
+    if (self)
+        self->linkEnded(ac, ac->errstr);
+}
+
+void ClusterBus::onDisconnect(const redisAsyncContext *ac, int status)
+{
+    auto *self = static_cast<ClusterBus *>(ac->data);
+    if (self)
+        self->linkEnded(ac, status == REDIS_OK ? "closed" : ac->errstr);
+}
+
+// hiredis frees the context after this returns; the other link goes too.
+void ClusterBus::linkEnded(const redisAsyncContext *ac, const char *why)
+{
+    for (Link *link : {&m_cmd, &m_sub}) {
+        if (link->ac == ac) {
+            link->ac = nullptr;
+            retire(*link);
+        }
+    }
+    if (!m_destroying)
+        lost(QString::fromLocal8Bit(why));
+}
+
+void ClusterBus::retire(Link &link)
+{
+    if (!link.adapter)
+        return;
+    // The adapter's destructor writes to the context it was given, which hiredis
+    // frees on its own schedule: give it a harmless one to write to.
+    auto *stand = new redisAsyncContext{};
+    link.adapter->setContext(stand);
+    connect(link.adapter, &QObject::destroyed, [stand] { delete stand; });
+    link.adapter->deleteLater();
+    link.adapter = nullptr;
+}
+
+void ClusterBus::closeLinks()
+{
+    for (Link *link : {&m_cmd, &m_sub}) {
+        if (redisAsyncContext *ac = link->ac) {
+            ac->data = nullptr; // no callbacks into this object's lost()
+            link->ac = nullptr;
+            redisAsyncFree(ac); // pending callbacks run with no reply
+        }
+        retire(*link);
+    }
+}
+
+void ClusterBus::lost(const QString &why)
+{
+    if (m_state == State::Down)
+        return;
+    const bool wasReady = m_state == State::Ready;
+    m_state = State::Down;
+    if (wasReady || m_backoffMs == 0)
+        qCWarning(lcServer, "redis %s:%u unreachable (%s): refusing sign-ins, reconnecting",
+                 qPrintable(m_options.host), unsigned(m_options.port), qPrintable(why));
+    closeLinks();
+    m_syncing = false;
+    m_buffered.clear();
+    // Their changes may or may not have been made; the next sync tells.
+    auto waiting = std::exchange(m_waiting, {});
+    for (auto &[seq, reply] : waiting)
+        reply(99);
+    if (wasReady)
+        emit readyChanged(false);
+    scheduleReconnect();
+}
+
+void ClusterBus::scheduleReconnect()
+{
+    m_backoffMs = m_backoffMs == 0 ? m_options.reconnectMinMs : std::min(m_backoffMs * 2, m_options.reconnectMaxMs);
+    m_reconnect.start(m_backoffMs);
+}
+
+// ---- Commands ------------------------------------------------------------------
+
+void ClusterBus::onReply(redisAsyncContext *, void *reply, void *privdata)
+{
+    std::unique_ptr<Callback> callback(static_cast<Callback *>(privdata));
+    (*callback)(static_cast<redisReply *>(reply));
+}
+
+bool ClusterBus::command(const QList<QByteArray> &args, Callback callback)
+{
+    if (!m_cmd.ac) {
+        callback(nullptr);
+        return false;
+    }
+    std::vector<const char *> argv;
+    std::vector<size_t> lens;
+    argv.reserve(size_t(args.size()));
+    for (const QByteArray &a : args) {
+        argv.push_back(a.constData());
+        lens.push_back(size_t(a.size()));
+    }
+    auto *cb = new Callback([this, callback = std::move(callback)](redisReply *r) {
+        if (!m_destroying)
+            callback(r);
+    });
+    if (redisAsyncCommandArgv(m_cmd.ac, &ClusterBus::onReply, cb, int(argv.size()), argv.data(), lens.data()) !=
+        REDIS_OK) {
+        delete cb;
+        callback(nullptr);
+        return false;
+    }
+    return true;
+}
+
+void ClusterBus::operation(const QByteArray &op, QList<QByteArray> args, Reply reply)
+{
+    if (m_state != State::Ready && op != "restore" && op != "part") {
+        if (reply)
+            reply(99);
+        return;
+    }
+    args = QList<QByteArray>{"EVAL", lobbyScript(), "0", kPrefix, m_channel, op, utf8(m_node)} + args;
+    command(args, [this, op, reply = std::move(reply)](redisReply *r) {
+        if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 2) {
+            if (r)
+                qCWarning(lcServer, "redis %s failed: %s", op.constData(), str(r).constData());
+            if (reply)
+                reply(99);
+            return;
+        }
+        const int error = int(integer(r->element[0]));
+        const qint64 seq = integer(r->element[1]);
+        if (!reply)
+            return;
+        // The answer goes out once this node has seen what the change did.
+        if (error || seq <= m_appliedSeq)
+            reply(error);
+        else
+            m_waiting.emplace_back(seq, reply);
+    });
+}
+
+void ClusterBus::applied(qint64 seq)
+{
+    if (seq > m_appliedSeq)
+        m_appliedSeq = seq;
+    while (!m_waiting.empty() && m_waiting.front().first <= m_appliedSeq) {
+        Reply reply = std::move(m_waiting.front().second);
+        m_waiting.pop_front();
+        reply(0);
+    }
+}
+
+void ClusterBus::join(const QString &game, const QString &user, bool host, Reply reply)
+{
+    operation("join", {utf8(user), utf8(game), host ? "1" : "0"}, std::move(reply));
+}
+
+void ClusterBus::part(const QString &user)
+{
+    if (m_state == State::Ready)
+        operation("part", {utf8(user)}, {});
+    // Otherwise the next sync leaves out whom this node no longer has.
+}
+
+void ClusterBus::createRoom(const QString &game, const QString &room, const QString &user, Reply reply)
+{
+    operation("create", {utf8(user), utf8(game), utf8(room)}, std::move(reply));
+}
+
+void ClusterBus::enterRoom(const QString &game, const QString &room, const QString &user, int maxPlayers, Reply reply)
+{
+    operation("enter", {utf8(user), utf8(game), utf8(room), QByteArray::number(maxPlayers)}, std::move(reply));
+}
+
+void ClusterBus::leaveRoom(const QString &user, Reply reply) { operation("leave", {utf8(user)}, std::move(reply)); }
+
+void ClusterBus::deleteRoom(const QString &game, const QString &room, const QString &user, Reply reply)
+{
+    operation("delete", {utf8(user), utf8(game), utf8(room)}, std::move(reply));
+}
+
+void ClusterBus::start(const QString &user, int minPlayers, const QString &hostAddress, Reply reply)
+{
+    operation("start", {utf8(user), QByteArray::number(minPlayers), utf8(hostAddress)}, std::move(reply));
+}
+
+bool ClusterBus::lobbyMessage(const QString &game, const QString &user, const QString &message)
+{
+    if (m_state != State::Ready)
+        return false;
+    return command({"PUBLISH", m_channel, record({"0", "M", utf8(game), utf8(user), utf8(message)})},
+                   [](redisReply *) {});
+}
+
+bool ClusterBus::roomMessage(const QString &game, const QString &room, const QString &user, const QString &message)
+{
+    if (m_state != State::Ready)
+        return false;
+    return command({"PUBLISH", m_channel, record({"0", "R", utf8(game), utf8(room), utf8(user), utf8(message)})},
+                   [](redisReply *) {});
+}
+
+// ---- State ---------------------------------------------------------------------
+
+void ClusterBus::resync()
+{
+    if (m_state != State::Ready)
+        return;
+    if (m_syncing) {
+        m_resyncWanted = true;
+        return;
+    }
+    m_state = State::Syncing;
+    emit readyChanged(false);
+    sync();
+}
+
+// Puts this node's players back (a restarted Redis has none), then reads the
+// whole state. Events that arrive meanwhile wait and are applied after it.
+void ClusterBus::sync()
+{
+    m_syncing = true;
+    m_resyncWanted = false;
+    m_buffered.clear();
+    QList<QByteArray> records;
+    for (const ClusterGame &g : m_lobby.clusterLocalState()) {
+        for (const ClusterPlayer &p : g.players)
+            records << record({"U", utf8(p.user), utf8(g.name), p.host ? "1" : "0"});
+        for (const ClusterRoom &r : g.rooms) {
+            QByteArray rec = record({"R", utf8(g.name), utf8(r.name), QByteArray::number(r.maxPlayers)});
+            for (const QString &m : r.members)
+                rec += kSep + utf8(m);
+            records << rec;
+        }
+    }
+    command(QList<QByteArray>{"SET", kPrefix + "alive:" + utf8(m_node), "1", "PX",
+                              QByteArray::number(m_options.aliveTtlMs)},
+            [](redisReply *) {});
+    command(QList<QByteArray>{"EVAL", lobbyScript(), "0", kPrefix, m_channel, "restore", utf8(m_node)} + records,
+            [this](redisReply *r) {
+                if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 2) {
+                    if (r)
+                        return lost(QStringLiteral("restore failed: %1").arg(text(str(r))));
+                    return;
+                }
+                QStringList others;
+                for (size_t i = 2; i < r->elements; ++i)
+                    others << text(str(r->element[i]));
+                if (!others.isEmpty())
+                    m_lobby.clusterLost(others);
+            });
+    command({"EVAL", lobbyScript(), "0", kPrefix, m_channel, "snapshot", utf8(m_node)}, [this](redisReply *r) {
+        if (!r)
+            return;
+        if (r->type != REDIS_REPLY_ARRAY || r->elements < 1)
+            return lost(QStringLiteral("snapshot failed: %1").arg(text(str(r))));
+        applySnapshot(r);
+    });
+}
+
+void ClusterBus::applySnapshot(redisReply *r)
+{
+    const qint64 seq = integer(r->element[0]);
+    QList<ClusterGame> games;
+    for (size_t i = 1; i < r->elements; ++i) {
+        const QByteArray rec = str(r->element[i]);
+        const QList<QByteArray> f = rec.split(kSep);
+        if (f[0] == "G" && f.size() == 2) {
+            games.append(ClusterGame{text(f[1]), {}, {}});
+        } else if (games.isEmpty()) {
+            continue;
+        } else if (f[0] == "U" && f.size() == 4) {
+            games.last().players.append({text(f[1]), f[2] == "1", text(f[3])});
+        } else if (f[0] == "R" && f.size() >= 3) {
+            ClusterRoom room{text(f[1]), {}, 0};
+            for (qsizetype k = 2; k < f.size(); ++k)
+                room.members << text(f[k]);
+            games.last().rooms.append(room);
+        }
+    }
+    m_appliedSeq = seq;
+    m_lobby.clusterReset(games);
+    m_syncing = false;
+    const bool wasReady = m_state == State::Ready;
+    m_state = State::Ready;
+    if (!wasReady && m_everReady)
+        qCInfo(lcServer, "redis %s:%u reachable again: accepting sign-ins", qPrintable(m_options.host),
+              unsigned(m_options.port));
+    else if (!m_everReady)
+        qCInfo(lcServer, "joined the cluster at redis %s:%u as node %s", qPrintable(m_options.host),
+              unsigned(m_options.port), qPrintable(m_node));
+    m_everReady = true;
+    m_backoffMs = 0;
+    auto buffered = std::exchange(m_buffered, {});
+    for (const QByteArray &payload : buffered)
+        event(payload);
+    applied(seq);
+    if (!wasReady)
+        emit readyChanged(true);
+    if (m_resyncWanted)
+        resync();
+}
+
+void ClusterBus::onEvent(redisAsyncContext *ac, void *reply, void *)
+{
+    auto *self = static_cast<ClusterBus *>(ac->data);
+    auto *r = static_cast<redisReply *>(reply);
+    if (!self || !r || r->type != REDIS_REPLY_ARRAY || r->elements < 3)
+        return;
+    const QByteArray kind = str(r->element[0]);
+    if (kind == "subscribe") {
+        if (self->m_state == State::Connecting) {
+            self->m_state = State::Syncing;
+            self->sync();
+        }
+    } else if (kind == "message") {
+        self->event(str(r->element[2]));
+    }
+}
+
+void ClusterBus::event(const QByteArray &payload)
+{
+    if (m_syncing) {
+        m_buffered.push_back(payload);
+        return;
+    }
+    const QList<QByteArray> head = splitFields(payload, 3);
+    if (head.size() < 3)
+        return;
+    const qint64 seq = head[0].toLongLong();
+    if (seq != 0 && seq <= m_appliedSeq)
+        return; // already in the snapshot
+    applyEvent(splitFields(payload, head[1] == "M" ? 5 : head[1] == "R" ? 6 : 8));
+    if (seq != 0)
+        applied(seq);
+}
+
+void ClusterBus::applyEvent(const QList<QByteArray> &f)
+{
+    const QByteArray &type = f[1];
+    const auto n = f.size();
+    const QString game = text(f[2]);
+    if (type == "J" && n == 6)
+        m_lobby.clusterJoin(game, text(f[3]), f[4] == "1", text(f[5]));
+    else if (type == "P" && n == 4)
+        m_lobby.clusterPart(game, text(f[3]));
+    else if (type == "C" && n == 5)
+        m_lobby.clusterCreateRoom(game, text(f[3]), text(f[4]));
+    else if (type == "E" && n == 5)
+        m_lobby.clusterEnterRoom(game, text(f[3]), text(f[4]));
+    else if (type == "L" && n == 5)
+        m_lobby.clusterLeaveRoom(game, text(f[3]), text(f[4]));
+    else if (type == "D" && n == 5)
+        m_lobby.clusterDeleteRoom(game, text(f[3]), f[4] == "1");
+    else if (type == "S" && n == 5)
+        m_lobby.clusterStart(game, text(f[3]), text(f[4]));
+    else if (type == "M" && n == 5)
+        m_lobby.clusterLobbyMessage(game, text(f[3]), text(f[4]));
+    else if (type == "R" && n == 6)
+        m_lobby.clusterRoomMessage(game, text(f[3]), text(f[4]), text(f[5]));
+    else
+        qCWarning(lcServer, "unknown cluster event %s", f.join(' ').left(80).constData());
+}
+
+// ---- Liveness ------------------------------------------------------------------
+
+void ClusterBus::tick()
+{
+    if (m_state == State::Down)
+        return;
+    if (m_pingOut) {
+        if (m_pingSent.elapsed() > m_options.answerTimeoutMs)
+            lost(QStringLiteral("no answer for %1 ms").arg(m_pingSent.elapsed()));
+        return;
+    }
+    if (m_state != State::Ready)
+        return;
+    m_pingOut = true;
+    m_pingSent.start();
+    command({"SET", kPrefix + "alive:" + utf8(m_node), "1", "PX", QByteArray::number(m_options.aliveTtlMs)},
+            [this](redisReply *r) {
+                if (r)
+                    m_pingOut = false;
+            });
+    command({"SADD", kPrefix + "nodes", utf8(m_node)}, [](redisReply *) {});
+    // Every node looks for dead ones; the script makes the second look find none.
+    command({"EVAL", lobbyScript(), "0", kPrefix, m_channel, "reap", utf8(m_node)}, [](redisReply *r) {
+        if (r && r->type == REDIS_REPLY_ARRAY && r->elements >= 3 && integer(r->element[2]) > 0)
+            qCInfo(lcServer, "%lld cluster node(s) stopped answering; their players were signed out",
+                  integer(r->element[2]));
+    });
+}
+
+// On the way out, sign this node's players out at once rather than after the
+// others' timeout. Blocking, but only at exit and for at most about a second.
+void ClusterBus::dropThisNode()
+{
+    const timeval timeout{1, 0};
+    redisContext *c = redisConnectWithTimeout(m_options.host.toUtf8().constData(), m_options.port, timeout);
+    if (!c)
+        return;
+    if (!c->err && redisSetTimeout(c, timeout) == REDIS_OK) {
+        const QList<QByteArray> select{"SELECT", QByteArray::number(m_options.db)};
+        const QList<QByteArray> drop{"EVAL", lobbyScript(), "0", kPrefix, m_channel, "drop", utf8(m_node)};
+        for (const auto &args : {select, drop}) {
+            std::vector<const char *> argv;
+            std::vector<size_t> lens;
+            for (const QByteArray &a : args) {
+                argv.push_back(a.constData());
+                lens.push_back(size_t(a.size()));
+            }
+            if (auto *r = static_cast<redisReply *>(redisCommandArgv(c, int(argv.size()), argv.data(), lens.data())))
+                freeReplyObject(r);
+            else
+                break;
+        }
+    }
+    redisFree(c);
+}

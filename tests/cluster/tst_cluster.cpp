@@ -1,0 +1,453 @@
+// Several server processes sharing one lobby through a throw-away Redis and
+// PostgreSQL, driven by plain protocol clients on each node.
+#include <QDateTime>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <numeric>
+#include <memory>
+
+#include "clusterservices.h"
+#include "lobbyclient.h"
+#include "lobbystore.h"
+#include "net/protocol/protocol.h"
+
+namespace kw = protocol::kw;
+
+namespace {
+
+const QByteArray kGames = R"([
+  {"name": "Trio", "id": 3, "minPlayers": 3, "maxPlayers": 3},
+  {"name": "Duo", "id": 2, "minPlayers": 2, "maxPlayers": 2},
+  {"name": "Open", "id": 9, "minPlayers": 2, "maxPlayers": 8}
+])";
+
+// Waits for things that take the cluster's liveness timeout, not for speed.
+constexpr int kNodeDeathWaitMs = 40000;
+constexpr int kStartWaitMs = 30000;
+
+class Node {
+public:
+    ~Node() { stop(); }
+    bool start(const QStringList &args)
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(QORCHAT_SERVER_EXE), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + args);
+        if (!m_process.waitForStarted())
+            return false;
+        const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+)"));
+        if (!waitForLog(listening))
+            return false;
+        port = quint16(listening.match(QString::fromUtf8(m_log)).captured(1).toUInt());
+        return port != 0;
+    }
+    // Waits for a log line matching, written after the last one matched.
+    bool waitForLog(const QRegularExpression &re, int timeoutMs = kStartWaitMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            m_log += m_process.readAll();
+            const auto match = re.match(QString::fromUtf8(m_log), m_seen);
+            if (match.hasMatch()) {
+                m_seen = int(match.capturedEnd());
+                return true;
+            }
+            if (deadline.hasExpired() || m_process.state() != QProcess::Running)
+                return false;
+            m_process.waitForReadyRead(int(std::min<qint64>(deadline.remainingTime(), 1000)));
+        }
+    }
+    bool waitForLog(const QString &text, int timeoutMs = kStartWaitMs)
+    {
+        return waitForLog(QRegularExpression(QRegularExpression::escape(text)), timeoutMs);
+    }
+    void signal(int sig) { ::kill(pid_t(m_process.processId()), sig); }
+    void kill9()
+    {
+        ::kill(pid_t(m_process.processId()), SIGKILL);
+        m_process.waitForFinished();
+    }
+    // True when the node ended cleanly on SIGTERM.
+    bool stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return true;
+        m_process.terminate();
+        if (!m_process.waitForFinished(20000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return false;
+        }
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+    QString log()
+    {
+        m_log += m_process.readAll();
+        return QString::fromUtf8(m_log);
+    }
+    quint16 port = 0;
+
+private:
+    QProcess m_process;
+    QByteArray m_log;
+    int m_seen = 0;
+};
+
+QString list(const char *keyword, const QStringList &entries) { return protocol::listLine(keyword, entries); }
+
+QString enter(const QString &room) { return protocol::command(kw::ENTERROOM, {room}); }
+
+// A player list with these entries in any order (a restarted Redis has the
+// players back in the order their nodes returned).
+bool waitForPlayers(LobbyClient &c, QStringList entries, int timeoutMs = kNodeDeathWaitMs)
+{
+    entries.sort();
+    for (;;) {
+        const QString line = c.take(QString::fromLatin1(kw::PLAYERLIST), timeoutMs);
+        if (line.isNull())
+            return false;
+        QStringList got = protocol::listEntries(line);
+        got.sort();
+        if (got == entries)
+            return true;
+    }
+}
+
+// Asks until the answer is this line: for state that other nodes are still putting back.
+bool eventually(LobbyClient &c, const QString &request, const QString &expected)
+{
+    const QString k = protocol::keyword(expected);
+    for (int i = 0; i < 100; ++i) {
+        c.send(request);
+        for (QString line = c.take(k); !line.isNull(); line = c.take(k, 0)) {
+            if (line == expected)
+                return true;
+        }
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+int countLines(const LobbyClient &c, const QString &line) { return int(c.all.count(line)); }
+
+} // namespace
+
+class TestCluster : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void presenceAndLobbyChat();
+    void sameAccountOnTwoNodes();
+    void roomFillsAcrossNodes();
+    void lastPlaceTakenOnce();
+    void deleteRoomReachesEveryNode();
+    void killedNodeLeavesTheLists();
+    void redisRestart();
+    void pausedNodeComesBack();
+    void accessCountsAddUp();
+
+private:
+    std::unique_ptr<Node> startNode();
+    std::unique_ptr<LobbyClient> player(int node, const QString &game, bool host, const QString &user);
+    void dumpLogs();
+
+    PostgresService m_pg;
+    RedisService m_redis;
+    QTemporaryDir m_dir;
+    QString m_dbUrl;
+    std::vector<std::unique_ptr<Node>> m_nodes;
+    int m_signIns = 0;
+};
+
+void TestCluster::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_pg.start(&error), qPrintable(error));
+    QVERIFY2(m_pg.createDatabase(QStringLiteral("lobby"), &error), qPrintable(error));
+    m_dbUrl = m_pg.url(QStringLiteral("lobby"));
+    QVERIFY2(m_redis.start(&error), qPrintable(error));
+    QFile games(m_dir.filePath(QStringLiteral("games.json")));
+    QVERIFY(games.open(QIODevice::WriteOnly));
+    games.write(kGames);
+    games.close();
+    for (int i = 0; i < 3; ++i) {
+        m_nodes.push_back(startNode());
+        QVERIFY(m_nodes.back());
+    }
+}
+
+void TestCluster::cleanupTestCase()
+{
+    if (QTest::currentTestFailed())
+        dumpLogs();
+    // Leaving the cluster on SIGTERM tears the Redis connections down cleanly.
+    for (auto &node : m_nodes)
+        QVERIFY2(node->stop(), qPrintable(node->log()));
+    m_nodes.clear();
+}
+
+void TestCluster::dumpLogs()
+{
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        if (m_nodes[i])
+            qWarning("node %zu:\n%s", i, qPrintable(m_nodes[i]->log()));
+    }
+}
+
+std::unique_ptr<Node> TestCluster::startNode()
+{
+    auto node = std::make_unique<Node>();
+    if (!node->start({QStringLiteral("--db"), m_dbUrl, QStringLiteral("--cluster"), m_redis.url(), QStringLiteral("--games"),
+                      m_dir.filePath(QStringLiteral("games.json")), QStringLiteral("--hash-memory"), QStringLiteral("8"),
+                      QStringLiteral("--hash-passes"), QStringLiteral("1")}) ||
+        !node->waitForLog(QStringLiteral("joined the cluster"))) {
+        qWarning("node did not start:\n%s", qPrintable(node->log()));
+        return nullptr;
+    }
+    return node;
+}
+
+std::unique_ptr<LobbyClient> TestCluster::player(int node, const QString &game, bool host, const QString &user)
+{
+    auto c = std::make_unique<LobbyClient>(m_nodes[size_t(node)]->port);
+    if (c->signIn(game, host, user))
+        ++m_signIns;
+    else
+        qWarning("sign-in of %s on node %d failed: %s", qPrintable(user), node, qPrintable(c->all.join(u'|')));
+    return c;
+}
+
+void TestCluster::presenceAndLobbyChat()
+{
+    auto a = player(0, QStringLiteral("Open"), true, QStringLiteral("akira"));
+    auto b = player(1, QStringLiteral("Open"), false, QStringLiteral("bunta"));
+    auto c = player(2, QStringLiteral("Open"), false, QStringLiteral("chika"));
+    // One list in one order on every node.
+    const QString players = list(kw::PLAYERLIST, {QStringLiteral("akira 1"), QStringLiteral("bunta 0"), QStringLiteral("chika 0")});
+    for (LobbyClient *p : {a.get(), b.get(), c.get()})
+        QVERIFY2(p->takeLatest(players), qPrintable(p->all.join(u'|')));
+
+    // Spaces and code page 932 survive the trip through the other nodes, both ways.
+    const QString text = QStringLiteral("  こんにちは ① ～  two  spaces ");
+    b->send(protocol::command(kw::LMESSAGE, {text}));
+    a->send(protocol::command(kw::LMESSAGE, {QStringLiteral("おはよう")}));
+    // Sent at once on two nodes: either may come first, but the same on every node.
+    QStringList expected{protocol::command(kw::LMESSAGE, {QStringLiteral("bunta"), text}),
+                         protocol::command(kw::LMESSAGE, {QStringLiteral("akira"), QStringLiteral("おはよう")})};
+    QList<QStringList> heard;
+    for (LobbyClient *p : {a.get(), b.get(), c.get()})
+        heard.append({p->take(QString::fromLatin1(kw::LMESSAGE)), p->take(QString::fromLatin1(kw::LMESSAGE))});
+    QCOMPARE(heard[1], heard[0]);
+    QCOMPARE(heard[2], heard[0]);
+    if (heard[0].first() != expected.first())
+        std::swap(expected[0], expected[1]);
+    QCOMPARE(heard[0], expected);
+    // Another game's lobby hears nothing.
+    auto d = player(1, QStringLiteral("Duo"), false, QStringLiteral("daigo"));
+    QVERIFY(d->sync());
+    QVERIFY(d->queued(QString::fromLatin1(kw::LMESSAGE)).isEmpty());
+
+    // Signing out on one node takes the player off every node's list.
+    b.reset();
+    const QString rest = list(kw::PLAYERLIST, {QStringLiteral("akira 1"), QStringLiteral("chika 0")});
+    QVERIFY(a->takeLatest(rest));
+    QVERIFY(c->takeLatest(rest));
+}
+
+void TestCluster::sameAccountOnTwoNodes()
+{
+    auto first = player(0, QStringLiteral("Duo"), false, QStringLiteral("eiji"));
+    QVERIFY(first->isConnected());
+    // Registered through node 0, known on node 2; but signed in already.
+    LobbyClient second(m_nodes[2]->port);
+    QCOMPARE(second.take(QStringLiteral("+OK")).isNull(), false);
+    QCOMPARE(second.call(protocol::gameName(QStringLiteral("Duo"))), QStringLiteral("+OK"));
+    QCOMPARE(second.call(protocol::registUser(QStringLiteral("eiji"), QStringLiteral("secret1"), QStringLiteral("e@x.jp"), QString())),
+             QStringLiteral("-ERR 1"));
+    QCOMPARE(second.call(protocol::login(QStringLiteral("eiji"), QStringLiteral("secret1"))), QStringLiteral("-ERR 1"));
+    // Once the first has gone, the account signs in on the other node.
+    first->send(QString::fromLatin1(kw::QUIT));
+    QVERIFY(first->waitForDisconnected());
+    QString answer;
+    for (int i = 0; i < 50 && answer != QLatin1String("+OK"); ++i) {
+        answer = second.call(protocol::login(QStringLiteral("eiji"), QStringLiteral("secret1")));
+        if (answer != QLatin1String("+OK"))
+            QTest::qWait(100);
+    }
+    QCOMPARE(answer, QStringLiteral("+OK"));
+    ++m_signIns;
+}
+
+void TestCluster::roomFillsAcrossNodes()
+{
+    auto host = player(0, QStringLiteral("Trio"), true, QStringLiteral("hiro"));
+    auto m1 = player(1, QStringLiteral("Trio"), false, QStringLiteral("mami"));
+    auto m2 = player(2, QStringLiteral("Trio"), false, QStringLiteral("mika"));
+    auto late = player(1, QStringLiteral("Trio"), false, QStringLiteral("rui"));
+    const QString room = QStringLiteral("部屋 1");
+    QCOMPARE(host->call(protocol::createRoom(room)), QStringLiteral("+OK"));
+    QVERIFY(host->takeLatest(list(kw::ROOMPLAYERLIST, {QStringLiteral("hiro 1")})));
+    QVERIFY(m1->takeLatest(list(kw::ROOMLIST, {room + QStringLiteral(" 1/3")})));
+    QCOMPARE(m1->call(enter(room)), QStringLiteral("+OK"));
+    // The answer comes before the room's list, as on a single server.
+    QCOMPARE(m1->take(QString::fromLatin1(kw::ROOMPLAYERLIST)), list(kw::ROOMPLAYERLIST, {QStringLiteral("hiro 1"), QStringLiteral("mami 0")}));
+    QCOMPARE(m2->call(enter(room)), QStringLiteral("+OK"));
+    const QString full = list(kw::ROOMPLAYERLIST, {QStringLiteral("hiro 1"), QStringLiteral("mami 0"), QStringLiteral("mika 0")});
+    for (LobbyClient *p : {host.get(), m1.get(), m2.get()})
+        QVERIFY(p->takeLatest(full));
+    QVERIFY(late->takeLatest(list(kw::ROOMLIST, {room + QStringLiteral(" 3/3")})));
+    QCOMPARE(late->call(enter(room)), QStringLiteral("-ERR 1"));
+
+    // Room chat stays in the room, on every node.
+    m2->send(protocol::command(kw::RMESSAGE, {QStringLiteral("よろしく お願いします")}));
+    const QString said = protocol::command(kw::RMESSAGE, {QStringLiteral("mika"), QStringLiteral("よろしく お願いします")});
+    for (LobbyClient *p : {host.get(), m1.get(), m2.get()})
+        QCOMPARE(p->take(QString::fromLatin1(kw::RMESSAGE)), said);
+    QVERIFY(late->sync());
+    QVERIFY(late->queued(QString::fromLatin1(kw::RMESSAGE)).isEmpty());
+
+    // Every member on every node gets HOSTIP, then START, once.
+    QCOMPARE(host->call(protocol::command(kw::IP, {QStringLiteral("192.0.2.7")})), QStringLiteral("+OK"));
+    QCOMPARE(host->call(QString::fromLatin1(kw::START)), QStringLiteral("+OK"));
+    const QString hostIp = protocol::command(kw::HOSTIP, {QStringLiteral("192.0.2.7")});
+    for (LobbyClient *p : {m1.get(), m2.get()}) {
+        QCOMPARE(p->take(QString::fromLatin1(kw::HOSTIP)), hostIp);
+        QCOMPARE(p->take(QString::fromLatin1(kw::START)), QString::fromLatin1(kw::START));
+    }
+    QVERIFY(late->takeLatest(list(kw::ROOMLIST, {})));
+    QVERIFY(host->sync());
+    for (LobbyClient *p : {m1.get(), m2.get(), host.get(), late.get()}) {
+        QVERIFY(p->sync() || p == m1.get() || p == m2.get()); // after START the members may stop reading
+        QCOMPARE(countLines(*p, hostIp), p == m1.get() || p == m2.get() ? 1 : 0);
+        QCOMPARE(countLines(*p, QString::fromLatin1(kw::START)), p == m1.get() || p == m2.get() ? 1 : 0);
+    }
+}
+
+void TestCluster::lastPlaceTakenOnce()
+{
+    // Two members on two nodes ask for the last place at the same moment.
+    auto host = player(2, QStringLiteral("Duo"), true, QStringLiteral("kazu"));
+    auto x = player(0, QStringLiteral("Duo"), false, QStringLiteral("xiao"));
+    auto y = player(1, QStringLiteral("Duo"), false, QStringLiteral("yuki"));
+    QCOMPARE(host->call(protocol::createRoom(QStringLiteral("last"))), QStringLiteral("+OK"));
+    for (LobbyClient *p : {x.get(), y.get()})
+        QVERIFY(p->takeLatest(list(kw::ROOMLIST, {QStringLiteral("last 1/2")})));
+    x->send(enter(QStringLiteral("last")));
+    y->send(enter(QStringLiteral("last")));
+    const QStringList answers{x->status(), y->status()};
+    QCOMPARE(answers.count(QStringLiteral("+OK")), 1);
+    QCOMPARE(answers.count(QStringLiteral("-ERR 1")), 1);
+}
+
+void TestCluster::deleteRoomReachesEveryNode()
+{
+    auto host = player(1, QStringLiteral("Open"), true, QStringLiteral("nobu"));
+    auto member = player(2, QStringLiteral("Open"), false, QStringLiteral("sora"));
+    auto outside = player(0, QStringLiteral("Open"), false, QStringLiteral("taka"));
+    QCOMPARE(host->call(protocol::createRoom(QStringLiteral("gone"))), QStringLiteral("+OK"));
+    QVERIFY(member->takeLatest(list(kw::ROOMLIST, {QStringLiteral("gone 1/8")})));
+    QCOMPARE(member->call(enter(QStringLiteral("gone"))), QStringLiteral("+OK"));
+    // Only the owner may delete it, from whichever node.
+    QCOMPARE(member->call(protocol::command(kw::DELETEROOM, {QStringLiteral("gone")})), QStringLiteral("-ERR 1"));
+    QCOMPARE(host->call(protocol::command(kw::DELETEROOM, {QStringLiteral("gone")})), QStringLiteral("+OK"));
+    QCOMPARE(member->take(QString::fromLatin1(kw::DELETEROOM)), protocol::deleteRoom(QStringLiteral("gone")));
+    QVERIFY(outside->takeLatest(list(kw::ROOMLIST, {})));
+    QVERIFY(host->sync());
+    QVERIFY(host->queued(QString::fromLatin1(kw::DELETEROOM)).isEmpty());
+}
+
+void TestCluster::killedNodeLeavesTheLists()
+{
+    m_nodes.push_back(startNode());
+    QVERIFY(m_nodes.back());
+    const int doomed = int(m_nodes.size()) - 1;
+    auto host = player(doomed, QStringLiteral("Open"), true, QStringLiteral("oni"));
+    auto other = player(doomed, QStringLiteral("Open"), false, QStringLiteral("oto"));
+    auto member = player(0, QStringLiteral("Open"), false, QStringLiteral("umi"));
+    QCOMPARE(host->call(protocol::createRoom(QStringLiteral("doomed"))), QStringLiteral("+OK"));
+    QVERIFY(member->takeLatest(list(kw::ROOMLIST, {QStringLiteral("doomed 1/8")})));
+    QCOMPARE(member->call(enter(QStringLiteral("doomed"))), QStringLiteral("+OK"));
+    QVERIFY(member->takeLatest(list(kw::PLAYERLIST, {QStringLiteral("oni 1"), QStringLiteral("oto 0"), QStringLiteral("umi 0")})));
+
+    QElapsedTimer since;
+    since.start();
+    m_nodes[size_t(doomed)]->kill9();
+    // The room's members get the notice a dropped host causes, then the lists.
+    QCOMPARE(member->take(QString::fromLatin1(kw::DELETEROOM), kNodeDeathWaitMs), protocol::deleteRoom(QStringLiteral("doomed")));
+    QVERIFY(member->takeLatest(list(kw::PLAYERLIST, {QStringLiteral("umi 0")}), kNodeDeathWaitMs));
+    QVERIFY(member->takeLatest(list(kw::ROOMLIST, {}), kNodeDeathWaitMs));
+    qInfo("players of the killed node left the lists after %lld ms", since.elapsed());
+    m_nodes.pop_back();
+}
+
+void TestCluster::redisRestart()
+{
+    auto a = player(0, QStringLiteral("Duo"), true, QStringLiteral("ren"));
+    auto b = player(1, QStringLiteral("Duo"), false, QStringLiteral("saki"));
+    QCOMPARE(a->call(protocol::createRoom(QStringLiteral("kept"))), QStringLiteral("+OK"));
+    QVERIFY(b->takeLatest(list(kw::ROOMLIST, {QStringLiteral("kept 1/2")})));
+    QCOMPARE(b->call(enter(QStringLiteral("kept"))), QStringLiteral("+OK"));
+    QVERIFY(a->takeLatest(list(kw::ROOMPLAYERLIST, {QStringLiteral("ren 1"), QStringLiteral("saki 0")})));
+
+    m_redis.stop();
+    for (auto &node : m_nodes)
+        QVERIFY2(node->waitForLog(QStringLiteral("refusing sign-ins")), qPrintable(node->log()));
+    // Clients stay; a new sign-in is refused with a reason; nothing hangs.
+    QVERIFY(a->isConnected() && b->isConnected());
+    LobbyClient refused(m_nodes[1]->port);
+    QVERIFY(!refused.take(QStringLiteral("+OK")).isNull());
+    QCOMPARE(refused.call(protocol::gameName(QStringLiteral("Duo"))), QStringLiteral("+OK"));
+    refused.send(protocol::registUser(QStringLiteral("tomo"), QStringLiteral("secret1"), QStringLiteral("t@x.jp"), QString()));
+    QVERIFY(!refused.status().isNull());
+    QCOMPARE(refused.call(protocol::login(QStringLiteral("tomo"), QStringLiteral("secret1"))),
+             QStringLiteral("-ERR 99 lobby unavailable, try again later"));
+    QCOMPARE(a->call(protocol::command(kw::LEAVEROOM, {})).left(6), QStringLiteral("-ERR 9"));
+
+    QString error;
+    QVERIFY2(m_redis.start(&error), qPrintable(error));
+    for (auto &node : m_nodes)
+        QVERIFY2(node->waitForLog(QStringLiteral("reachable again")), qPrintable(node->log()));
+    // The nodes put their players and rooms back.
+    QCOMPARE(refused.call(protocol::login(QStringLiteral("tomo"), QStringLiteral("secret1"))), QStringLiteral("+OK"));
+    ++m_signIns;
+    const QStringList players{QStringLiteral("ren 1"), QStringLiteral("saki 0"), QStringLiteral("tomo 0")};
+    for (LobbyClient *p : {a.get(), b.get(), &refused})
+        QVERIFY2(waitForPlayers(*p, players), qPrintable(p->all.join(u'|')));
+    QVERIFY(eventually(refused, QString::fromLatin1(kw::ROOMLIST), list(kw::ROOMLIST, {QStringLiteral("kept 2/2")})));
+    b->send(protocol::command(kw::RMESSAGE, {QStringLiteral("まだいる")}));
+    QCOMPARE(a->take(QString::fromLatin1(kw::RMESSAGE)), protocol::command(kw::RMESSAGE, {QStringLiteral("saki"), QStringLiteral("まだいる")}));
+}
+
+void TestCluster::pausedNodeComesBack()
+{
+    // A node that stops answering for longer than the liveness timeout is taken
+    // for dead; when it runs again it puts its players back.
+    auto paused = player(2, QStringLiteral("Open"), false, QStringLiteral("pau"));
+    auto watcher = player(0, QStringLiteral("Open"), false, QStringLiteral("wat"));
+    QVERIFY(waitForPlayers(*watcher, {QStringLiteral("pau 0"), QStringLiteral("wat 0")}));
+    m_nodes[2]->signal(SIGSTOP);
+    const bool reaped = waitForPlayers(*watcher, {QStringLiteral("wat 0")});
+    m_nodes[2]->signal(SIGCONT);
+    QVERIFY(reaped);
+    QVERIFY2(waitForPlayers(*watcher, {QStringLiteral("pau 0"), QStringLiteral("wat 0")}), qPrintable(m_nodes[2]->log()));
+    QVERIFY(paused->isConnected());
+    paused->send(protocol::command(kw::LMESSAGE, {QStringLiteral("ただいま")}));
+    QCOMPARE(watcher->take(QString::fromLatin1(kw::LMESSAGE)), protocol::command(kw::LMESSAGE, {QStringLiteral("pau"), QStringLiteral("ただいま")}));
+}
+
+void TestCluster::accessCountsAddUp()
+{
+    // Sign-ins on all nodes are counted in the one shared database.
+    LobbyStore store;
+    QString error;
+    QVERIFY2(store.open(m_dbUrl, &error), qPrintable(error));
+    const QList<int> hours = store.hourCounts(QDateTime::currentDateTime());
+    QCOMPARE(std::accumulate(hours.cbegin(), hours.cend(), 0), m_signIns);
+}
+
+QTEST_GUILESS_MAIN(TestCluster)
+#include "tst_cluster.moc"
