@@ -16,10 +16,15 @@
 namespace {
 const QString kUser = QStringLiteral("user");
 
-void storeAccount(const QString &user, const QString &password)
+// The account goes in one write, and the user hears when it could not be kept (the
+// next start would then ask for it again).
+void storeAccount(const QString &user, const QString &password, const settings::Values &more = {})
 {
-    settings::SaveSetting(kUser, QStringLiteral("name"), user);
-    settings::SaveSetting(kUser, QStringLiteral("password"), lobbyModule::encodeString(password));
+    settings::Values values{{QStringLiteral("name"), user},
+                            {QStringLiteral("password"), lobbyModule::encodeString(password)}};
+    values += more;
+    if (!settings::SaveSettings(kUser, values))
+        settings::tellNotSaved(QStringLiteral("アカウント情報"));
 }
 } // namespace
 
@@ -56,7 +61,8 @@ bool frmMain::initUser()
                 result = false;
                 break;
             }
-            settings::SaveSetting(kUser, QStringLiteral("licence"), QStringLiteral("true"));
+            if (!settings::SaveSetting(kUser, QStringLiteral("licence"), QStringLiteral("true")))
+                settings::tellNotSaved(QStringLiteral("利用規約への同意"));
         }
 
         // A repeated showing closed with the close box is a cancel, like the first.
@@ -92,9 +98,8 @@ bool frmMain::initUser()
             break;
         }
         if (status == StatusOK) {
-            storeAccount(s.mstrUser, s.mstrPassword);
-            settings::SaveSetting(kUser, QStringLiteral("comment"), s.mstrComment);
-            settings::SaveSetting(kUser, QStringLiteral("email"), s.mstrEmail);
+            storeAccount(s.mstrUser, s.mstrPassword,
+                         {{QStringLiteral("comment"), s.mstrComment}, {QStringLiteral("email"), s.mstrEmail}});
             break;
         }
         platform::msgBox(QStringLiteral("登録できません、違う名前で試してみてください"), platform::mb::Exclamation);

@@ -121,10 +121,11 @@ void frmMain::mnuChageInfo_Click()
     const qint16 status = frmCom::get()->printlnAndWait(protocol::updateUser(user, password, email, comment));
     if (status == StatusOK) {
         // The server has the new details, whatever became of the window meanwhile.
-        settings::SaveSetting(kUser, QStringLiteral("name"), user);
-        settings::SaveSetting(kUser, QStringLiteral("password"), lobbyModule::encodeString(password));
-        settings::SaveSetting(kUser, QStringLiteral("comment"), comment);
-        settings::SaveSetting(kUser, QStringLiteral("email"), email);
+        if (!settings::SaveSettings(kUser, {{QStringLiteral("name"), user},
+                                            {QStringLiteral("password"), lobbyModule::encodeString(password)},
+                                            {QStringLiteral("comment"), comment},
+                                            {QStringLiteral("email"), email}}))
+            settings::tellNotSaved(QStringLiteral("アカウント情報"));
     }
     // A lobby closed meanwhile (line dropped, match started) owes no notice.
     if (!Forms::isCurrent(this))

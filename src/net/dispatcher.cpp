@@ -3,12 +3,14 @@
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
+#include "phrases/frmEditChat.h"
 #include "platform/forms.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
 #include "session/settings.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QTcpSocket>
@@ -52,17 +54,27 @@ QStringList nonEmptyEntries(const QStringList &stored)
 
 void chatMessage(const QString &line, bool room, int &lineCount)
 {
-    const QStringList t = protocol::tokens(line);
-    if (t.size() < 2)
+    // "<" token 1 "> " rest of the line, without splitting more of the line than is shown.
+    const qsizetype first = line.indexOf(u' ');
+    if (first < 0)
         return; // no sender, nothing to show
+    const qsizetype second = line.indexOf(u' ', first + 1);
+    const QStringView view(line);
+    const QStringView sender = second < 0 ? view.sliced(first + 1) : view.sliced(first + 1, second - first - 1);
+    const QStringView text = second < 0 ? QStringView() : view.sliced(second + 1);
+    QString shown;
+    shown.reserve(std::min<qsizetype>(line.size(), kDisplayChars + 4));
+    shown += u'<';
+    shown += sender.first(std::min(sender.size(), kDisplayChars + 1));
+    shown += QStringLiteral("> ");
+    shown += text.first(std::min(text.size(), kDisplayChars + 1));
     frmMain *f = lobby();
-    lineCount = f->appendChat(room ? f->rtfRoomChat : f->rtfLobbyChat,
-                              u'<' + t.at(1) + QStringLiteral("> ") + protocol::restOfLine(line));
+    lineCount = f->appendChat(room ? f->rtfRoomChat : f->rtfLobbyChat, displayText(shown));
 }
 
 void chart(frmCom &com, const QString &line, qsizetype dateToken)
 {
-    const QStringList t = protocol::tokens(line);
+    const QStringList t = protocol::tokens(line, dateToken + 1 + kChartValues);
     if (t.size() > 1) {
         if (t.size() > dateToken)
             com.strChartDate = t.at(dateToken);
@@ -107,7 +119,7 @@ void hostIp(const QString &line)
     f->setCommandEnabled(f->cmdLeave, false);
     const QPixmap leaveDisabled = f->imgLeaveDisable->pixmap();
     frmMain::setButtonPicture(f->cmdLeave, leaveDisabled, leaveDisabled);
-    const QStringList t = protocol::tokens(line);
+    const QStringList t = protocol::tokens(line, 2);
     if (t.size() > 1 && gblnHost == vbFalse) {
         // The game prints or connects to it: anything but a plain address is none.
         if (lobbyModule::isPlainAddress(t.at(1))) {
@@ -118,6 +130,7 @@ void hostIp(const QString &line)
             qWarning("qorchat: HOSTIP without a plain address ignored");
         }
     }
+    // A record for the curious; the match goes on whether or not it was stored.
     settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), gstrHostIP);
 }
 
@@ -152,7 +165,7 @@ void dropAlwaysOnTop()
 
 void gameInfo(const QString &line)
 {
-    const QStringList t = protocol::tokens(line);
+    const QStringList t = protocol::tokens(line, 5);
     if (t.size() > 1)
         if (const auto v = lobbyModule::toInteger(t.at(1)))
             gintGameID = *v;
@@ -179,28 +192,69 @@ void deleteRoom()
 
 void playerInfo(const QString &line)
 {
-    const QStringList t = protocol::tokens(line);
+    const QStringList t = protocol::tokens(line, 2);
     if (t.size() < 2)
         return;
-    lobby()->setStatusText(t.at(1) + QStringLiteral("のコメント : ") + protocol::restOfLine(line));
+    const QString name = displayText(t.at(1));
+    const QString comment = displayText(QStringView(line).sliced(std::min(line.size(), t.at(0).size() + t.at(1).size() + 2)));
+    lobby()->setStatusText(name + QStringLiteral("のコメント : ") + comment);
 }
 
-void chatData(const QString &line)
+void chatData(frmCom &com, const QString &line)
 {
-    const QStringList phrases = protocol::chatPhrases(line);
+    qsizetype more = 0;
+    QStringList phrases = protocol::chatPhrases(line, kMaxGamePhrases, &more);
     const QString section = QStringLiteral("chat\\") + gstrGameName;
     // Neither the section nor the lists are emptied first: a second line adds to them.
+    settings::Values values;
+    values.reserve(phrases.size());
     for (qsizetype i = 0; i < phrases.size(); ++i)
-        settings::SaveSetting(section, QString::number(i + 1), phrases.at(i));
-    lobby()->addChatPhrases(phrases);
+        values.append({QString::number(i + 1), phrases.at(i)});
+    // What the server sends again at the next sign-in; nothing to tell the user.
+    settings::SaveSettings(section, values);
+    // The lists hold no more than the user's own phrases and kMaxGamePhrases others,
+    // however many lines come.
+    frmMain *f = lobby();
+    const qsizetype room = std::max<qsizetype>(0, kMaxGamePhrases + frmEditChat::kPhrases - f->txtLobbyChat->count());
+    if (phrases.size() > room) {
+        more += phrases.size() - room;
+        phrases.resize(room);
+    }
+    com.ignoredChatPhrases += more;
+    if (!phrases.isEmpty())
+        f->addChatPhrases(phrases);
 }
 
 } // namespace
 
+QString displayText(QStringView text)
+{
+    QString out;
+    if (text.size() > kDisplayChars) {
+        qsizetype keep = kDisplayChars - 1;
+        if (text.at(keep - 1).isHighSurrogate())
+            --keep; // a character is not cut in half
+        out = text.first(keep).toString() + QStringLiteral("…");
+    } else {
+        out = text.toString();
+    }
+    for (QChar &c : out) {
+        switch (c.unicode()) {
+        case u'\n': case u'\r': case u'\v': case u'\f':
+        case 0x85: case 0x2028: case 0x2029:
+            c = u' ';
+            break;
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
 bool dispatchLine(frmCom &com, const QString &line)
 {
     if (frmMain::m().blnDisplayDbgMessage)
-        lobby()->appendChat(lobby()->rtfLobbyChat, line);
+        lobby()->appendChat(lobby()->rtfLobbyChat, displayText(line));
     if (com.blnClosing)
         return false;
 
@@ -209,7 +263,7 @@ bool dispatchLine(frmCom &com, const QString &line)
         gintStatus = StatusOK;
     } else if (is(key, kw::ERR)) {
         gintStatus = StatusErr;
-        const QStringList t = protocol::tokens(line);
+        const QStringList t = protocol::tokens(line, 2);
         if (t.size() > 1)
             gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
     } else if (is(key, kw::LMESSAGE)) {
@@ -244,7 +298,7 @@ bool dispatchLine(frmCom &com, const QString &line)
     } else if (is(key, kw::PLAYERINFO)) {
         playerInfo(line);
     } else if (is(key, kw::CHATDATA)) {
-        chatData(line);
+        chatData(com, line);
     }
     return true;
 }

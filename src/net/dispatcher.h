@@ -8,6 +8,15 @@ namespace dispatcher {
 
 // The access chart has this many slots; further values of a chart line are ignored.
 constexpr int kChartValues = 25;
+// A chat line or a comment is shown cut to this many characters, ending in "…".
+constexpr qsizetype kDisplayChars = 2048;
+// A game's phrases: CHATDATA stores at most this many, and the drop-down lists of
+// the chat inputs take at most this many of them besides the user's own.
+constexpr qsizetype kMaxGamePhrases = 100;
+
+// Server text as one line of a chat box or the status bar: cut to kDisplayChars
+// and with every line break shown as a space, so it cannot pose as a line of its own.
+QString displayText(QStringView text);
 
 // Handles one decoded line. Returns false when the rest of the lines that arrived
 // with it must not be read (the match has started).

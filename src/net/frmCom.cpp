@@ -86,8 +86,13 @@ frmCom::frmCom()
     m_ssl = new QSslSocket(this);
     wskTcp = m_ssl;
     wskTcp->setObjectName(QStringLiteral("wskTcp"));
+    // While a line's message box is open the socket is not read (Qt does not emit
+    // readyRead inside its own handler), so its buffer must not grow without end.
+    wskTcp->setReadBufferSize(kMaxQueuedBytes);
     tmrError = new QTimer(this);
     tmrError->setObjectName(QStringLiteral("tmrError"));
+    // A coarse timer may fire early; a wait must never be shorter than its ticks.
+    tmrError->setTimerType(Qt::PreciseTimer);
     connect(tmrError, &QTimer::timeout, this, &frmCom::tmrError_Timer);
     connect(wskTcp, &QTcpSocket::connected, this, &frmCom::wskTcp_Connect);
     connect(wskTcp, &QTcpSocket::errorOccurred, this, &frmCom::wskTcp_Error);
@@ -121,6 +126,17 @@ void frmCom::tmrError_Timer()
     // meanwhile is read here, so that the start of the match is seen.
     if (m_dispatching && wskTcp->bytesAvailable() > 0)
         wskTcp_DataArrival();
+    if (queueOverflowing())
+        protocolError();
+}
+
+void frmCom::resetTicks()
+{
+    intTick = 0;
+    // Restarting drops a tick that is already due, which would otherwise count as
+    // the first of this wait.
+    if (tmrError->isActive())
+        tmrError->start();
 }
 
 void frmCom::waitForEvents()
@@ -144,7 +160,7 @@ qint16 frmCom::printlnAndWait(const QString &line)
     gintStatus = StatusWaiting;
     glngSockErr = sckNoError;
     println(line);
-    intTick = 0;
+    resetTicks();
     do {
         waitForEvents();
     } while (glngSockErr == sckNoError && intTick <= 10 && gintStatus == StatusWaiting && isConnected());
@@ -313,6 +329,11 @@ void frmCom::wskTcp_Close()
     // Lines that arrived before the end are still read.
     if (wskTcp->bytesAvailable() > 0)
         wskTcp_DataArrival();
+    lineDropped();
+}
+
+void frmCom::lineDropped()
+{
     if (blnClosing)
         return;
     if (platform::msgBox(QStringLiteral("回線が切断されました。再接続しますか？"),
@@ -324,6 +345,21 @@ void frmCom::wskTcp_Close()
         Forms::unload(QString::fromLatin1(name));
 }
 
+bool frmCom::queueOverflowing() const
+{
+    return m_dispatching && m_queuedBytes + wskTcp->bytesAvailable() >= kMaxQueuedBytes;
+}
+
+void frmCom::protocolError()
+{
+    // Nothing more is read from this server; what waits is thrown away.
+    m_queue.clear();
+    m_queuedBytes = 0;
+    m_abandoned = true;
+    closeSocket();
+    lineDropped();
+}
+
 void frmCom::wskTcp_DataArrival()
 {
     QList<QByteArray> raw;
@@ -333,17 +369,22 @@ void frmCom::wskTcp_DataArrival()
         m_framer.feed(QByteArrayView(chunk, n), raw);
     if (raw.isEmpty())
         return;
-    QStringList lines;
-    lines.reserve(raw.size());
-    for (const QByteArray &b : raw)
-        lines.append(cp932::decode(b));
+    for (const QByteArray &b : std::as_const(raw))
+        m_queuedBytes += b.size() + 2;
     // A box a line opened holds the queue; the start of the match must not wait
-    // for the player to close it.
-    if (m_dispatching && platform::installed() && std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) {
-            return protocol::keyword(l) == QLatin1String(protocol::kw::START);
-        }))
+    // for the player to close it. (The keyword is ASCII and ends at the first space
+    // in the bytes as in the text.)
+    const bool startsMatch = std::any_of(raw.cbegin(), raw.cend(), [](const QByteArray &l) {
+        const qsizetype sp = l.indexOf(' ');
+        return QByteArrayView(l).first(sp < 0 ? l.size() : sp) == QByteArrayView(protocol::kw::START);
+    });
+    m_queue.push_back(std::move(raw));
+    if (queueOverflowing()) {
+        protocolError();
+        return;
+    }
+    if (m_dispatching && platform::installed() && startsMatch)
         platform::messageBoxes().closeAll();
-    m_queue.push_back(std::move(lines));
     drainQueue();
 }
 
@@ -354,11 +395,15 @@ void frmCom::drainQueue()
     if (m_dispatching)
         return;
     m_dispatching = true;
-    while (!m_queue.empty()) {
-        const QStringList lines = std::move(m_queue.front());
+    m_abandoned = false;
+    while (!m_queue.empty() && !m_abandoned) {
+        const QList<QByteArray> lines = std::move(m_queue.front());
         m_queue.pop_front();
-        for (const QString &line : lines) {
-            if (!dispatcher::dispatchLine(*this, line))
+        for (const QByteArray &b : lines)
+            m_queuedBytes -= b.size() + 2;
+        for (const QByteArray &b : lines) {
+            // Decoded one at a time, so waiting lines cost their bytes only once.
+            if (!dispatcher::dispatchLine(*this, cp932::decode(b)) || m_abandoned)
                 break; // the rest of this arrival is not read
         }
     }

@@ -28,6 +28,9 @@ public:
     // A line longer than this (without its CR LF) is dropped. Lists of a big lobby
     // travel as one line (10,000 players are about 140 KB), so the bound is 1 MiB.
     static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
+    // Bytes that may wait while a line is being handled (a message box it opened is
+    // on screen). A server that sends more meanwhile is treated as a broken line.
+    static constexpr qsizetype kMaxQueuedBytes = 8 * 1024 * 1024;
 
     // The form, loaded on first use.
     static frmCom *get();
@@ -53,6 +56,8 @@ public:
     QStringList astrRoomPlayers{QString()};
     QList<qint16> aintChart;
     QString strChartDate;
+    // CHATDATA phrases left out because a line or the drop-down lists were full.
+    qsizetype ignoredChatPhrases = 0;
 
     // Sends line + CR LF; false when there is no connection to send on.
     bool println(const QString &line);
@@ -81,6 +86,9 @@ public:
 
     // Blocks until at least one event was processed. Every wait is built on this.
     static void waitForEvents();
+    // Starts a wait's tick count at 0 with a full interval before the first tick, so
+    // a wait of n ticks lasts at least n intervals.
+    void resetTicks();
 
 private:
     frmCom();
@@ -95,10 +103,15 @@ private:
     void failHandshake(qint32 number, const QString &text);
     void wskTcp_DataArrival();
     void drainQueue();
+    bool queueOverflowing() const;
+    void protocolError();
+    void lineDropped();
 
     LineFramer m_framer{kMaxLineBytes};
-    std::deque<QStringList> m_queue; // whole lines per arrival, in order
+    std::deque<QList<QByteArray>> m_queue; // whole lines per arrival, in order
+    qsizetype m_queuedBytes = 0;
     bool m_dispatching = false;
+    bool m_abandoned = false; // the line was dropped while its lines were handled
     bool m_closingByUs = false;
     // wskTcp is this same socket; in plain mode it passes bytes through unchanged.
     QSslSocket *m_ssl = nullptr;

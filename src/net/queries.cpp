@@ -36,7 +36,7 @@ qint16 frmCom::getRoomList()
 {
     println(QString::fromLatin1(protocol::kw::ROOMLIST));
     blnRoomListReady = false;
-    intTick = 0;
+    resetTicks();
     for (;;) {
         waitForEvents();
         // The time limit is tested first: an answer in the same pass as the
@@ -52,7 +52,7 @@ qint16 frmCom::getChartData(qint16 kind, QList<QVariant> &values, QString &date)
 {
     println(QString::fromLatin1(kind != 0 ? protocol::kw::WEEKCHART : protocol::kw::DAYCHART));
     blnChartReady = false;
-    intTick = 0;
+    resetTicks();
     for (;;) {
         waitForEvents();
         if (intTick > 10)

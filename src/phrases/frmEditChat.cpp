@@ -93,9 +93,12 @@ void frmEditChat::cmdOK_Click()
     frmMain *lobby = Forms::ifLoaded<frmMain>();
     if (lobby)
         lobby->clearChatPhrases();
-    settings::DeleteSetting(kSection);
+    settings::Values values;
     for (qsizetype k = 0; k < phrases.size(); ++k)
-        settings::SaveSetting(kSection, QString::number(k + 1), phrases.at(k));
+        values.append({QString::number(k + 1), phrases.at(k)});
+    // The whole list or nothing; the lists below show the edit for this session.
+    if (!settings::ReplaceSection(kSection, values))
+        settings::tellNotSaved(QStringLiteral("定型文"));
     if (lobby)
         lobby->addChatPhrases(phrases);
     Forms::unload<frmEditChat>();

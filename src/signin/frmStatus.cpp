@@ -169,8 +169,9 @@ void frmStatus::warnPrivateAddress()
     platform::modalRunner().run(Forms::get<dlgIPWarning>());
     // Closed with the close box, it was unloaded: nothing was ticked.
     dlgIPWarning *dlg = Forms::ifLoaded<dlgIPWarning>();
-    if (dlg && dlg->chkVisible->isChecked())
-        settings::SaveSetting(QStringLiteral("user"), QStringLiteral("ipwarn"), QStringLiteral("false"));
+    if (dlg && dlg->chkVisible->isChecked()
+        && !settings::SaveSetting(QStringLiteral("user"), QStringLiteral("ipwarn"), QStringLiteral("false")))
+        settings::tellNotSaved(QStringLiteral("警告を表示しない設定"));
     Forms::unload<dlgIPWarning>();
 }
 
@@ -231,9 +232,10 @@ qint16 frmStatus::Login()
             return StatusWaiting;
         if (status == StatusOK) {
             // Stored only now that the server accepted them.
-            settings::SaveSetting(QStringLiteral("user"), QStringLiteral("name"), account.mstrUser);
-            settings::SaveSetting(QStringLiteral("user"), QStringLiteral("password"),
-                                  lobbyModule::encodeString(account.mstrPassword));
+            if (!settings::SaveSettings(QStringLiteral("user"),
+                                        {{QStringLiteral("name"), account.mstrUser},
+                                         {QStringLiteral("password"), lobbyModule::encodeString(account.mstrPassword)}}))
+                settings::tellNotSaved(QStringLiteral("アカウント情報"));
             signedIn = true;
             break;
         }
@@ -268,7 +270,8 @@ qint16 frmStatus::Login()
         if (platform::msgBox(QStringLiteral("次回起動時に新しいアカウントを作成しますか？"),
                              platform::mb::Exclamation | platform::mb::YesNo)
             == platform::mb::Yes)
-            settings::DeleteSetting(QStringLiteral("user"));
+            if (!settings::DeleteSetting(QStringLiteral("user")))
+                settings::tellNotSaved(QStringLiteral("アカウントの削除"));
         return status;
     }
 

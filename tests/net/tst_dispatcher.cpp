@@ -469,6 +469,112 @@ private slots:
             QCOMPARE(w.fake.messageTexts(), QStringList{QStringLiteral("回線が切断されました。再接続しますか？")});
     }
 
+    // Whatever a server puts in a chat line or a comment, it shows as one line of a
+    // bounded length, and nothing in it poses as a line of someone else.
+    void hostileTextShowsAsOneBoundedLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("status"); // shown in the status bar, else in the lobby chat
+        QTest::addColumn<QString>("shown");
+        const QString mib(1 << 20, u'x');
+        QTest::newRow("1 MiB of text") << ("LMESSAGE taro " + mib) << false
+                                       << QString("<taro> " + mib).left(dispatcher::kDisplayChars - 1) + "…";
+        QTest::newRow("1 MiB name") << ("LMESSAGE " + mib + " hi") << false
+                                    << ("<" + QString(dispatcher::kDisplayChars - 2, u'x') + "…");
+        QTest::newRow("line breaks") << QStringLiteral("LMESSAGE taro hi\n<hanako> pay me\r\x2028x\x2029y\vz\x85")
+                                     << false << QStringLiteral("<taro> hi <hanako> pay me  x y z ");
+        QTest::newRow("line feeds only") << ("LMESSAGE a " + QString(1 << 20, u'\n')) << false
+                                         << ("<a> " + QString(dispatcher::kDisplayChars - 5, u' ') + "…");
+        QTest::newRow("exactly the limit") << ("LMESSAGE a " + QString(dispatcher::kDisplayChars - 4, u'y')) << false
+                                           << ("<a> " + QString(dispatcher::kDisplayChars - 4, u'y'));
+        QTest::newRow("character not cut in half")
+            << ("LMESSAGE a " + QString(dispatcher::kDisplayChars - 6, u'y') + QString(100, QChar(0xd83d)).replace(QString(QChar(0xd83d)), QStringLiteral("\U0001F600")))
+            << false << ("<a> " + QString(dispatcher::kDisplayChars - 6, u'y') + QStringLiteral("…"));
+        QTest::newRow("comment") << ("PLAYERINFO taro a\nb" + mib) << true
+                                 << ("taroのコメント : a b" + QString(dispatcher::kDisplayChars - 4, u'x') + "…");
+    }
+    void hostileTextShowsAsOneBoundedLine()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, status);
+        QFETCH(QString, shown);
+        LobbyWire w;
+        QVERIFY(dispatcher::dispatchLine(*w.com, line));
+        if (status) {
+            QCOMPARE(w.lobby()->statusText(), shown);
+        } else {
+            QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList{shown});
+            QCOMPARE(w.lobby()->rtfLobbyChat->blockCount(), 1);
+        }
+    }
+
+    void debugEchoIsOneLine()
+    {
+        LobbyWire w;
+        frmMain::m().blnDisplayDbgMessage = true;
+        dispatch(w, QStringLiteral("WHAT\nLMESSAGE x forged"));
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList{"WHAT LMESSAGE x forged"});
+    }
+
+    // A game gets its first hundred phrases stored in one write and shown; the rest
+    // are counted, also over several lines.
+    void chatDataIsCapped()
+    {
+        LobbyWire w;
+        gstrGameName = QStringLiteral("Game");
+        QStringList phrases;
+        for (int i = 1; i <= 2000; ++i)
+            phrases << QStringLiteral("p%1").arg(i);
+        dispatch(w, protocol::chatDataLine(phrases));
+        const QString section = QStringLiteral("chat\\Game");
+        QCOMPARE(settings::GetSetting(section, QStringLiteral("1")), QStringLiteral("p1"));
+        QCOMPARE(settings::GetSetting(section, QStringLiteral("100")), QStringLiteral("p100"));
+        QCOMPARE(settings::GetSetting(section, QStringLiteral("101")), QString());
+        frmMain *f = w.lobby();
+        QCOMPARE(f->txtLobbyChat->count(), 100);
+        QCOMPARE(f->txtRoomChat->itemText(99), QStringLiteral("p100"));
+        QCOMPARE(w.com->ignoredChatPhrases, qsizetype(1900));
+        // The lists keep room for the user's own fifteen, and no more.
+        dispatch(w, QStringLiteral("CHATDATA a@b@c@d@e@f@g@h@i@j@k@l@m@n@o@p@q@"));
+        QCOMPARE(f->txtLobbyChat->count(), 115);
+        QCOMPARE(f->txtRoomChat->itemText(114), QStringLiteral("o"));
+        QCOMPARE(w.com->ignoredChatPhrases, qsizetype(1902));
+        QCOMPARE(settings::GetSetting(section, QStringLiteral("1")), QStringLiteral("a"));
+        QCOMPARE(settings::GetSetting(section, QStringLiteral("17")), QStringLiteral("q"));
+        QCOMPARE(settings::GetSetting(section, QStringLiteral("18")), QStringLiteral("p18"));
+    }
+
+    // While the room-deleted notice is up nothing is read; a server that goes on
+    // sending fills a bounded buffer and is then treated as a dropped line.
+    void floodDuringANoticeDropsTheLine()
+    {
+        LobbyWire w;
+        QVERIFY(w.connect());
+        w.lobby()->visibleControl(true);
+        w.fake.answers = {platform::mb::OK, platform::mb::No};
+        qint64 mostBuffered = 0;
+        w.fake.onMessage = [&](const QString &text) {
+            if (text != QStringLiteral("部屋が削除されました"))
+                return;
+            const QByteArray chunk = "LMESSAGE flood " + QByteArray(64 * 1024, 'z') + "\r\n";
+            for (qsizetype sent = 0; sent <= frmCom::kMaxQueuedBytes + 2 * chunk.size(); sent += chunk.size())
+                w.server.sendRaw(chunk);
+            while (w.com->isConnected()) {
+                frmCom::waitForEvents();
+                mostBuffered = std::max(mostBuffered, w.com->wskTcp->bytesAvailable());
+            }
+        };
+        w.server.sendRaw("DELETEROOM\r\nLMESSAGE after notice\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(w.fake.messages.size(), 2, 60000);
+        QCOMPARE(w.fake.messages.at(1).text, QStringLiteral("回線が切断されました。再接続しますか？"));
+        QVERIFY(!w.com->isConnected());
+        QVERIFY2(mostBuffered <= frmCom::kMaxQueuedBytes, qPrintable(QString::number(mostBuffered)));
+        // Nothing that came after the notice was shown.
+        QTest::qWait(50);
+        QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList());
+        QVERIFY(!gblnRetry);
+    }
+
     // The line drops while the room-deleted notice is up: the dispatcher carries on
     // with a fresh window.
     void lineDropsDuringDeletedRoomNotice()

@@ -8,6 +8,7 @@
 #include "support/testenv.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -109,6 +110,23 @@ private slots:
         QCOMPARE(lobby->txtRoomChat->currentText(), QStringLiteral("server 2"));
         QCOMPARE(settings::GetSetting(QStringLiteral("chat\\game"), QStringLiteral("1")), QStringLiteral("server's"));
         QCOMPARE(texts(Forms::get<frmEditChat>()), saved);
+    }
+
+    // A store that cannot be written is reported; the lists still show the edit.
+    void failedSaveIsTold()
+    {
+        TestEnv env;
+        FakePlatform fake;
+        QVERIFY(QDir().mkpath(env.settingsFile())); // a folder where the file should be
+        frmMain *lobby = Forms::get<frmMain>();
+        frmEditChat *e = Forms::get<frmEditChat>();
+        e->txtChat[0]->setText(QStringLiteral("mine"));
+        e->cmdOK->click();
+        QCOMPARE(fake.messages.size(), 1);
+        QVERIFY2(fake.messages.at(0).text.startsWith(QStringLiteral("定型文を保存できませんでした。")),
+                 qPrintable(fake.messages.at(0).text));
+        QCOMPARE(fake.messages.at(0).style, platform::mb::Critical);
+        QCOMPARE(items(lobby->txtLobbyChat), QStringList{"mine"});
     }
 
     // The lobby's file menu opens the editor modally; its close box discards the edits.

@@ -3,12 +3,21 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QTest>
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace settings;
+
+namespace {
+constexpr int kWriters = 6;
+constexpr int kWrites = 200;
+} // namespace
 
 class TstSettings : public QObject {
     Q_OBJECT
@@ -98,13 +107,110 @@ private slots:
         QCOMPARE(GetSetting("a", "k"), QStringLiteral("2"));
     }
 
-    // Two processes writing different keys at once lose nothing.
+    // What a write does to the text around what it changes: nothing.
+    void writesKeepOtherLines_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QStringList>("keysAndValues");
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("changed in place") << QByteArray("; mine\n[a]\n# note\nk=1\njunk line\n") << "a"
+                                          << QStringList{"k", "2"} << false
+                                          << QByteArray("; mine\n[a]\n# note\nk=2\njunk line\n");
+        QTest::newRow("unchanged value keeps its bytes") << QByteArray("[a]\r\nk=x\\q\r\n") << "a"
+                                                         << QStringList{"k", "x\\q"} << false
+                                                         << QByteArray("[a]\r\nk=x\\q\r\n");
+        QTest::newRow("new key after the section's last") << QByteArray("[a]\nk=1\n; end of a\n\n[b]\nx=1\n") << "a"
+                                                          << QStringList{"j", "3"} << false
+                                                          << QByteArray("[a]\nk=1\nj=3\n; end of a\n\n[b]\nx=1\n");
+        QTest::newRow("new section at the end") << QByteArray("# top\n[a]\nk=1") << "b" << QStringList{"x", "y"}
+                                                << false << QByteArray("# top\n[a]\nk=1\n\n[b]\nx=y\n");
+        QTest::newRow("last of a repeated key") << QByteArray("[a]\nk=1\n[a]\nk=2\n") << "a" << QStringList{"k", "3"}
+                                                << false << QByteArray("[a]\nk=1\n[a]\nk=3\n");
+        QTest::newRow("bytes that are no text") << QByteArray("#\xff\xfe\n[a]\n\x80=\x81\n") << "a"
+                                                << QStringList{"k", "v"} << false
+                                                << QByteArray("#\xff\xfe\n[a]\n\x80=\x81\nk=v\n");
+        QTest::newRow("lines before any section") << QByteArray("k=1\nfree text\n") << "a" << QStringList{"k", "2"}
+                                                  << false << QByteArray("k=1\nfree text\n\n[a]\nk=2\n");
+        QTest::newRow("replace keeps the notes") << QByteArray("[chat]\n; my phrases\n1=a\n2=b\n[x]\ny=1\n") << "chat"
+                                                 << QStringList{"1", "c"} << true
+                                                 << QByteArray("[chat]\n; my phrases\n1=c\n[x]\ny=1\n");
+        QTest::newRow("several keys at once") << QByteArray("[a]\nk=1\n") << "a" << QStringList{"k", "2", "n", "\n"}
+                                              << false << QByteArray("[a]\nk=2\nn=\\n\n");
+    }
+    void writesKeepOtherLines()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, section);
+        QFETCH(QStringList, keysAndValues);
+        QFETCH(bool, replace);
+        QFETCH(QByteArray, expected);
+        Values values;
+        for (qsizetype i = 0; i + 1 < keysAndValues.size(); i += 2)
+            values.append({keysAndValues.at(i), keysAndValues.at(i + 1)});
+        QCOMPARE(writtenText(file, section, values, replace), expected);
+        // The same through the store and its file.
+        TestEnv env;
+        env.writeSettings(file);
+        QVERIFY(replace ? ReplaceSection(section, values) : SaveSettings(section, values));
+        QCOMPARE(env.readSettings(), expected);
+        for (const auto &[k, v] : values)
+            QCOMPARE(GetSetting(section, k), v);
+    }
+
+    void deleteKeepsOtherLines()
+    {
+        TestEnv env;
+        env.writeSettings("; keep me\n[user]\nname=taro\n# about chat\n[chat]\n1=a\n");
+        QVERIFY(DeleteSetting("user"));
+        QCOMPARE(env.readSettings(), QByteArray("; keep me\n# about chat\n[chat]\n1=a\n"));
+    }
+
+    // Reads come from what was parsed, yet never miss a change on disk: the same
+    // size at once, a replaced file, a removed one.
+    void cachedReadsFollowTheDisk()
+    {
+        TestEnv env;
+        QVERIFY(SaveSetting("a", "k", "1"));
+        QCOMPARE(GetSetting("a", "k"), QStringLiteral("1"));
+        for (int i = 2; i < 6; ++i) {
+            env.writeSettings(QStringLiteral("[a]\nk=%1\n").arg(i).toUtf8());
+            QCOMPARE(GetSetting("a", "k"), QString::number(i));
+        }
+        QFile::remove(env.settingsFile());
+        QCOMPARE(GetSetting("a", "k"), QString());
+        env.writeSettings("[a]\nk=7\n");
+        QCOMPARE(GetSetting("a", "k"), QStringLiteral("7"));
+        QVERIFY(SaveSetting("a", "j", "8"));
+        QCOMPARE(GetSetting("a", "k"), QStringLiteral("7"));
+        QCOMPARE(GetSetting("a", "j"), QStringLiteral("8"));
+    }
+
+    // A writer behind a lock held longer than the old five-second give-up still writes.
+    void writerWaitsForAHeldLock()
+    {
+        TestEnv env;
+        QVERIFY(SaveSetting("a", "k", "1"));
+        QLockFile held(env.settingsFile() + ".lock");
+        QVERIFY(held.tryLock(0));
+        std::thread release([&held] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+            held.unlock();
+        });
+        const bool saved = SaveSetting("a", "k", "2");
+        release.join();
+        QVERIFY(saved);
+        QCOMPARE(GetSetting("a", "k"), QStringLiteral("2"));
+    }
+
+    // Six processes writing different keys at once lose nothing.
     void concurrentWritersKeepEachOthersKeys()
     {
         TestEnv env;
         const QString self = QCoreApplication::applicationFilePath();
         QList<QProcess *> procs;
-        for (int p = 0; p < 2; ++p) {
+        for (int p = 0; p < kWriters; ++p) {
             auto *proc = new QProcess(this);
             QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
             e.insert("XDG_CONFIG_HOME", env.configHome());
@@ -114,11 +220,11 @@ private slots:
             procs << proc;
         }
         for (auto *proc : procs) {
-            QVERIFY(proc->waitForFinished(60000));
+            QVERIFY(proc->waitForFinished(240000));
             QCOMPARE(proc->exitCode(), 0);
         }
-        for (int p = 0; p < 2; ++p)
-            for (int i = 0; i < 40; ++i)
+        for (int p = 0; p < kWriters; ++p)
+            for (int i = 0; i < kWrites; ++i)
                 QCOMPARE(GetSetting(QStringLiteral("w%1").arg(p), QString::number(i)), QString::number(i));
     }
 };
@@ -128,7 +234,7 @@ int main(int argc, char **argv)
     // Child mode of concurrentWritersKeepEachOthersKeys.
     const QByteArray writer = qgetenv("QORCHAT_SETTINGS_WRITER");
     if (!writer.isEmpty()) {
-        for (int i = 0; i < 40; ++i)
+        for (int i = 0; i < kWrites; ++i)
             if (!SaveSetting(QStringLiteral("w") + QString::fromLatin1(writer), QString::number(i), QString::number(i)))
                 return 1;
         return 0;

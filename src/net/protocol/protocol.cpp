@@ -121,6 +121,22 @@ QStringList tokens(const QString &line)
     return line.split(u' ');
 }
 
+QStringList tokens(const QString &line, qsizetype max)
+{
+    QStringList out;
+    qsizetype from = 0;
+    while (out.size() < max) {
+        const qsizetype sp = line.indexOf(u' ', from);
+        if (sp < 0) {
+            out << line.mid(from);
+            break;
+        }
+        out << line.mid(from, sp - from);
+        from = sp + 1;
+    }
+    return out;
+}
+
 QString keyword(const QString &line)
 {
     const qsizetype sp = line.indexOf(u' ');
@@ -187,6 +203,23 @@ QStringList chatPhrases(const QString &line)
     QStringList parts = line.mid(start).split(u'@');
     parts.removeLast();
     return parts;
+}
+
+QStringList chatPhrases(const QString &line, qsizetype max, qsizetype *more)
+{
+    QStringList out;
+    const qsizetype start = qsizetype(qstrlen(kw::CHATDATA)) + 1;
+    qsizetype from = start;
+    if (line.size() > start) {
+        qsizetype at;
+        while (out.size() < max && (at = line.indexOf(u'@', from)) >= 0) {
+            out << line.mid(from, at - from);
+            from = at + 1;
+        }
+    }
+    if (more)
+        *more = line.size() > from ? QStringView(line).sliced(from).count(u'@') : 0;
+    return out;
 }
 
 RoomEntry roomEntry(const QString &entry)

@@ -76,6 +76,9 @@ QString playerInfoLine(const QString &name, const QString &comment);
 
 // Split at every space; empty tokens are kept, so positions match the line.
 QStringList tokens(const QString &line);
+// The first max tokens only (fewer when the line has fewer); the rest of the line is
+// not looked at, so a long line costs no more than a short one.
+QStringList tokens(const QString &line, qsizetype max);
 QString keyword(const QString &line);
 // Everything after the second space (the text of LMESSAGE, RMESSAGE, PLAYERINFO),
 // or "" when the line is shorter.
@@ -95,6 +98,8 @@ QStringList listEntries(const QString &line);
 // CHATDATA: the text after the keyword and a space, cut at every "@"; the piece
 // after the last "@" is dropped.
 QStringList chatPhrases(const QString &line);
+// The first max of those phrases; *more (when given) is set to how many were left out.
+QStringList chatPhrases(const QString &line, qsizetype max, qsizetype *more);
 
 // A room-list entry: the name N (everything before the last token, keeping the
 // space in front of that token; "" when there is no space) and the last token.

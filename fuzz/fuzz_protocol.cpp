@@ -1,0 +1,81 @@
+// Every parser of server and client lines in the protocol module, on any decoded
+// line: no crash, and the properties the dispatcher and the server rely on.
+#include "fuzzcheck.h"
+#include "net/protocol/protocol.h"
+#include "session/codec.h"
+
+#include <cstdint>
+
+using namespace protocol;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const qsizetype n = data[0] % 40;
+    const QString line = cp932::decode(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+
+    const QStringList t = tokens(line);
+    FUZZ_CHECK(!t.isEmpty());
+    FUZZ_CHECK(t.join(u' ') == line);
+    FUZZ_CHECK(keyword(line) == t.at(0));
+    // The bounded split is the start of the full one.
+    const QStringList first = tokens(line, n);
+    FUZZ_CHECK(first.size() == std::min(n, t.size()));
+    for (qsizetype i = 0; i < first.size(); ++i)
+        FUZZ_CHECK(first.at(i) == t.at(i));
+
+    const QString rest = restOfLine(line);
+    if (t.size() >= 3)
+        FUZZ_CHECK(rest == line.mid(t.at(0).size() + t.at(1).size() + 2));
+    else
+        FUZZ_CHECK(rest.isEmpty());
+    FUZZ_CHECK(afterKeyword(line) == (t.size() > 1 ? line.mid(t.at(0).size() + 1) : QString()));
+
+    const QStringList fields = fieldsAndRest(line, int(n));
+    FUZZ_CHECK(fields.size() == n + 1);
+    for (qsizetype i = 0; i < n && i + 1 < t.size(); ++i)
+        FUZZ_CHECK(fields.at(i) == t.at(i + 1));
+
+    const QString room = roomNameArgument(line);
+    FUZZ_CHECK(!room.endsWith(u' '));
+    FUZZ_CHECK(afterKeyword(line).startsWith(room));
+
+    const QStringList entries = listEntries(line);
+    FUZZ_CHECK(entries == line.split(u'\n').mid(1));
+    if (!entries.isEmpty())
+        FUZZ_CHECK(listEntries(listLine(QStringLiteral("PLAYERLIST"), entries)) == entries);
+    for (const QString &e : entries) {
+        const RoomEntry r = roomEntry(e);
+        FUZZ_CHECK(r.name + r.status == e);
+        roomRow(e);
+        playerRow(e);
+    }
+
+    const QStringList phrases = chatPhrases(line);
+    qsizetype more = -1;
+    const QStringList capped = chatPhrases(line, n, &more);
+    FUZZ_CHECK(capped == phrases.mid(0, n));
+    FUZZ_CHECK(more == phrases.size() - capped.size());
+    if (!line.contains(u'@'))
+        FUZZ_CHECK(phrases.isEmpty());
+    QStringList clean;
+    for (const QString &p : t)
+        if (!p.contains(u'@'))
+            clean << p;
+    FUZZ_CHECK(chatPhrases(chatDataLine(clean)) == clean);
+
+    // Game names travel escaped; one without backslashes comes back unchanged.
+    if (!line.contains(u'\\'))
+        FUZZ_CHECK(unescapeGameName(escapeGameName(line)) == line);
+    FUZZ_CHECK(gameName(line).startsWith(QStringLiteral("GAMENAME ")));
+
+    // Client lines carry their arguments as they are.
+    FUZZ_CHECK(afterKeyword(lobbyMessage(line)) == line);
+    FUZZ_CHECK(fieldsAndRest(registUser(t.value(0), t.value(1), t.value(2), rest), 3)
+               == (QStringList{t.value(0), t.value(1), t.value(2), rest}));
+    enterRoom(line);
+    roomPlayerList(line);
+    playerInfo(line);
+    return 0;
+}
