@@ -332,6 +332,12 @@ void TestLobbyServer::roomRefusals_data()
     QTest::newRow("only spaces") << "Duo" << true << "CREATEROOM    " << "-ERR 3";
     QTest::newRow("line feed in name") << "Duo" << true << "CREATEROOM a\nb" << "-ERR 3";
     QTest::newRow("name over 64 bytes") << "Duo" << true << "CREATEROOM " + QString(65, u'r') << "-ERR 3";
+    QTest::newRow("name of 36 bytes") << "Duo" << true << "CREATEROOM " + QString(36, u'r') << "+OK";
+    QTest::newRow("name of 36 bytes, trailing spaces") << "Duo" << true << "CREATEROOM " + QString(36, u'r') + "  " << "+OK";
+    QTest::newRow("name of 37 bytes") << "Duo" << true << "CREATEROOM " + QString(37, u'r') << "-ERR 3";
+    QTest::newRow("18 double-byte characters") << "Duo" << true << "CREATEROOM " + QString(18, QChar(0x82B1)) << "+OK";
+    QTest::newRow("35 bytes and a double-byte one") << "Duo" << true << "CREATEROOM " + QString(35, u'r') + QChar(0x82B1)
+                                                   << "-ERR 3";
     QTest::newRow("missing room") << "Duo" << false << "ENTERROOM nowhere  " << "-ERR 2";
     QTest::newRow("room of another game") << "Shogi" << false << "ENTERROOM r  " << "-ERR 2";
     QTest::newRow("player list of missing room") << "Duo" << false << "ROOMPLAYERLIST nowhere  " << "-ERR 2";
