@@ -75,6 +75,8 @@ private slots:
     void rooms();
     void roomRefusals_data();
     void roomRefusals();
+    void roomNamesComeBackAsSent_data();
+    void roomNamesComeBackAsSent();
     void matchStart();
     void droppedHost();
     void playerInfoAndUpdate();
@@ -364,6 +366,26 @@ void TestLobbyServer::roomRefusals()
     QCOMPARE(owner->call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
     auto c = lobby.player(game, asHost, QStringLiteral("hanako"));
     QCOMPARE(c->call(line), reply);
+}
+
+void TestLobbyServer::roomNamesComeBackAsSent_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("placeholder") << "50%2 off";
+    QTest::newRow("placeholders only") << "%1%2%3";
+    QTest::newRow("japanese with spaces") << "初心者 歓迎  部屋";
+}
+
+void TestLobbyServer::roomNamesComeBackAsSent()
+{
+    QFETCH(QString, name);
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Go[9]"), true, QStringLiteral("taro"));
+    auto guest = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("hanako"));
+    QCOMPARE(host->call(protocol::createRoom(name)), QStringLiteral("+OK"));
+    const QString entry = name + QStringLiteral(" 1/4");
+    QVERIFY(waitForList(*guest, kw::ROOMLIST, {entry}));
+    QCOMPARE(guest->call(protocol::enterRoom(entry)), QStringLiteral("+OK"));
 }
 
 void TestLobbyServer::matchStart()
