@@ -427,22 +427,6 @@ private slots:
             QCOMPARE(parseChatData(line, 10).has_value(), k == ServerLine::ChatData);
         }
     }
-
-    void userIdRule()
-    {
-        QString refused;
-        for (int c = 0; c < 0x10000; ++c)
-            if (isUserIdSymbol(c))
-                refused += QChar(c);
-        QCOMPARE(refused, QStringLiteral(" !\"#$%&'()*+,-./:;<=>?@[\\]^`{|}~"));
-        // Key codes of double-byte characters are negative.
-        QVERIFY(!isUserIdSymbol(-32096));
-        QVERIFY(!hasUserIdSymbol(u"花子_2"));
-        QVERIFY(!hasUserIdSymbol(u"ｔａｒｏ＠"));
-        QVERIFY(hasUserIdSymbol(u"taro san"));
-        QVERIFY(hasUserIdSymbol(u"a~"));
-        QVERIFY(!hasUserIdSymbol(u""));
-    }
 };
 
 QTEST_APPLESS_MAIN(TstServerLines)
