@@ -70,13 +70,13 @@ struct Wire {
     frmCom *com = nullptr;
     Wire()
     {
-        resetSessionState();
+        session().reset();
         frmCom::resetForTests();
         com = frmCom::get();
         Forms::get<frmMain>();
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         com->connectTo(QStringLiteral("127.0.0.1"), server.portText());
-        while (gintStatus != StatusOK)
+        while (session().gintStatus != StatusOK)
             frmCom::waitForEvents();
     }
     ~Wire()
@@ -120,7 +120,7 @@ Sample chatLine(const QByteArray &text, const QString &expect)
 Sample chatData(int phrases, long *rssGrowth = nullptr)
 {
     Wire w;
-    gstrGameName = QStringLiteral("Bench");
+    session().gstrGameName = QStringLiteral("Bench");
     QByteArray line = "CHATDATA ";
     for (int i = 0; i < phrases; ++i)
         line += "phrase" + QByteArray::number(i) + '@';

@@ -8,7 +8,7 @@
 #include "platform/qtplatform.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 #include "signin/frmStatus.h"
 
 #include <QApplication>
@@ -57,15 +57,15 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
     g_running = true;
     platform::installQtPlatform();
 
-    gstrGameName = gameName;
-    gblnHost = host;
-    gblnTopmost = true;
-    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), QStringLiteral("nothing"));
-    const bool displayDbg = settings::GetSetting(QStringLiteral("dbg"), QStringLiteral("display")) == QLatin1String("true");
+    session().gstrGameName = gameName;
+    session().gblnHost = host;
+    session().gblnTopmost = true;
+    settings::save(settings::key::dbgHostIp, QStringLiteral("nothing"));
+    const bool displayDbg = settings::isTrue(settings::key::dbgDisplay);
 
     do {
-        gblnRetry = false;
-        gLobbyEnd = LobbyEnd::None;
+        session().gblnRetry = false;
+        session().gLobbyEnd = LobbyEnd::None;
         Forms::get<frmMain>();
         frmCom *com = frmCom::get();
         // A finished match leaves the closing flag set and the line open.
@@ -77,20 +77,20 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
         Forms::collect();
         // A match that started while signing in has already closed the lobby;
         // showing it again would wait on a line that is gone.
-        if (gblnSignedIn && !frmCom::get()->blnClosing) {
+        if (session().gblnSignedIn && !frmCom::get()->blnClosing) {
             // Closing the lobby without another reason is the user leaving.
-            setLobbyEnd(LobbyEnd::UserLeft);
+            session().setLobbyEnd(LobbyEnd::UserLeft);
             platform::modalRunner().run(Forms::get<frmMain>());
         }
         Forms::collect();
-        strIp = checkedAddress(gstrHostIP);
-    } while (gblnRetry);
+        strIp = checkedAddress(session().gstrHostIP);
+    } while (session().gblnRetry);
 
     Forms::unloadAll();
     closeLine();
     Forms::collect();
     if (end)
-        *end = gLobbyEnd;
+        *end = session().gLobbyEnd;
     platform::windowOrder().placeTop(Forms::get<frmMain>());
     g_lastAddress = strIp;
     g_running = false;

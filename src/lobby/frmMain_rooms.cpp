@@ -129,7 +129,7 @@ void frmMain::cmdEnter_Click()
         return;
     BusyWait busy(this);
 
-    if (gblnHost == vbTrue) {
+    if (session().gblnHost == vbTrue) {
         // The next create starts with an empty dialog, however this one ends.
         struct UnloadDialog {
             ~UnloadDialog() { Forms::unload<dlgInputRoomName>(); }
@@ -155,7 +155,7 @@ void frmMain::cmdEnter_Click()
                 m().mstrRoomName = name;
                 visibleControl(true);
                 keepRoomPlayers(before);
-            } else if (status == StatusErr && gintErrCode == 1) {
+            } else if (status == StatusErr && session().gintErrCode == 1) {
                 platform::msgBox(QStringLiteral("同じ名前の部屋が存在します。他の名前の部屋を作成してください"),
                                  platform::mb::Critical);
             } else {
@@ -179,7 +179,7 @@ void frmMain::cmdEnter_Click()
         m().mstrRoomName = enteredRoomName(entry);
         visibleControl(true);
         keepRoomPlayers(before);
-    } else if (status == StatusErr && gintErrCode == 1) {
+    } else if (status == StatusErr && session().gintErrCode == 1) {
         platform::msgBox(QStringLiteral("この部屋は満室です"), platform::mb::Information);
     } else {
         platform::msgBox(QStringLiteral("参加できません"), platform::mb::Critical);
@@ -192,7 +192,7 @@ void frmMain::cmdLeave_Click()
         return;
     BusyWait busy(this);
 
-    if (gblnHost == vbTrue) {
+    if (session().gblnHost == vbTrue) {
         const qint16 status = frmCom::get()->printlnAndWait(protocol::deleteRoom(m().mstrRoomName));
         if (!Forms::isCurrent(this))
             return;
@@ -274,6 +274,6 @@ void frmMain::cmdStart_Click()
         platform::msgBox(QStringLiteral("ゲームを開始できませんでした"), platform::mb::Critical);
         return;
     }
-    setLobbyEnd(LobbyEnd::MatchStarted);
+    session().setLobbyEnd(LobbyEnd::MatchStarted);
     Forms::unloadAll();
 }

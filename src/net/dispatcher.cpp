@@ -7,7 +7,7 @@
 #include "platform/forms.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -97,8 +97,8 @@ void showRoomPlayerList(frmCom &com)
     // An empty entry (a line feed after the last one) is no player: it neither
     // counts towards the room size nor shows as a row.
     const QStringList players = nonEmptyEntries(com.astrRoomPlayers);
-    if (!players.isEmpty() && gblnHost == vbTrue)
-        lobby()->setCommandEnabled(lobby()->cmdStart, players.size() >= gintMinPlayers);
+    if (!players.isEmpty() && session().gblnHost == vbTrue)
+        lobby()->setCommandEnabled(lobby()->cmdStart, players.size() >= session().gintMinPlayers);
     QListWidget *list = lobby()->lstRoomPlayers;
     list->clear();
     list->addItems(players);
@@ -120,24 +120,24 @@ void hostIp(const QString &line)
     const QPixmap leaveDisabled = f->imgLeaveDisable->pixmap();
     frmMain::setButtonPicture(f->cmdLeave, leaveDisabled, leaveDisabled);
     const QStringList t = protocol::tokens(line, 2);
-    if (t.size() > 1 && gblnHost == vbFalse) {
+    if (t.size() > 1 && session().gblnHost == vbFalse) {
         // The game prints or connects to it: anything but a plain address is none.
         if (lobbyModule::isPlainAddress(t.at(1))) {
-            gstrHostIP = t.at(1);
+            session().gstrHostIP = t.at(1);
         } else {
-            gstrHostIP.clear();
-            ++gProtocolErrors;
+            session().gstrHostIP.clear();
+            ++session().gProtocolErrors;
             qWarning("qorchat: HOSTIP without a plain address ignored");
         }
     }
     // A record for the curious; the match goes on whether or not it was stored.
-    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), gstrHostIP);
+    settings::save(settings::key::dbgHostIp, session().gstrHostIP);
 }
 
 void start(frmCom &com)
 {
     com.blnClosing = true;
-    setLobbyEnd(LobbyEnd::MatchStarted);
+    session().setLobbyEnd(LobbyEnd::MatchStarted);
     com.println(QString::fromLatin1(kw::QUIT));
     // The game may not run our event loop once Execute has returned.
     com.wskTcp->flush();
@@ -168,14 +168,14 @@ void gameInfo(const QString &line)
     const QStringList t = protocol::tokens(line, 5);
     if (t.size() > 1)
         if (const auto v = lobbyModule::toInteger(t.at(1)))
-            gintGameID = *v;
+            session().gintGameID = *v;
     if (t.size() > 2)
         if (const auto v = lobbyModule::toInteger(t.at(2)))
-            gintMinPlayers = *v;
+            session().gintMinPlayers = *v;
     if (t.size() > 4) {
         if (const auto b = lobbyModule::toBoolean(t.at(4))) {
-            gblnTopmost = *b;
-            if (!gblnTopmost)
+            session().gblnTopmost = *b;
+            if (!session().gblnTopmost)
                 dropAlwaysOnTop();
         }
     }
@@ -183,7 +183,7 @@ void gameInfo(const QString &line)
 
 void deleteRoom()
 {
-    if (gblnHost == vbFalse) {
+    if (session().gblnHost == vbFalse) {
         lobby()->lstRoomPlayers->clear();
         platform::msgBox(QStringLiteral("部屋が削除されました"), platform::mb::OKOnly | platform::mb::Information);
     }
@@ -204,7 +204,7 @@ void chatData(frmCom &com, const QString &line)
 {
     qsizetype more = 0;
     QStringList phrases = protocol::chatPhrases(line, kMaxGamePhrases, &more);
-    const QString section = QStringLiteral("chat\\") + gstrGameName;
+    const QString section = settings::section::gamePhrases(session().gstrGameName);
     // Neither the section nor the lists are emptied first: a second line adds to them.
     settings::Values values;
     values.reserve(phrases.size());
@@ -260,12 +260,12 @@ bool dispatchLine(frmCom &com, const QString &line)
 
     const QString key = protocol::keyword(line);
     if (is(key, kw::OK)) {
-        gintStatus = StatusOK;
+        session().gintStatus = StatusOK;
     } else if (is(key, kw::ERR)) {
-        gintStatus = StatusErr;
+        session().gintStatus = StatusErr;
         const QStringList t = protocol::tokens(line, 2);
         if (t.size() > 1)
-            gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
+            session().gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
     } else if (is(key, kw::LMESSAGE)) {
         chatMessage(line, false, com.intLobbyLines);
     } else if (is(key, kw::RMESSAGE)) {

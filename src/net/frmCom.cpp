@@ -156,24 +156,24 @@ bool frmCom::println(const QString &line)
 qint16 frmCom::printlnAndWait(const QString &line)
 {
     // A reply that never comes must not be read with the meaning of an older "-ERR".
-    gintErrCode = 0;
-    gintStatus = StatusWaiting;
-    glngSockErr = sckNoError;
+    session().gintErrCode = 0;
+    session().gintStatus = StatusWaiting;
+    session().glngSockErr = sckNoError;
     println(line);
     resetTicks();
     do {
         waitForEvents();
-    } while (glngSockErr == sckNoError && intTick <= 10 && gintStatus == StatusWaiting && isConnected());
-    return gintStatus;
+    } while (session().glngSockErr == sckNoError && intTick <= 10 && session().gintStatus == StatusWaiting && isConnected());
+    return session().gintStatus;
 }
 
 qint32 frmCom::checkErr()
 {
-    if (glngSockErr == sckNoError)
+    if (session().glngSockErr == sckNoError)
         return sckNoError;
-    const QString text = gstrSockErrDesc;
-    glngSockErr = sckNoError;
-    gstrSockErrDesc.clear();
+    const QString text = session().gstrSockErrDesc;
+    session().glngSockErr = sckNoError;
+    session().gstrSockErrDesc.clear();
     platform::msgBox(text, platform::mb::Critical);
     return sckNoError;
 }
@@ -200,8 +200,8 @@ void frmCom::connectTo(const serverchoice::Server &server)
     // Reported the way the socket reports its own errors: later, as an event.
     auto failLater = [this](qint32 number, const QString &text) {
         QTimer::singleShot(0, this, [number, text] {
-            glngSockErr = number;
-            gstrSockErrDesc = text;
+            session().glngSockErr = number;
+            session().gstrSockErrDesc = text;
         });
     };
     bool ok = false;
@@ -252,8 +252,8 @@ void frmCom::wskTcp_Encrypted()
 void frmCom::failHandshake(qint32 number, const QString &text)
 {
     m_handshakeFailed = true;
-    glngSockErr = number;
-    gstrSockErrDesc = text;
+    session().glngSockErr = number;
+    session().gstrSockErrDesc = text;
     m_closingByUs = true;
     m_ssl->abort();
     m_closingByUs = false;
@@ -288,7 +288,7 @@ QString frmCom::localAddress() const
 
 void frmCom::wskTcp_Connect()
 {
-    glngSockErr = sckNoError;
+    session().glngSockErr = sckNoError;
 }
 
 void frmCom::wskTcp_Error(int error)
@@ -317,8 +317,8 @@ void frmCom::wskTcp_Error(int error)
             text = QString::fromUtf8(s.text);
         }
     }
-    glngSockErr = number;
-    gstrSockErrDesc = text;
+    session().glngSockErr = number;
+    session().gstrSockErrDesc = text;
 }
 
 void frmCom::wskTcp_Close()
@@ -339,7 +339,7 @@ void frmCom::lineDropped()
     if (platform::msgBox(QStringLiteral("回線が切断されました。再接続しますか？"),
                          platform::mb::Critical | platform::mb::YesNo)
         == platform::mb::Yes)
-        gblnRetry = true;
+        session().gblnRetry = true;
     closeSocket();
     for (const char *name : {"dlgChart", "dlgInputRoomName", "dlgInputUserPas", "dlgLogin", "frmAbout", "dlgLicence", "frmMain"})
         Forms::unload(QString::fromLatin1(name));

@@ -27,7 +27,7 @@ private slots:
     {
         env = std::make_unique<TestEnv>();
         fake = std::make_unique<FakePlatform>();
-        resetSessionState();
+        session().reset();
         frmCom::resetForTests();
     }
     void cleanup()
@@ -56,9 +56,9 @@ private slots:
         QCOMPARE(fake->modalShown, QStringList{"frmStatus"}); // the lobby is never shown
         QCOMPARE(fake->messageTexts(), QStringList{"本システムはこのゲームには対応していません"});
         QCOMPARE(server.received.value(0), QStringLiteral("GAMENAME A\\[1\\]")); // escaped on the wire only
-        QCOMPARE(gstrGameName, QStringLiteral("A[1]"));
-        QCOMPARE(gblnHost, vbTrue);
-        QVERIFY(gblnTopmost);
+        QCOMPARE(session().gstrGameName, QStringLiteral("A[1]"));
+        QCOMPARE(session().gblnHost, vbTrue);
+        QVERIFY(session().gblnTopmost);
         QCOMPARE(settings::GetSetting("dbg", "hostip"), QStringLiteral("nothing"));
         QCOMPARE(fake->orderCalls.last(), QStringLiteral("top:frmMain"));
         QVERIFY(Forms::isLoaded("frmMain")); // referring to it at the end loads it again
@@ -92,7 +92,7 @@ private slots:
         fake->handlers["frmStatus"] = [](QDialog *) { Forms::unload("frmStatus"); };
         QString ip;
         component::execute(QStringLiteral("g"), 1, ip);
-        QCOMPARE(gblnHost, qint16(1));
+        QCOMPARE(session().gblnHost, qint16(1));
     }
 
     // The outer loop: a dropped line with Yes runs sign-in and lobby again, and
@@ -104,14 +104,14 @@ private slots:
         bool withTab = false;
         fake->handlers["frmStatus"] = [&](QDialog *) {
             ++passes;
-            gblnSignedIn = passes <= 2;
+            session().gblnSignedIn = passes <= 2;
             Forms::unload("frmStatus");
         };
         fake->handlers["frmMain"] = [&](QDialog *) {
             if (passes == 1) {
-                gblnRetry = true; // as the dropped-line question does on Yes
+                session().gblnRetry = true; // as the dropped-line question does on Yes
             } else {
-                gstrHostIP = withTab ? QStringLiteral("192.0.2.7 \t") : QStringLiteral("  192.0.2.7 ");
+                session().gstrHostIP = withTab ? QStringLiteral("192.0.2.7 \t") : QStringLiteral("  192.0.2.7 ");
             }
             Forms::unload("frmMain");
         };
@@ -170,7 +170,7 @@ private slots:
     void cInterface()
     {
         fake->handlers["frmStatus"] = [&](QDialog *) {
-            gstrHostIP = QStringLiteral(" 192.0.2.77 ");
+            session().gstrHostIP = QStringLiteral(" 192.0.2.77 ");
             Forms::unload("frmStatus");
         };
         char small[4];
@@ -363,7 +363,7 @@ private slots:
         QVERIFY(fake->modalShown.isEmpty());
         for (QWidget *w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
-        QVERIFY(!gblnRetry);
+        QVERIFY(!session().gblnRetry);
         QVERIFY(!watchdogFired);
     }
 };

@@ -51,12 +51,12 @@ private slots:
     {
         LobbyWire w;
         QVERIFY(w.connect());
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         w.server.sendRaw("-ERR 7 busy\r\nLMESSAGE taro hello  world\r\nROOMLIST \nMyRoom 3\nSolo\r\n+OK\r\nLMESS");
         QTRY_COMPARE(w.lobby()->lstRooms->count(), 2);
         // In order: the "-ERR" set the code, the "+OK" after it the status.
-        QCOMPARE(gintStatus, qint16(StatusOK));
-        QCOMPARE(gintErrCode, qint16(7));
+        QCOMPARE(session().gintStatus, qint16(StatusOK));
+        QCOMPARE(session().gintErrCode, qint16(7));
         QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList{QStringLiteral("<taro> hello  world")});
         QCOMPARE(items(w.lobby()->lstRooms), (QStringList{QStringLiteral("MyRoom  (3)"), QStringLiteral(" (Solo)")}));
         // The unterminated tail waits for the rest of its line.
@@ -69,7 +69,7 @@ private slots:
     {
         LobbyWire w;
         QVERIFY(w.connect());
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         bool timedOut = false;
         QTimer::singleShot(0, &w.server, [&] {
             w.server.sendRaw("HOSTIP 192.0.2.7\r\nSTART\r\nLMESSAGE a b\r\n+OK\r\nSTART\r\n");
@@ -86,14 +86,14 @@ private slots:
         QVERIFY(!timedOut);
         QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
         QVERIFY(w.com->blnClosing);
-        QCOMPARE(gstrHostIP, QStringLiteral("192.0.2.7"));
+        QCOMPARE(session().gstrHostIP, QStringLiteral("192.0.2.7"));
 
         // A later arrival is not read either.
         w.server.sendRaw("START\r\n+OK\r\n");
         QVERIFY(w.server.waitForLines(1));
         QTest::qWait(100);
         QCOMPARE(w.server.received, QStringList{QStringLiteral("QUIT")});
-        QCOMPARE(gintStatus, qint16(StatusWaiting));
+        QCOMPARE(session().gintStatus, qint16(StatusWaiting));
         QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
     }
 
@@ -175,7 +175,7 @@ private slots:
         QFETCH(bool, enabledAfter);
         QFETCH(QStringList, rows);
         LobbyWire w(host);
-        gintMinPlayers = 4;
+        session().gintMinPlayers = 4;
         w.lobby()->lstRoomPlayers->addItem(QStringLiteral("old"));
         w.lobby()->cmdStart->setEnabled(enabledBefore);
         dispatch(w, line);
@@ -214,11 +214,11 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QString, address);
         LobbyWire w(host);
-        gstrHostIP = QStringLiteral("198.51.100.1");
+        session().gstrHostIP = QStringLiteral("198.51.100.1");
         frmMain *f = w.lobby();
         f->visibleControl(true);
         dispatch(w, line);
-        QCOMPARE(gstrHostIP, address);
+        QCOMPARE(session().gstrHostIP, address);
         QCOMPARE(settings::GetSetting(QStringLiteral("dbg"), QStringLiteral("hostip")), address);
         QCOMPARE(f->statusText(), QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
         QVERIFY(!f->cmdLeave->isEnabled());
@@ -249,9 +249,9 @@ private slots:
         QFETCH(bool, topmost);
         QFETCH(bool, reordered);
         LobbyWire w;
-        gintGameID = 9;
-        gintMinPlayers = 2;
-        gblnTopmost = true;
+        session().gintGameID = 9;
+        session().gintMinPlayers = 2;
+        session().gblnTopmost = true;
         Forms::get<dlgProbe>()->show();
         frmMain *f = w.lobby();
         f->show();
@@ -259,9 +259,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(f));
         w.fake.orderCalls.clear();
         dispatch(w, line);
-        QCOMPARE(gintGameID, gameId);
-        QCOMPARE(gintMinPlayers, minPlayers);
-        QCOMPARE(gblnTopmost, topmost);
+        QCOMPARE(session().gintGameID, gameId);
+        QCOMPARE(session().gintMinPlayers, minPlayers);
+        QCOMPARE(session().gblnTopmost, topmost);
         const QStringList expected = reordered ? QStringList{"topmost:frmMain:0", "bottom:frmMain", "top:frmMain",
                                                              "topmost:dlgProbe:0", "bottom:dlgProbe", "top:dlgProbe",
                                                              "top:frmMain"}
@@ -307,7 +307,7 @@ private slots:
     void chatDataAddsEachTime()
     {
         LobbyWire w;
-        gstrGameName = QStringLiteral("Game");
+        session().gstrGameName = QStringLiteral("Game");
         frmMain *f = w.lobby();
         f->txtLobbyChat->setEditText(QStringLiteral("typed"));
         dispatch(w, QStringLiteral("CHATDATA よろしく@がんばろう@"));
@@ -392,13 +392,13 @@ private slots:
         QFETCH(QString, status);
         QFETCH(qint16, errCode);
         LobbyWire w;
-        gintErrCode = 5;
+        session().gintErrCode = 5;
         w.lobby()->setStatusText(QStringLiteral("before"));
         QVERIFY(dispatcher::dispatchLine(*w.com, line));
         QCOMPARE(lines(w.lobby()->rtfLobbyChat), chat.isEmpty() ? QStringList() : QStringList{chat});
         QVERIFY(lines(w.lobby()->rtfRoomChat).isEmpty());
         QCOMPARE(w.lobby()->statusText(), status);
-        QCOMPARE(gintErrCode, errCode);
+        QCOMPARE(session().gintErrCode, errCode);
         QCOMPARE(w.lobby()->txtLobbyChat->count(), 0);
     }
 
@@ -521,7 +521,7 @@ private slots:
     void chatDataIsCapped()
     {
         LobbyWire w;
-        gstrGameName = QStringLiteral("Game");
+        session().gstrGameName = QStringLiteral("Game");
         QStringList phrases;
         for (int i = 1; i <= 2000; ++i)
             phrases << QStringLiteral("p%1").arg(i);
@@ -572,7 +572,7 @@ private slots:
         // Nothing that came after the notice was shown.
         QTest::qWait(50);
         QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList());
-        QVERIFY(!gblnRetry);
+        QVERIFY(!session().gblnRetry);
     }
 
     // The line drops while the room-deleted notice is up: the dispatcher carries on

@@ -33,9 +33,9 @@ class TstFrmCom : public QObject {
         com->connectTo(QStringLiteral("127.0.0.1"), server->portText());
         QElapsedTimer t;
         t.start();
-        while (gintStatus != StatusOK && t.elapsed() < 5000)
+        while (session().gintStatus != StatusOK && t.elapsed() < 5000)
             QTest::qWait(5);
-        if (!com->isConnected() || gintStatus != StatusOK) {
+        if (!com->isConnected() || session().gintStatus != StatusOK) {
             QTest::qFail("no connection to the scripted server", __FILE__, __LINE__);
             return nullptr;
         }
@@ -48,7 +48,7 @@ private slots:
         env = std::make_unique<TestEnv>();
         fake = std::make_unique<FakePlatform>();
         server = std::make_unique<ScriptedServer>();
-        resetSessionState();
+        session().reset();
         frmCom::setTickInterval(kTick);
         frmCom::resetForTests();
     }
@@ -80,9 +80,9 @@ private slots:
         server->on("LOGIN", reply);
         frmCom *com = connectedCom();
         QVERIFY(com);
-        gintErrCode = 77; // an older reply's number must not leak into this one
+        session().gintErrCode = 77; // an older reply's number must not leak into this one
         QCOMPARE(int(com->printlnAndWait("LOGIN taro pw")), status);
-        QCOMPARE(int(gintErrCode), errCode);
+        QCOMPARE(int(session().gintErrCode), errCode);
         QCOMPARE(server->received, QStringList{"LOGIN taro pw"});
     }
 
@@ -115,7 +115,7 @@ private slots:
         QTimer::singleShot(2 * kTick, com, [com] { emit com->wskTcp->errorOccurred(QAbstractSocket::NetworkError); });
         QCOMPARE(int(com->printlnAndWait("CREATEROOM r")), 3);
         QCOMPARE(com->intTick, qint16(0));
-        QVERIFY(glngSockErr != sckNoError);
+        QVERIFY(session().glngSockErr != sckNoError);
         QVERIFY(fake->messages.isEmpty()); // never shown when it happens
         QCOMPARE(com->checkErr(), sckNoError);
         QCOMPARE(fake->messages.size(), 1);
@@ -138,19 +138,19 @@ private slots:
         frmCom *com = connectedCom();
         QVERIFY(com);
         server->sendRaw("-ERR 5\r\n+OK\r\n-E");
-        QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(5), 2000);
-        QCOMPARE(gintStatus, qint16(StatusOK)); // both lines, in order
+        QTRY_COMPARE_WITH_TIMEOUT(session().gintErrCode, qint16(5), 2000);
+        QCOMPARE(session().gintStatus, qint16(StatusOK)); // both lines, in order
         QTest::qWait(3 * kTick);
         server->sendRaw("RR \x82");
         QTest::qWait(3 * kTick);
         server->sendRaw("\xa0 7\r\n");
         // the tail was held: one line "-ERR あ 7", whose code is not a number
-        QTRY_COMPARE_WITH_TIMEOUT(gintStatus, qint16(StatusErr), 2000);
-        QCOMPARE(gintErrCode, qint16(0));
+        QTRY_COMPARE_WITH_TIMEOUT(session().gintStatus, qint16(StatusErr), 2000);
+        QCOMPARE(session().gintErrCode, qint16(0));
         // A line over the limit is dropped, and the line after it still arrives.
         server->sendRaw(QByteArray(frmCom::kMaxLineBytes + 1000, 'x'));
         server->sendRaw("\r\n-ERR 9\r\n");
-        QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(9), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(session().gintErrCode, qint16(9), 5000);
         QVERIFY(com->isConnected());
     }
 
@@ -187,7 +187,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fake->messages.size(), 1, 5000);
         QCOMPARE(fake->messages[0].text, QStringLiteral("回線が切断されました。再接続しますか？"));
         QCOMPARE(fake->messages[0].style, platform::mb::Critical | platform::mb::YesNo);
-        QCOMPARE(gblnRetry, retry);
+        QCOMPARE(session().gblnRetry, retry);
         QVERIFY(!Forms::isLoaded("frmMain"));
         QVERIFY(!com->isConnected());
     }
@@ -213,7 +213,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!com->isConnected(), 5000);
         QTest::qWait(3 * kTick);
         QVERIFY(fake->messages.isEmpty());
-        QVERIFY(!gblnRetry);
+        QVERIFY(!session().gblnRetry);
     }
 
     void ownCloseAsksNothing()
@@ -228,10 +228,10 @@ private slots:
     void badPortIsASocketError()
     {
         frmCom *com = frmCom::get();
-        glngSockErr = sckNoError;
+        session().glngSockErr = sckNoError;
         com->connectTo("127.0.0.1", "http");
-        QTRY_VERIFY_WITH_TIMEOUT(glngSockErr != sckNoError, 2000);
-        QVERIFY(!gstrSockErrDesc.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(session().glngSockErr != sckNoError, 2000);
+        QVERIFY(!session().gstrSockErrDesc.isEmpty());
     }
 
     void tickCounterSaturates()

@@ -207,7 +207,7 @@ void TestTlsClient::pinnedClientPlaysAMatch()
 {
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     const QString game = QStringLiteral("Go");
 
     // The host is on the plain road, the player on the TLS one: one lobby.
@@ -256,7 +256,7 @@ void TestTlsClient::authorityTrustedClientSignsIn()
 {
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     SystemTrust trust(m_cert.certificate);
     env.storeReturningUser(m_server.tlsPort, QStringLiteral("信頼"), QStringLiteral("secret1"));
     settings::SaveSetting("server", "tls", "true");
@@ -332,7 +332,7 @@ void TestTlsClient::refusedRoads()
 
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     env.storeReturningUser(recorder.port(), QStringLiteral("taro"), QStringLiteral("secret1"));
     QByteArray file = env.readSettings();
     file.replace("[server]\n", "[server]\n" + keys);
@@ -374,7 +374,7 @@ void TestTlsClient::plainClientOnTheTlsPort()
 
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     env.storeReturningUser(recorder.port(), QStringLiteral("taro"), QStringLiteral("secret1"));
     fake.answers = {platform::mb::No};
 
