@@ -12,7 +12,6 @@
 #include "signin/frmStatus.h"
 
 #include <QApplication>
-#include <QTcpSocket>
 #include <QThread>
 
 namespace component {
@@ -34,11 +33,7 @@ QString trimSpaces(const QString &s)
 void closeLine()
 {
     frmCom *com = frmCom::get();
-    if (com->isConnected() && com->wskTcp->bytesToWrite() > 0) {
-        com->wskTcp->flush();
-        if (com->wskTcp->bytesToWrite() > 0)
-            com->wskTcp->waitForBytesWritten(1000);
-    }
+    com->flushOutput(1000);
     com->closeSocket();
 }
 
@@ -69,7 +64,7 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
         Forms::get<frmMain>();
         frmCom *com = frmCom::get();
         // A finished match leaves the closing flag set and the line open.
-        com->blnClosing = false;
+        com->beginPass();
         com->closeSocket();
         frmMain::m().blnDisplayDbgMessage = displayDbg;
 
@@ -77,7 +72,7 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
         Forms::collect();
         // A match that started while signing in has already closed the lobby;
         // showing it again would wait on a line that is gone.
-        if (session().gblnSignedIn && !frmCom::get()->blnClosing) {
+        if (session().gblnSignedIn && !frmCom::get()->isClosing()) {
             // Closing the lobby without another reason is the user leaving.
             session().setLobbyEnd(LobbyEnd::UserLeft);
             platform::modalRunner().run(Forms::get<frmMain>());

@@ -63,6 +63,7 @@ QPixmap resourcePixmap(const char *file)
 
 frmMain::frmMain()
 {
+    installLobbyView();
     initPictures();
     setWindowTitle(QStringLiteral("QorChat"));
     setWindowIcon(QIcon(QStringLiteral(":/images/qorchat.png")));

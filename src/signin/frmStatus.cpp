@@ -85,7 +85,7 @@ void frmStatus::Form_Activate()
     setWindowTitle(QStringLiteral("ロビーサーバーに接続中"));
     session().gblnSignedIn = false;
 
-    connect(frmCom::get()->wskTcp, &QTcpSocket::disconnected, this, [this] { m_lineDropped = true; });
+    connect(frmCom::get(), &frmCom::socketDisconnected, this, [this] { m_lineDropped = true; });
 
     for (;;) {
         const qint16 result = connectServer();
@@ -113,7 +113,7 @@ void frmStatus::Form_Activate()
             != platform::mb::Retry)
             break;
     }
-    disconnect(frmCom::get()->wskTcp, nullptr, this, nullptr);
+    disconnect(frmCom::get(), &frmCom::socketDisconnected, this, nullptr);
     Forms::unload<frmStatus>();
 }
 
@@ -132,30 +132,33 @@ qint16 frmStatus::connectServer()
         session().gintErrCode = 0;
         frmCom::get()->connectTo(server);
         m_lineDropped = false;
-        for (;;) {
-            frmCom::waitForEvents();
-            if (session().gintStatus == StatusOK)
-                return StatusOK;
-            if (s.mblnCancel) {
-                session().gintStatus = StatusCancelled;
-                return StatusCancelled;
-            }
-            if (session().glngSockErr != sckNoError) {
-                session().gintStatus = StatusErr;
-                frmCom::get()->closeSocket();
-                break;
-            }
-            if (session().gintErrCode == 100) {
-                frmCom::get()->closeSocket();
-                return session().gintStatus;
-            }
-            if (m_lineDropped) {
-                // The server hung up before it greeted; the user has answered the
-                // reconnect question, so the sequence ends here without another.
-                session().gintStatus = StatusErr;
-                return StatusCancelled;
-            }
+        SessionState &g = session();
+        // The greeting, the user's cancel, a socket error, a busy server or a hang-up.
+        frmCom::get()->waitFor(
+            [&] {
+                return g.gintStatus == StatusOK || s.mblnCancel || g.glngSockErr != sckNoError || g.gintErrCode == 100
+                       || m_lineDropped;
+            },
+            frmCom::kNoTickLimit);
+        if (g.gintStatus == StatusOK)
+            return StatusOK;
+        if (s.mblnCancel) {
+            g.gintStatus = StatusCancelled;
+            return StatusCancelled;
         }
+        if (g.glngSockErr != sckNoError) {
+            g.gintStatus = StatusErr;
+            frmCom::get()->closeSocket();
+            continue;
+        }
+        if (g.gintErrCode == 100) {
+            frmCom::get()->closeSocket();
+            return g.gintStatus;
+        }
+        // The server hung up before it greeted; the user has answered the
+        // reconnect question, so the sequence ends here without another.
+        g.gintStatus = StatusErr;
+        return StatusCancelled;
     }
     return session().gintStatus;
 }
@@ -178,7 +181,7 @@ void frmStatus::warnPrivateAddress()
 bool frmStatus::lineLost() const
 {
     // A match that started meanwhile ends the sign-in as well.
-    return !frmCom::get()->isConnected() || frmCom::get()->blnClosing;
+    return !frmCom::get()->isConnected() || frmCom::get()->isClosing();
 }
 
 qint16 frmStatus::sendWithAttempts(const QString &line, int attempts)

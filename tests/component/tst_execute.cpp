@@ -1,4 +1,5 @@
 #include "component/execute.h"
+#include "support/comtestpeer.h"
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "platform/forms.h"
@@ -130,10 +131,10 @@ private slots:
 
     void closingFlagAndLeftoverLineAreReset()
     {
-        frmCom::get()->blnClosing = true;
+        frmComTestPeer::blnClosing(*frmCom::get()) = true;
         bool closingSeen = true;
         fake->handlers["frmStatus"] = [&](QDialog *) {
-            closingSeen = frmCom::get()->blnClosing;
+            closingSeen = frmComTestPeer::blnClosing(*frmCom::get());
             Forms::unload("frmStatus");
         };
         QString ip;

@@ -1,6 +1,7 @@
 // Server lines and their effects on the shared state, the stored lists and the
 // lobby window.
 #include "lobbywire.h"
+#include "support/comtestpeer.h"
 
 #include "net/dispatcher.h"
 #include "net/protocol/protocol.h"
@@ -85,7 +86,7 @@ private slots:
         platform::modalRunner().run(w.lobby());
         QVERIFY(!timedOut);
         QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
-        QVERIFY(w.com->blnClosing);
+        QVERIFY(frmComTestPeer::blnClosing(*w.com));
         QCOMPARE(session().gstrHostIP, QStringLiteral("192.0.2.7"));
 
         // A later arrival is not read either.
@@ -125,7 +126,7 @@ private slots:
         QCOMPARE(box->document()->firstBlock().text(), QStringLiteral("<u> line 1"));
         // The 101st message pushes out the oldest.
         dispatch(w, keyword + QStringLiteral(" u line 101"));
-        QCOMPARE(room ? w.com->intRoomLines : w.com->intLobbyLines, 100);
+        QCOMPARE(room ? frmComTestPeer::received(*w.com).intRoomLines : frmComTestPeer::received(*w.com).intLobbyLines, 100);
         QCOMPARE(lines(box).size(), 100);
         QCOMPARE(box->document()->firstBlock().text(), QStringLiteral("<u> line 2"));
         QCOMPARE(box->document()->lastBlock().text(), QStringLiteral("<u> line 101"));
@@ -181,7 +182,7 @@ private slots:
         dispatch(w, line);
         QCOMPARE(w.lobby()->cmdStart->isEnabled(), enabledAfter);
         QCOMPARE(items(w.lobby()->lstRoomPlayers), rows);
-        QCOMPARE(w.com->astrRoomPlayers, protocol::listEntries(line) << QString());
+        QCOMPARE(frmComTestPeer::received(*w.com).astrRoomPlayers, protocol::listEntries(line) << QString());
     }
 
     void roomListClearsRoomPlayersInLobbyModeOnly()
@@ -191,7 +192,7 @@ private slots:
         f->lstRoomPlayers->addItem(QStringLiteral("a"));
         dispatch(w, QStringLiteral("ROOMLIST \nr 1"));
         QCOMPARE(f->lstRoomPlayers->count(), 0);
-        QVERIFY(w.com->blnRoomListReady);
+        QVERIFY(frmComTestPeer::received(*w.com).blnRoomListReady);
         f->visibleControl(true);
         f->lstRoomPlayers->addItem(QStringLiteral("a"));
         dispatch(w, QStringLiteral("ROOMLIST \nr 2"));
@@ -357,13 +358,13 @@ private slots:
         QFETCH(QString, date);
         QFETCH(QList<qint16>, values);
         LobbyWire w;
-        w.com->strChartDate = QStringLiteral("old");
-        w.com->aintChart = {9};
-        w.com->blnChartReady = false;
+        frmComTestPeer::received(*w.com).strChartDate = QStringLiteral("old");
+        frmComTestPeer::received(*w.com).aintChart = {9};
+        frmComTestPeer::received(*w.com).blnChartReady = false;
         dispatch(w, line);
-        QVERIFY(w.com->blnChartReady);
-        QCOMPARE(w.com->strChartDate, date);
-        QCOMPARE(w.com->aintChart, values);
+        QVERIFY(frmComTestPeer::received(*w.com).blnChartReady);
+        QCOMPARE(frmComTestPeer::received(*w.com).strChartDate, date);
+        QCOMPARE(frmComTestPeer::received(*w.com).aintChart, values);
     }
 
     void shortLinesSkipWhatTheyLack_data()
@@ -412,7 +413,7 @@ private slots:
         QCOMPARE(lines(w.lobby()->rtfLobbyChat),
                  (QStringList{"WHAT is this", "LMESSAGE taro hi", "<taro> hi"}));
         // Once closing, only the first line of an arrival is echoed.
-        w.com->blnClosing = true;
+        frmComTestPeer::blnClosing(*w.com) = true;
         w.server.sendRaw("A\r\nB\r\n");
         QTRY_COMPARE(lines(w.lobby()->rtfLobbyChat).size(), 4);
         QTest::qWait(50);
@@ -533,12 +534,12 @@ private slots:
         frmMain *f = w.lobby();
         QCOMPARE(f->txtLobbyChat->count(), 100);
         QCOMPARE(f->txtRoomChat->itemText(99), QStringLiteral("p100"));
-        QCOMPARE(w.com->ignoredChatPhrases, qsizetype(1900));
+        QCOMPARE(frmComTestPeer::received(*w.com).ignoredChatPhrases, qsizetype(1900));
         // The lists keep room for the user's own fifteen, and no more.
         dispatch(w, QStringLiteral("CHATDATA a@b@c@d@e@f@g@h@i@j@k@l@m@n@o@p@q@"));
         QCOMPARE(f->txtLobbyChat->count(), 115);
         QCOMPARE(f->txtRoomChat->itemText(114), QStringLiteral("o"));
-        QCOMPARE(w.com->ignoredChatPhrases, qsizetype(1902));
+        QCOMPARE(frmComTestPeer::received(*w.com).ignoredChatPhrases, qsizetype(1902));
         QCOMPARE(settings::GetSetting(section, QStringLiteral("1")), QStringLiteral("a"));
         QCOMPARE(settings::GetSetting(section, QStringLiteral("17")), QStringLiteral("q"));
         QCOMPARE(settings::GetSetting(section, QStringLiteral("18")), QStringLiteral("p18"));
@@ -561,7 +562,7 @@ private slots:
                 w.server.sendRaw(chunk);
             while (w.com->isConnected()) {
                 frmCom::waitForEvents();
-                mostBuffered = std::max(mostBuffered, w.com->wskTcp->bytesAvailable());
+                mostBuffered = std::max(mostBuffered, frmComTestPeer::wskTcp(*w.com)->bytesAvailable());
             }
         };
         w.server.sendRaw("DELETEROOM\r\nLMESSAGE after notice\r\n");

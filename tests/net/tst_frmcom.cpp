@@ -1,4 +1,5 @@
 #include "lobby/frmMain.h"
+#include "support/comtestpeer.h"
 #include "net/frmCom.h"
 #include "platform/forms.h"
 #include "session/lobbyModule.h"
@@ -100,7 +101,7 @@ private slots:
         QCOMPARE(int(com->printlnAndWait("CHATDATA")), 3);
         const qint64 ms = t.elapsed();
         disconnect(c);
-        QCOMPARE(com->intTick, qint16(11));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(11));
         QVERIFY2(ms >= 10 * kTick, qPrintable(QString::number(ms)));
         // Waiting blocks until something happens: it wakes for the ticks and a few
         // other events, not in a loop of its own.
@@ -111,10 +112,10 @@ private slots:
     {
         frmCom *com = connectedCom();
         QVERIFY(com);
-        com->tmrError->setInterval(kLongTick);
-        QTimer::singleShot(2 * kTick, com, [com] { emit com->wskTcp->errorOccurred(QAbstractSocket::NetworkError); });
+        frmComTestPeer::tmrError(*com)->setInterval(kLongTick);
+        QTimer::singleShot(2 * kTick, com, [com] { emit frmComTestPeer::wskTcp(*com)->errorOccurred(QAbstractSocket::NetworkError); });
         QCOMPARE(int(com->printlnAndWait("CREATEROOM r")), 3);
-        QCOMPARE(com->intTick, qint16(0));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(0));
         QVERIFY(session().glngSockErr != sckNoError);
         QVERIFY(fake->messages.isEmpty()); // never shown when it happens
         QCOMPARE(com->checkErr(), sckNoError);
@@ -130,7 +131,7 @@ private slots:
         frmCom *com = frmCom::get();
         QCOMPARE(int(com->printlnAndWait("LOGIN a b")), 3);
         // It ends after the first pass of events, the first tick at the latest.
-        QVERIFY(com->intTick <= 1);
+        QVERIFY(frmComTestPeer::intTick(*com) <= 1);
     }
 
     void linesSplitAndBundledOnTheWire()
@@ -163,8 +164,8 @@ private slots:
         for (int i = 0; i < 10000; ++i)
             entries << QStringLiteral("player%1 %2").arg(i).arg(i % 2);
         server->sendLine(QStringLiteral("PLAYERLIST \n") + entries.join(u'\n'));
-        QTRY_COMPARE_WITH_TIMEOUT(com->astrPlayers.size(), qsizetype(10001), 5000);
-        QCOMPARE(com->astrPlayers.at(9999), QStringLiteral("player9999 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(frmComTestPeer::received(*com).astrPlayers.size(), qsizetype(10001), 5000);
+        QCOMPARE(frmComTestPeer::received(*com).astrPlayers.at(9999), QStringLiteral("player9999 1"));
     }
 
     void droppedLineAsksAndUnloads_data()
@@ -198,9 +199,9 @@ private slots:
         QVERIFY(com);
         fake->answers.push_back(platform::mb::No);
         server->onLine = [this](const QString &) { server->closeClient(); };
-        com->tmrError->setInterval(kLongTick);
+        frmComTestPeer::tmrError(*com)->setInterval(kLongTick);
         QCOMPARE(int(com->printlnAndWait("ENTERROOM r ")), 3);
-        QCOMPARE(com->intTick, qint16(0));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(0));
         QCOMPARE(fake->messages.size(), 1);
     }
 
@@ -208,7 +209,7 @@ private slots:
     {
         frmCom *com = connectedCom();
         QVERIFY(com);
-        com->blnClosing = true;
+        frmComTestPeer::blnClosing(*com) = true;
         server->closeClient();
         QTRY_VERIFY_WITH_TIMEOUT(!com->isConnected(), 5000);
         QTest::qWait(3 * kTick);
@@ -237,9 +238,9 @@ private slots:
     void tickCounterSaturates()
     {
         frmCom *com = frmCom::get();
-        com->intTick = 32766;
+        frmComTestPeer::intTick(*com) = 32766;
         QTest::qWait(4 * kTick);
-        QCOMPARE(com->intTick, qint16(32767));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(32767));
     }
 };
 

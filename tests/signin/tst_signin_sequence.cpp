@@ -5,6 +5,7 @@
 // ROOMLIST: the room list wait ends when the dispatcher marks the list ready; the
 // test server marks it when it answers, standing in for the full dispatcher.
 #include "component/execute.h"
+#include "support/comtestpeer.h"
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
@@ -82,7 +83,7 @@ class SigninSequenceTest : public QObject {
     static void markRoomList(const QString &line)
     {
         if (protocol::keyword(line) == QLatin1String(protocol::kw::ROOMLIST))
-            frmCom::get()->blnRoomListReady = true;
+            frmComTestPeer::received(*frmCom::get()).blnRoomListReady = true;
     }
 
     // Shows the status window the way Execute does, and waits for it to close.
