@@ -33,10 +33,8 @@ struct LobbyWire {
 
     explicit LobbyWire(qint16 host = vbFalse)
     {
-        session().reset();
+        resetClient(kTickMs);
         session().gblnHost = host;
-        frmCom::setTickInterval(kTickMs);
-        frmCom::resetForTests();
         com = frmCom::get();
         Forms::get<frmMain>();
     }

@@ -49,9 +49,7 @@ private slots:
         env = std::make_unique<TestEnv>();
         fake = std::make_unique<FakePlatform>();
         server = std::make_unique<ScriptedServer>();
-        session().reset();
-        frmCom::setTickInterval(kTick);
-        frmCom::resetForTests();
+        resetClient(kTick);
     }
     void cleanup()
     {

@@ -112,9 +112,7 @@ private slots:
     {
         m_env = std::make_unique<TestEnv>();
         m_fake = std::make_unique<FakePlatform>();
-        session().reset();
-        frmCom::setTickInterval(20);
-        frmCom::resetForTests();
+        resetClient(20);
         m_server = std::make_unique<ScriptedServer>();
         for (const char *kw : {"GAMENAME", "HOST", "LOGIN", "REGISTUSER", "CHATDATA"})
             m_server->on(QString::fromLatin1(kw), {QStringLiteral("+OK")});
