@@ -369,21 +369,21 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
     }
     const passwordhash::Params params = m_store.hashParams();
     runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *c, const HashResult &r) {
+            [this, f](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2()) {
                     qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(f[0]));
-                    return err(c, err::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
                 switch (m_store.addUser(f[0], r.fresh, f[2], f[3])) {
                 case LobbyStore::Result::Ok:
-                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(c->peerAddress())));
-                    return ok(c);
+                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(client->peerAddress())));
+                    return ok(client);
                 case LobbyStore::Result::Exists:
-                    return err(c, err::UserExists);
+                    return err(client, err::UserExists);
                 default:
                     qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]),
                               qPrintable(m_store.lastError()));
-                    return err(c, err::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
             });
 }
@@ -432,23 +432,23 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
                     r.fresh = passwordhash::hash(password, params);
                 return r;
             },
-            [this, user, account, address](ClientConnection *c, const HashResult &r) {
+            [this, user, account, address](ClientConnection *client, const HashResult &r) {
                 switch (r.check) {
                 case passwordhash::Check::Match:
                     break;
                 case passwordhash::Check::Mismatch:
                     m_throttle.failed(account, address, m_uptime.elapsed());
                     qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
-                    return err(c, err::WrongPassword);
+                    return err(client, err::WrongPassword);
                 case passwordhash::Check::Invalid:
                     qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
-                    return err(c, err::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
                 m_throttle.succeeded(account);
                 if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
                     qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
                               qPrintable(m_store.lastError()));
-                completeSignIn(c, user);
+                completeSignIn(client, user);
             });
 }
 
@@ -457,14 +457,14 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
     // Another connection may have signed in as this user while the hash ran.
     if (c->signedIn() || m_signedIn.contains(user) || m_pendingLogins.contains(user))
         return err(c, err::AlreadySignedIn);
-    const auto welcome = [this](ClientConnection *c) {
-        if (c->signInTimer)
-            c->signInTimer->stop();
-        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(c->user), qPrintable(addressKey(c->peerAddress())));
+    const auto welcome = [this](ClientConnection *client) {
+        if (client->signInTimer)
+            client->signInTimer->stop();
+        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(addressKey(client->peerAddress())));
         if (!m_store.countAccess(m_clock()))
             qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
-        const ::GameInfo &info = *c->game;
-        c->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
+        const ::GameInfo &info = *client->game;
+        client->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
     };
     if (m_bus) {
         if (!m_bus->isReady())
@@ -503,20 +503,20 @@ LobbyBus::Reply LobbyServer::answer(ClientConnection *c, std::function<void(Clie
     c->holdInput();
     c->holdOutput();
     return [this, guard = QPointer<ClientConnection>(c), onOk = std::move(onOk)](int error) {
-        ClientConnection *c = guard.data();
-        if (!c || !m_clients.contains(c))
+        ClientConnection *client = guard.data();
+        if (!client || !m_clients.contains(client))
             return;
-        const QByteArray held = c->takeHeldOutput();
+        const QByteArray held = client->takeHeldOutput();
         if (error) {
-            err(c, error);
+            err(client, error);
         } else {
-            ok(c);
+            ok(client);
             if (onOk)
-                onOk(c);
+                onOk(client);
         }
         if (!held.isEmpty())
-            c->sendEncoded(held);
-        c->releaseInput();
+            client->sendEncoded(held);
+        client->releaseInput();
     };
 }
 
@@ -612,13 +612,13 @@ void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
         return err(c, e);
     const passwordhash::Params params = m_store.hashParams();
     runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *c, const HashResult &r) {
+            [this, f](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2() || m_store.updateAccount(f[0], r.fresh, f[2], f[3]) != LobbyStore::Result::Ok) {
                     qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(f[0]),
                               qPrintable(m_store.lastError()));
-                    return err(c, err::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
-                ok(c);
+                ok(client);
             });
 }
 
