@@ -1,6 +1,7 @@
 #pragma once
 // Asks the host for the name of the room to create. OK, Cancel and Enter in the
 // box only hide it with mblnOK set; the caller reads txtName and unloads it.
+#include "net/protocol/wire.h"
 #include "platform/forms.h"
 
 class QLabel;
@@ -17,7 +18,7 @@ public:
     static State &m() { return Forms::state<dlgInputRoomName>(); }
 
     // Bytes of a room name in code page 932.
-    static constexpr int kMaxNameBytes = 36;
+    static constexpr int kMaxNameBytes = protocol::limits::kRoomNameBytes;
 
     dlgInputRoomName();
     void Form_Load() override;

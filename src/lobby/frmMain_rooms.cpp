@@ -163,7 +163,7 @@ void frmMain::cmdEnter_Click()
                 m().mstrRoomName = name;
                 visibleControl(true);
                 keepRoomPlayers(before);
-            } else if (*status == StatusErr && session().gintErrCode == 1) {
+            } else if (*status == StatusErr && session().gintErrCode == protocol::err::RoomExists) {
                 platform::msgBox(QStringLiteral("同じ名前の部屋が存在します。他の名前の部屋を作成してください"),
                                  platform::mb::Critical);
             } else {
@@ -187,7 +187,7 @@ void frmMain::cmdEnter_Click()
         m().mstrRoomName = enteredRoomName(entry);
         visibleControl(true);
         keepRoomPlayers(before);
-    } else if (*status == StatusErr && session().gintErrCode == 1) {
+    } else if (*status == StatusErr && session().gintErrCode == protocol::err::RoomFull) {
         platform::msgBox(QStringLiteral("この部屋は満室です"), platform::mb::Information);
     } else {
         platform::msgBox(QStringLiteral("参加できません"), platform::mb::Critical);

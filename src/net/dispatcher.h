@@ -1,5 +1,7 @@
 #pragma once
 // Turns each server line into its effects. The only code that does.
+#include "net/protocol/protocol.h"
+
 #include <QString>
 
 class frmCom;
@@ -7,7 +9,7 @@ class frmCom;
 namespace dispatcher {
 
 // The access chart has this many slots; further values of a chart line are ignored.
-constexpr int kChartValues = 25;
+constexpr int kChartValues = protocol::kChartValues;
 // A chat line or a comment is shown cut to this many characters, ending in "…".
 constexpr qsizetype kDisplayChars = 2048;
 // A game's phrases: CHATDATA stores at most this many, and the drop-down lists of

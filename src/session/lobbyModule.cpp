@@ -1,6 +1,7 @@
 #include "lobbyModule.h"
 
 #include "codec.h"
+#include "net/protocol/wire.h"
 #include "seams.h"
 
 #include <QUrl>
@@ -117,10 +118,7 @@ void limitByteLength(qint16 &keyAscii, const QString &text, int selectedChars, i
 
 void checkUserIdChar(qint16 &keyAscii)
 {
-    const int k = keyAscii;
-    const bool symbol = (k >= 32 && k <= 47) || (k >= 58 && k <= 64) || (k >= 91 && k <= 94) || k == 96
-        || (k >= 123 && k <= 126);
-    if (!symbol)
+    if (!protocol::isUserIdSymbol(keyAscii))
         return;
     keyAscii = 0;
     platform::msgBox(QStringLiteral("ユーザーID には '_'(アンダーバー)を除く半角記号、スペースは使えません"),

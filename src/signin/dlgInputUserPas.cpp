@@ -1,6 +1,7 @@
 #include "dlgInputUserPas.h"
 
 #include "dialogParts.h"
+#include "net/protocol/wire.h"
 #include "platform/keyfilter.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
@@ -31,12 +32,9 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QStr
     return l;
 }
 
-bool isUserIdSymbol(char16_t c)
-{
-    return (c >= 32 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 94) || c == 96 || (c >= 123 && c <= 126);
-}
-
 } // namespace
+
+namespace limits = protocol::limits;
 
 dlgInputUserPas::dlgInputUserPas()
 {
@@ -59,14 +57,14 @@ dlgInputUserPas::dlgInputUserPas()
 
     lblUser = label(this, "lblUser", QStringLiteral("ユーザーID"),
                     QStringLiteral("チャットで使用する名前を入力します。すでに登録されている名前は使用できません。"));
-    txtUser = box(this, "txtUser", 32,
+    txtUser = box(this, "txtUser", limits::kUserIdBytes,
                   QStringLiteral("チャットで使用する名前を英数字及び日本語で入力してください。すでに登録されている名前は使用できません。"));
     lblPassword = label(this, "lblPassword", QStringLiteral("パスワード"), passwordTip);
-    txtPassword = box(this, "txtPassword", 32, passwordTip);
+    txtPassword = box(this, "txtPassword", limits::kPasswordBytes, passwordTip);
     lblPasswordConfirm = label(this, "lblPasswordConfirm", QStringLiteral("パスワードの確認"), confirmTip);
-    txtPasswordConfirm = box(this, "txtPasswordConfirm", 32, confirmTip);
+    txtPasswordConfirm = box(this, "txtPasswordConfirm", limits::kPasswordBytes, confirmTip);
     lblComment = label(this, "lblComment", QStringLiteral("コメント"), commentTip);
-    txtComment = box(this, "txtComment", 80, commentTip);
+    txtComment = box(this, "txtComment", limits::kCommentBytes, commentTip);
     lblEmail = label(this, "lblEmail", QStringLiteral("E-Mail アドレス"), emailTip);
     txtEmail = box(this, "txtEmail", 0, emailTip);
     signin::makePasswordBox(txtPassword);
@@ -74,11 +72,11 @@ dlgInputUserPas::dlgInputUserPas()
 
     // The password goes into a command line between other fields, so it cannot
     // hold a space.
-    KeyFilter::install(txtUser, {keyRules::userIdChar(), keyRules::dependentChar(), keyRules::byteLength(32)});
-    KeyFilter::install(txtPassword, {keyRules::noSpace(), keyRules::byteLength(32)});
-    KeyFilter::install(txtPasswordConfirm, {keyRules::noSpace(), keyRules::byteLength(32)});
-    KeyFilter::install(txtComment, {keyRules::dependentChar(), keyRules::byteLength(80)});
-    KeyFilter::install(txtEmail, {keyRules::dependentChar(), keyRules::byteLength(128)});
+    KeyFilter::install(txtUser, {keyRules::userIdChar(), keyRules::dependentChar(), keyRules::byteLength(limits::kUserIdBytes)});
+    KeyFilter::install(txtPassword, {keyRules::noSpace(), keyRules::byteLength(limits::kPasswordBytes)});
+    KeyFilter::install(txtPasswordConfirm, {keyRules::noSpace(), keyRules::byteLength(limits::kPasswordBytes)});
+    KeyFilter::install(txtComment, {keyRules::dependentChar(), keyRules::byteLength(limits::kCommentBytes)});
+    KeyFilter::install(txtEmail, {keyRules::dependentChar(), keyRules::byteLength(limits::kEmailBytes)});
 
     chkUseOldAccount = new QCheckBox(QStringLiteral("既存のIDを使用する"), this);
     chkUseOldAccount->setObjectName(QStringLiteral("chkUseOldAccount"));
@@ -138,11 +136,7 @@ void dlgInputUserPas::showEvent(QShowEvent *event)
 
 bool dlgInputUserPas::CheckBadChar() const
 {
-    const QString text = txtUser->text();
-    for (char16_t c = 32; c <= 126; ++c)
-        if (isUserIdSymbol(c) && text.contains(QChar(c)))
-            return true;
-    return false;
+    return protocol::hasUserIdSymbol(txtUser->text());
 }
 
 bool dlgInputUserPas::checkInput()
@@ -154,7 +148,7 @@ bool dlgInputUserPas::checkInput()
     const QString email = txtEmail->text();
     if (txtUser->text().isEmpty())
         return refuse("ユーザーIDを入力してください");
-    if (txtPassword->text().size() < 5)
+    if (txtPassword->text().size() < limits::kPasswordMinChars)
         return refuse("5文字以上のパスワードを入力してください");
     if (CheckBadChar())
         return refuse("ユーザーID には '_'(アンダーバー)を除く半角記号、スペースは使えません");
@@ -164,7 +158,7 @@ bool dlgInputUserPas::checkInput()
         return refuse("E-Mail アドレスを入力してください");
     if (email.contains(u' '))
         return refuse("不正な E-Mail アドレスです");
-    if (!email.contains(u'@') || email.size() < 4 || !email.contains(u'.'))
+    if (!email.contains(u'@') || email.size() < limits::kEmailMinChars || !email.contains(u'.'))
         return refuse("不正な E-Mail アドレスです");
     return true;
 }

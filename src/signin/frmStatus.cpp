@@ -103,7 +103,7 @@ void frmStatus::Form_Activate()
             break;
         }
         session().setLobbyEnd(LobbyEnd::ServerUnreachable);
-        if (session().gintErrCode == 100) {
+        if (session().gintErrCode == protocol::err::ServerFull) {
             critical(QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。"));
             break;
         }
@@ -136,7 +136,7 @@ qint16 frmStatus::connectServer()
         // The greeting, the user's cancel, a socket error, a busy server or a hang-up.
         frmCom::get()->waitFor(
             [&] {
-                return g.gintStatus == StatusOK || s.mblnCancel || g.glngSockErr != sckNoError || g.gintErrCode == 100
+                return g.gintStatus == StatusOK || s.mblnCancel || g.glngSockErr != sckNoError || g.gintErrCode == protocol::err::ServerFull
                        || m_lineDropped;
             },
             frmCom::kNoTickLimit);
@@ -151,7 +151,7 @@ qint16 frmStatus::connectServer()
             frmCom::get()->closeSocket();
             continue;
         }
-        if (g.gintErrCode == 100) {
+        if (g.gintErrCode == protocol::err::ServerFull) {
             frmCom::get()->closeSocket();
             return g.gintStatus;
         }
@@ -243,11 +243,11 @@ qint16 frmStatus::Login()
         }
         const QString user = account.mstrUser;
         switch (session().gintErrCode) {
-        case 1:
+        case protocol::err::AlreadySignedIn:
             critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 はすでにログインしています"));
             return status;
-        case 2: critical(QStringLiteral("ログインエラー: パスワードが異なります")); break;
-        case 3: critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 は存在しません")); break;
+        case protocol::err::WrongPassword: critical(QStringLiteral("ログインエラー: パスワードが異なります")); break;
+        case protocol::err::NoSuchUser: critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 は存在しません")); break;
         default: critical(QStringLiteral("ログインエラー: ") + user); break;
         }
         // The server may hang up with its refusal; the box above has shown the
