@@ -32,44 +32,44 @@ QString unescapeGameName(const QString &escaped)
     return s;
 }
 
-QString gameName(const QString &name) { return command(kw::GAMENAME, {escapeGameName(name)}); }
+QString gameName(const QString &name) { return command(QLatin1String(kw::GAMENAME), {escapeGameName(name)}); }
 
 QString host(qint16 blnHost)
 {
-    return command(kw::HOST, {blnHost == -1 ? QStringLiteral("yes") : QStringLiteral("no")});
+    return command(QLatin1String(kw::HOST), {blnHost == -1 ? QStringLiteral("yes") : QStringLiteral("no")});
 }
 
 QString registUser(const QString &user, const QString &password, const QString &email, const QString &comment)
 {
-    return command(kw::REGISTUSER, {user, password, email, comment});
+    return command(QLatin1String(kw::REGISTUSER), {user, password, email, comment});
 }
 
 QString updateUser(const QString &user, const QString &password, const QString &email, const QString &comment)
 {
-    return command(kw::UPDATEUSER, {user, password, email, comment});
+    return command(QLatin1String(kw::UPDATEUSER), {user, password, email, comment});
 }
 
-QString login(const QString &user, const QString &password) { return command(kw::LOGIN, {user, password}); }
-QString createRoom(const QString &name) { return command(kw::CREATEROOM, {name}); }
+QString login(const QString &user, const QString &password) { return command(QLatin1String(kw::LOGIN), {user, password}); }
+QString createRoom(const QString &name) { return command(QLatin1String(kw::CREATEROOM), {name}); }
 QString enterRoom(const QString &roomEntry)
 {
-    return command(kw::ENTERROOM, {protocol::roomEntry(roomEntry).name + u' '});
+    return command(QLatin1String(kw::ENTERROOM), {protocol::roomEntry(roomEntry).name + u' '});
 }
 
 QString roomPlayerList(const QString &roomEntry)
 {
-    return command(kw::ROOMPLAYERLIST, {protocol::roomEntry(roomEntry).name + u' '});
+    return command(QLatin1String(kw::ROOMPLAYERLIST), {protocol::roomEntry(roomEntry).name + u' '});
 }
 
-QString deleteRoom(const QString &name) { return command(kw::DELETEROOM, {name}); }
-QString playerInfo(const QString &playerEntry) { return command(kw::PLAYERINFO, {playerEntry}); }
-QString lobbyMessage(const QString &text) { return command(kw::LMESSAGE, {text}); }
-QString roomMessage(const QString &text) { return command(kw::RMESSAGE, {text}); }
-QString ip(const QString &address) { return command(kw::IP, {address}); }
+QString deleteRoom(const QString &name) { return command(QLatin1String(kw::DELETEROOM), {name}); }
+QString playerInfo(const QString &playerEntry) { return command(QLatin1String(kw::PLAYERINFO), {playerEntry}); }
+QString lobbyMessage(const QString &text) { return command(QLatin1String(kw::LMESSAGE), {text}); }
+QString roomMessage(const QString &text) { return command(QLatin1String(kw::RMESSAGE), {text}); }
+QString ip(const QString &address) { return command(QLatin1String(kw::IP), {address}); }
 
 QString okLine(const QString &text)
 {
-    return text.isEmpty() ? QString::fromLatin1(kw::OK) : command(kw::OK, {text});
+    return text.isEmpty() ? QString::fromLatin1(kw::OK) : command(QLatin1String(kw::OK), {text});
 }
 
 QString errLine(int code, const QString &text)
@@ -77,17 +77,17 @@ QString errLine(int code, const QString &text)
     QStringList args{QString::number(code)};
     if (!text.isEmpty())
         args << text;
-    return command(kw::ERR, args);
+    return command(QLatin1String(kw::ERR), args);
 }
 
 QString chatLine(bool room, const QString &sender, const QString &text)
 {
-    return command(room ? kw::RMESSAGE : kw::LMESSAGE, {sender, text});
+    return command(QLatin1String(room ? kw::RMESSAGE : kw::LMESSAGE), {sender, text});
 }
 
-QString hostIpLine(const QString &address) { return command(kw::HOSTIP, {address}); }
+QString hostIpLine(const QString &address) { return command(QLatin1String(kw::HOSTIP), {address}); }
 QString startLine() { return QString::fromLatin1(kw::START); }
-QString deleteRoomLine(const QString &room) { return command(kw::DELETEROOM, {room}); }
+QString deleteRoomLine(const QString &room) { return command(QLatin1String(kw::DELETEROOM), {room}); }
 
 QString playerListEntry(const QString &name, bool host)
 {
@@ -124,7 +124,7 @@ QString chatDataLine(const QStringList &phrases)
 
 QString gameInfoLine(int id, int minPlayers, int n, bool topmost)
 {
-    return command(kw::GAMEINFO, {QString::number(id), QString::number(minPlayers), QString::number(n),
+    return command(QLatin1String(kw::GAMEINFO), {QString::number(id), QString::number(minPlayers), QString::number(n),
                                   topmost ? QStringLiteral("True") : QStringLiteral("False")});
 }
 
@@ -139,18 +139,18 @@ static QStringList numbers(const QList<int> &values)
 
 QString dayChartLine(const QString &x, int hour, const QList<int> &counts)
 {
-    return command(kw::DAYCHART, QStringList{x, QString::number(hour)} + numbers(counts));
+    return command(QLatin1String(kw::DAYCHART), QStringList{x, QString::number(hour)} + numbers(counts));
 }
 
 QString weekChartLine(const QDate &newestDay, const QList<int> &counts)
 {
     const QString date = QStringLiteral("%1/%2/%3").arg(newestDay.year()).arg(newestDay.month()).arg(newestDay.day());
-    return command(kw::WEEKCHART, QStringList{date} + numbers(counts));
+    return command(QLatin1String(kw::WEEKCHART), QStringList{date} + numbers(counts));
 }
 
 QString playerInfoLine(const QString &name, const QString &comment)
 {
-    return command(kw::PLAYERINFO, {name, comment});
+    return command(QLatin1String(kw::PLAYERINFO), {name, comment});
 }
 
 QStringList tokens(const QString &line)
