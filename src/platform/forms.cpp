@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <algorithm>
-
 #include <vector>
 
 namespace {
