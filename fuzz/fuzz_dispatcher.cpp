@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     platform::setBrowser(&quiet);
     platform::setSystemInfo(&quiet);
     platform::setWindowOrder(&quiet);
-    gstrGameName = QStringLiteral("Fuzz");
+    session().gstrGameName = QStringLiteral("Fuzz");
     return 0;
 }
 
@@ -72,10 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1)
         return 0;
     // The first byte picks the player's side and the debug echo.
-    gblnHost = (data[0] & 1) ? vbTrue : vbFalse;
+    session().gblnHost = (data[0] & 1) ? vbTrue : vbFalse;
     frmMain::m().blnDisplayDbgMessage = (data[0] & 2) != 0;
     frmCom *com = frmCom::get();
-    com->blnClosing = false;
+    com->beginPass();
 
     LineFramer framer(frmCom::kMaxLineBytes);
     QList<QByteArray> lines;
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(f->rtfLobbyChat->blockCount() <= frmMain::kChatLines);
     FUZZ_CHECK(f->rtfRoomChat->blockCount() <= frmMain::kChatLines);
     FUZZ_CHECK(f->txtLobbyChat->count() <= dispatcher::kMaxGamePhrases + 15);
-    FUZZ_CHECK(com->aintChart.size() <= dispatcher::kChartValues);
+    FUZZ_CHECK(com->received().aintChart.size() <= dispatcher::kChartValues);
     FUZZ_CHECK(f->statusText().size() <= 2 * dispatcher::kDisplayChars + 16);
     return 0;
 }

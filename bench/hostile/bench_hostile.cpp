@@ -8,6 +8,7 @@
 // bench_hostile   prints the figures.
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
+#include "support/comtestpeer.h"
 #include "platform/forms.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
@@ -70,13 +71,13 @@ struct Wire {
     frmCom *com = nullptr;
     Wire()
     {
-        resetSessionState();
+        session().reset();
         frmCom::resetForTests();
         com = frmCom::get();
         Forms::get<frmMain>();
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         com->connectTo(QStringLiteral("127.0.0.1"), server.portText());
-        while (gintStatus != StatusOK)
+        while (session().gintStatus != StatusOK)
             frmCom::waitForEvents();
     }
     ~Wire()
@@ -120,7 +121,7 @@ Sample chatLine(const QByteArray &text, const QString &expect)
 Sample chatData(int phrases, long *rssGrowth = nullptr)
 {
     Wire w;
-    gstrGameName = QStringLiteral("Bench");
+    session().gstrGameName = QStringLiteral("Bench");
     QByteArray line = "CHATDATA ";
     for (int i = 0; i < phrases; ++i)
         line += "phrase" + QByteArray::number(i) + '@';
@@ -217,12 +218,12 @@ int main(int argc, char **argv)
             for (int mb = 0; mb < 16 && w.com->isConnected(); ++mb) {
                 w.server.sendRaw(chunk);
                 QCoreApplication::processEvents();
-                maxBuffered = std::max(maxBuffered, w.com->wskTcp->bytesAvailable());
+                maxBuffered = std::max(maxBuffered, frmComTestPeer::wskTcp(*w.com)->bytesAvailable());
             }
             s.sendMs = double(t.nsecsElapsed()) / 1e6;
             while (w.com->isConnected()) {
                 frmCom::waitForEvents();
-                maxBuffered = std::max(maxBuffered, w.com->wskTcp->bytesAvailable());
+                maxBuffered = std::max(maxBuffered, frmComTestPeer::wskTcp(*w.com)->bytesAvailable());
             }
             s.ms = double(t.nsecsElapsed()) / 1e6;
             floodRss = std::max(floodRss, rssKiB() - before);

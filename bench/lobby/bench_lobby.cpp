@@ -105,7 +105,7 @@ int main(int argc, char **argv)
     TestEnv env;
     FakePlatform fake;
     ScriptedServer server;
-    resetSessionState();
+    session().reset();
     frmCom *com = frmCom::get();
     frmMain *f = Forms::get<frmMain>();
     f->show();
@@ -113,9 +113,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the lobby window was not shown\n");
         return 2;
     }
-    gintStatus = StatusWaiting;
+    session().gintStatus = StatusWaiting;
     com->connectTo(QStringLiteral("127.0.0.1"), server.portText());
-    while (gintStatus != StatusOK)
+    while (session().gintStatus != StatusOK)
         frmCom::waitForEvents();
 
     bool met = true;

@@ -8,11 +8,10 @@
 #include "platform/qtplatform.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 #include "signin/frmStatus.h"
 
 #include <QApplication>
-#include <QTcpSocket>
 #include <QThread>
 
 namespace component {
@@ -34,11 +33,7 @@ QString trimSpaces(const QString &s)
 void closeLine()
 {
     frmCom *com = frmCom::get();
-    if (com->isConnected() && com->wskTcp->bytesToWrite() > 0) {
-        com->wskTcp->flush();
-        if (com->wskTcp->bytesToWrite() > 0)
-            com->wskTcp->waitForBytesWritten(1000);
-    }
+    com->flushOutput(1000);
     com->closeSocket();
 }
 
@@ -57,19 +52,19 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
     g_running = true;
     platform::installQtPlatform();
 
-    gstrGameName = gameName;
-    gblnHost = host;
-    gblnTopmost = true;
-    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), QStringLiteral("nothing"));
-    const bool displayDbg = settings::GetSetting(QStringLiteral("dbg"), QStringLiteral("display")) == QLatin1String("true");
+    session().gstrGameName = gameName;
+    session().gblnHost = host;
+    session().gblnTopmost = true;
+    settings::save(settings::key::dbgHostIp, QStringLiteral("nothing"));
+    const bool displayDbg = settings::isTrue(settings::key::dbgDisplay);
 
     do {
-        gblnRetry = false;
-        gLobbyEnd = LobbyEnd::None;
+        session().gblnRetry = false;
+        session().gLobbyEnd = LobbyEnd::None;
         Forms::get<frmMain>();
         frmCom *com = frmCom::get();
         // A finished match leaves the closing flag set and the line open.
-        com->blnClosing = false;
+        com->beginPass();
         com->closeSocket();
         frmMain::m().blnDisplayDbgMessage = displayDbg;
 
@@ -77,20 +72,20 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
         Forms::collect();
         // A match that started while signing in has already closed the lobby;
         // showing it again would wait on a line that is gone.
-        if (gblnSignedIn && !frmCom::get()->blnClosing) {
+        if (session().gblnSignedIn && !frmCom::get()->isClosing()) {
             // Closing the lobby without another reason is the user leaving.
-            setLobbyEnd(LobbyEnd::UserLeft);
+            session().setLobbyEnd(LobbyEnd::UserLeft);
             platform::modalRunner().run(Forms::get<frmMain>());
         }
         Forms::collect();
-        strIp = checkedAddress(gstrHostIP);
-    } while (gblnRetry);
+        strIp = checkedAddress(session().gstrHostIP);
+    } while (session().gblnRetry);
 
     Forms::unloadAll();
     closeLine();
     Forms::collect();
     if (end)
-        *end = gLobbyEnd;
+        *end = session().gLobbyEnd;
     platform::windowOrder().placeTop(Forms::get<frmMain>());
     g_lastAddress = strIp;
     g_running = false;

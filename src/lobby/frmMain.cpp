@@ -63,6 +63,7 @@ QPixmap resourcePixmap(const char *file)
 
 frmMain::frmMain()
 {
+    installLobbyView();
     initPictures();
     setWindowTitle(QStringLiteral("QorChat"));
     setWindowIcon(QIcon(QStringLiteral(":/images/qorchat.png")));
@@ -219,13 +220,13 @@ void frmMain::Form_Load()
     m().blnDisplayDbgMessage = false;
     visibleControl(false);
     lobbyModule::setTopmost(this);
-    setStatusText((gblnHost == vbTrue ? QStringLiteral("サーバー") : QStringLiteral("クライアント"))
+    setStatusText((session().gblnHost == vbTrue ? QStringLiteral("サーバー") : QStringLiteral("クライアント"))
                   + QStringLiteral("ユーザーで接続しています。詳細はオンラインヘルプを参照してください。"));
 }
 
 void frmMain::visibleControl(bool blnRoom)
 {
-    const bool host = gblnHost == vbTrue;
+    const bool host = session().gblnHost == vbTrue;
     if (blnRoom) {
         lstRooms->hide();
         rtfRoomChat->show();

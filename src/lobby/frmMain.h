@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <optional>
+
 class QAction;
 class QComboBox;
 class QFrame;
@@ -56,6 +58,11 @@ public:
     // the change shows when the wait ends.
     void setCommandEnabled(QWidget *control, bool enabled);
     bool isWaiting() const { return m_waiting; }
+
+    // Sends line and waits for its status line (printlnAndWait); nullopt when this
+    // window was unloaded meanwhile (the line dropped, the match started), and the
+    // handler that asked must return at once.
+    std::optional<qint16> awaitReply(const QString &line);
 
     // The first panel of staInfo.
     void setStatusText(const QString &text);
@@ -176,6 +183,10 @@ private:
     QStringList m_pendingRoom;
     bool m_flushQueued = false;
 };
+
+// Makes the lobby window the network layer's view of the windows (net/lobbyView.h).
+// Every load of the window does it; the component does it before the first line.
+void installLobbyView();
 
 // Marks one wait of the lobby window for as long as it lives.
 class BusyWait {

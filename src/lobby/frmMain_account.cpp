@@ -6,7 +6,7 @@
 #include "net/protocol/protocol.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 #include "signin/dlgInputUserPas.h"
 #include "signin/dlgLicence.h"
 
@@ -14,16 +14,14 @@
 #include <QLineEdit>
 
 namespace {
-const QString kUser = QStringLiteral("user");
-
 // The account goes in one write, and the user hears when it could not be kept (the
 // next start would then ask for it again).
 void storeAccount(const QString &user, const QString &password, const settings::Values &more = {})
 {
-    settings::Values values{{QStringLiteral("name"), user},
-                            {QStringLiteral("password"), lobbyModule::encodeString(password)}};
+    settings::Values values{{settings::key::userName.keyName(), user},
+                            {settings::key::userPassword.keyName(), lobbyModule::encodeString(password)}};
     values += more;
-    if (!settings::SaveSettings(kUser, values))
+    if (!settings::SaveSettings(settings::key::userName.sectionName(), values))
         settings::tellNotSaved(QStringLiteral("アカウント情報"));
 }
 } // namespace
@@ -31,12 +29,12 @@ void storeAccount(const QString &user, const QString &password, const settings::
 bool frmMain::loadUser()
 {
     State &s = m();
-    s.mstrUser = settings::GetSetting(kUser, QStringLiteral("name"));
+    s.mstrUser = settings::get(settings::key::userName);
     if (s.mstrUser.isEmpty())
         return false;
-    const QString password = settings::GetSetting(kUser, QStringLiteral("password"));
+    const QString password = settings::get(settings::key::userPassword);
     s.mstrPassword = password.isEmpty() ? QString() : lobbyModule::decodeString(password);
-    s.mstrComment = settings::GetSetting(kUser, QStringLiteral("comment"));
+    s.mstrComment = settings::get(settings::key::userComment);
     return true;
 }
 
@@ -55,13 +53,13 @@ bool frmMain::initUser()
         if (loadUser())
             break;
 
-        if (settings::GetSetting(kUser, QStringLiteral("licence")) != QLatin1String("true")) {
+        if (!settings::isTrue(settings::key::userLicence)) {
             platform::modalRunner().run(Forms::get<dlgLicence>());
             if (!dlgLicence::m().blnAgree || lineLost()) {
                 result = false;
                 break;
             }
-            if (!settings::SaveSetting(kUser, QStringLiteral("licence"), QStringLiteral("true")))
+            if (!settings::save(settings::key::userLicence, QStringLiteral("true")))
                 settings::tellNotSaved(QStringLiteral("利用規約への同意"));
         }
 

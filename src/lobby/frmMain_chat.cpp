@@ -8,7 +8,7 @@
 #include "platform/keyfilter.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 #include "signin/dlgInputUserPas.h"
 
 #include <QAction>
@@ -47,7 +47,6 @@ private:
     std::function<void()> m_onEnter;
 };
 
-const QString kUser = QStringLiteral("user");
 
 } // namespace
 
@@ -99,10 +98,10 @@ void frmMain::mnuChageInfo_Click()
     form->setWindowTitle(QStringLiteral("ユーザー情報の変更"));
     form->setExplanation(
         QStringLiteral("変更するパスワード、コメント、E-Mail アドレスを入力して OK ボタンをクリックしてください。"));
-    form->txtUser->setText(settings::GetSetting(kUser, QStringLiteral("name")));
+    form->txtUser->setText(settings::get(settings::key::userName));
     form->txtUser->setEnabled(false);
-    form->txtComment->setText(settings::GetSetting(kUser, QStringLiteral("comment")));
-    form->txtEmail->setText(settings::GetSetting(kUser, QStringLiteral("email")));
+    form->txtComment->setText(settings::get(settings::key::userComment));
+    form->txtEmail->setText(settings::get(settings::key::userEmail));
     form->chkUseOldAccount->hide();
     form->txtPassword->setText(m().mstrPassword);
     form->txtPasswordConfirm->setText(m().mstrPassword);
@@ -121,10 +120,10 @@ void frmMain::mnuChageInfo_Click()
     const qint16 status = frmCom::get()->printlnAndWait(protocol::updateUser(user, password, email, comment));
     if (status == StatusOK) {
         // The server has the new details, whatever became of the window meanwhile.
-        if (!settings::SaveSettings(kUser, {{QStringLiteral("name"), user},
-                                            {QStringLiteral("password"), lobbyModule::encodeString(password)},
-                                            {QStringLiteral("comment"), comment},
-                                            {QStringLiteral("email"), email}}))
+        if (!settings::save({{settings::key::userName, user},
+                             {settings::key::userPassword, lobbyModule::encodeString(password)},
+                             {settings::key::userComment, comment},
+                             {settings::key::userEmail, email}}))
             settings::tellNotSaved(QStringLiteral("アカウント情報"));
     }
     // A lobby closed meanwhile (line dropped, match started) owes no notice.
@@ -150,7 +149,7 @@ void frmMain::mnuOnlineHelp_Click()
 void frmMain::cmdHelp_Click()
 {
     setStatusText(QStringLiteral("オンラインヘルプを表示します"));
-    if (!lobbyModule::openWebPage(helpPages::gamePage(gintGameID)))
+    if (!lobbyModule::openWebPage(helpPages::gamePage(session().gintGameID)))
         platform::msgBox(QStringLiteral("ブラウザが起動できませんでした。オンラインヘルプを参照するには任意のブラウザで ")
                              + helpPages::lobbyPage() + QStringLiteral(" にアクセスしてください"),
                          platform::mb::Critical);

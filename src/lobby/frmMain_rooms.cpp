@@ -119,8 +119,16 @@ void frmMain::keepRoomPlayers(const QStringList &before)
     // A room list that came with the reply found the window still in lobby mode
     // and emptied the room's players.
     frmCom *com = frmCom::get();
-    if (com->astrRoomPlayers != before)
+    if (com->received().astrRoomPlayers != before)
         dispatcher::showRoomPlayerList(*com);
+}
+
+std::optional<qint16> frmMain::awaitReply(const QString &line)
+{
+    const qint16 status = frmCom::get()->printlnAndWait(line);
+    if (!Forms::isCurrent(this))
+        return std::nullopt;
+    return status;
 }
 
 void frmMain::cmdEnter_Click()
@@ -129,7 +137,7 @@ void frmMain::cmdEnter_Click()
         return;
     BusyWait busy(this);
 
-    if (gblnHost == vbTrue) {
+    if (session().gblnHost == vbTrue) {
         // The next create starts with an empty dialog, however this one ends.
         struct UnloadDialog {
             ~UnloadDialog() { Forms::unload<dlgInputRoomName>(); }
@@ -147,15 +155,15 @@ void frmMain::cmdEnter_Click()
                     return;
                 continue;
             }
-            const QStringList before = frmCom::get()->astrRoomPlayers;
-            const qint16 status = frmCom::get()->printlnAndWait(protocol::createRoom(name));
-            if (!Forms::isCurrent(this))
+            const QStringList before = frmCom::get()->received().astrRoomPlayers;
+            const std::optional<qint16> status = awaitReply(protocol::createRoom(name));
+            if (!status)
                 return;
-            if (status == StatusOK) {
+            if (*status == StatusOK) {
                 m().mstrRoomName = name;
                 visibleControl(true);
                 keepRoomPlayers(before);
-            } else if (status == StatusErr && gintErrCode == 1) {
+            } else if (*status == StatusErr && session().gintErrCode == 1) {
                 platform::msgBox(QStringLiteral("同じ名前の部屋が存在します。他の名前の部屋を作成してください"),
                                  platform::mb::Critical);
             } else {
@@ -166,20 +174,20 @@ void frmMain::cmdEnter_Click()
     }
 
     const QListWidgetItem *row = firstSelected(lstRooms);
-    const QString entry = row ? entryOfRow(row, frmCom::get()->astrRooms) : QString();
+    const QString entry = row ? entryOfRow(row, frmCom::get()->received().astrRooms) : QString();
     if (entry.isEmpty()) {
         platform::msgBox(QStringLiteral("存在する部屋を選択してください"), platform::mb::Critical);
         return;
     }
-    const QStringList before = frmCom::get()->astrRoomPlayers;
-    const qint16 status = frmCom::get()->printlnAndWait(protocol::enterRoom(entry));
-    if (!Forms::isCurrent(this))
+    const QStringList before = frmCom::get()->received().astrRoomPlayers;
+    const std::optional<qint16> status = awaitReply(protocol::enterRoom(entry));
+    if (!status)
         return;
-    if (status == StatusOK) {
+    if (*status == StatusOK) {
         m().mstrRoomName = enteredRoomName(entry);
         visibleControl(true);
         keepRoomPlayers(before);
-    } else if (status == StatusErr && gintErrCode == 1) {
+    } else if (*status == StatusErr && session().gintErrCode == 1) {
         platform::msgBox(QStringLiteral("この部屋は満室です"), platform::mb::Information);
     } else {
         platform::msgBox(QStringLiteral("参加できません"), platform::mb::Critical);
@@ -192,11 +200,11 @@ void frmMain::cmdLeave_Click()
         return;
     BusyWait busy(this);
 
-    if (gblnHost == vbTrue) {
-        const qint16 status = frmCom::get()->printlnAndWait(protocol::deleteRoom(m().mstrRoomName));
-        if (!Forms::isCurrent(this))
+    if (session().gblnHost == vbTrue) {
+        const std::optional<qint16> status = awaitReply(protocol::deleteRoom(m().mstrRoomName));
+        if (!status)
             return;
-        if (status == StatusOK) {
+        if (*status == StatusOK) {
             visibleControl(false);
             lstRoomPlayers->clear();
         } else {
@@ -204,12 +212,12 @@ void frmMain::cmdLeave_Click()
         }
         return;
     }
-    const qint16 status = frmCom::get()->printlnAndWait(protocol::command(QString::fromLatin1(protocol::kw::LEAVEROOM)));
-    if (!Forms::isCurrent(this))
+    const std::optional<qint16> status = awaitReply(protocol::command(QString::fromLatin1(protocol::kw::LEAVEROOM)));
+    if (!status)
         return;
     // Back in the lobby whatever the answer.
     visibleControl(false);
-    if (status == StatusOK)
+    if (*status == StatusOK)
         lstRoomPlayers->clear();
 }
 
@@ -220,13 +228,13 @@ void frmMain::lstRooms_Click()
     const QListWidgetItem *row = firstSelected(lstRooms);
     if (!row)
         return;
-    const QString entry = entryOfRow(row, frmCom::get()->astrRooms);
+    const QString entry = entryOfRow(row, frmCom::get()->received().astrRooms);
     if (entry.isEmpty())
         return;
     BusyWait busy(this);
     // The players themselves come in a list line that the dispatcher shows.
-    const qint16 status = frmCom::get()->printlnAndWait(protocol::roomPlayerList(entry));
-    if (!Forms::isCurrent(this) || status == StatusOK)
+    const std::optional<qint16> status = awaitReply(protocol::roomPlayerList(entry));
+    if (!status || *status == StatusOK)
         return;
     lstRoomPlayers->clear();
     platform::msgBox(QStringLiteral("存在しません"), platform::mb::Critical);
@@ -258,13 +266,12 @@ void frmMain::cmdStart_Click()
     setCommandEnabled(cmdLeave, false);
     setStatusText(QStringLiteral("アプリケーションに制御が戻った後クライアントが接続するまで待つ必要があります。"));
 
-    frmCom::get()->printlnAndWait(protocol::ip(frmCom::get()->localAddress()));
-    if (!Forms::isCurrent(this))
+    if (!awaitReply(protocol::ip(frmCom::get()->localAddress())))
         return;
-    const qint16 status = frmCom::get()->printlnAndWait(QString::fromLatin1(protocol::kw::START));
-    if (!Forms::isCurrent(this))
+    const std::optional<qint16> status = awaitReply(QString::fromLatin1(protocol::kw::START));
+    if (!status)
         return;
-    if (status == StatusErr) {
+    if (*status == StatusErr) {
         // No client was told to start (the room shrank meanwhile, or is gone):
         // handing the game an empty address now would leave it waiting for
         // players who never come. The host stays in the room.
@@ -274,6 +281,6 @@ void frmMain::cmdStart_Click()
         platform::msgBox(QStringLiteral("ゲームを開始できませんでした"), platform::mb::Critical);
         return;
     }
-    setLobbyEnd(LobbyEnd::MatchStarted);
+    session().setLobbyEnd(LobbyEnd::MatchStarted);
     Forms::unloadAll();
 }

@@ -1,6 +1,6 @@
 #include "helpPages.h"
 
-#include "session/settings.h"
+#include "session/settingkeys.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,7 +19,7 @@ QString folderHolding(const QString &dir)
 // A base without its trailing slashes; the local pages as a file: URL when unset.
 QString base()
 {
-    QString b = settings::GetSetting(QStringLiteral("server"), QStringLiteral("help")).trimmed();
+    QString b = settings::get(settings::key::serverHelp).trimmed();
     while (b.endsWith(u'/'))
         b.chop(1);
     if (!b.isEmpty())

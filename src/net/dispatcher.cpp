@@ -1,33 +1,36 @@
 #include "dispatcher.h"
 
-#include "lobby/frmMain.h"
 #include "net/frmCom.h"
+#include "net/lobbyView.h"
 #include "net/protocol/protocol.h"
-#include "phrases/frmEditChat.h"
-#include "platform/forms.h"
+#include "session/clientLog.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
-#include "session/settings.h"
-
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QListWidget>
-#include <QTcpSocket>
-#include <QToolButton>
+#include "session/settingkeys.h"
 
 #include <algorithm>
+
+// The one writer of what frmCom keeps from the server's lines.
+struct dispatcherAccess {
+    static frmCom::Received &received(frmCom &com) { return com.m_received; }
+    static void setClosing(frmCom &com) { com.blnClosing = true; }
+};
 
 namespace dispatcher {
 namespace {
 
 namespace kw = protocol::kw;
 
-// The lobby window, loaded again when a line arrives after it was unloaded. Never
-// kept across anything that runs the event loop.
-frmMain *lobby()
+// The windows, reached through the view the lobby installed; a window unloaded
+// meanwhile is loaded again by it when a line arrives.
+LobbyView &view()
 {
-    return Forms::get<frmMain>();
+    return frmCom::view();
+}
+
+frmCom::Received &received(frmCom &com)
+{
+    return dispatcherAccess::received(com);
 }
 
 bool is(const QString &key, const char *keyword)
@@ -59,17 +62,16 @@ void chatMessage(const QString &line, bool room, int &lineCount)
     if (first < 0)
         return; // no sender, nothing to show
     const qsizetype second = line.indexOf(u' ', first + 1);
-    const QStringView view(line);
-    const QStringView sender = second < 0 ? view.sliced(first + 1) : view.sliced(first + 1, second - first - 1);
-    const QStringView text = second < 0 ? QStringView() : view.sliced(second + 1);
+    const QStringView whole(line);
+    const QStringView sender = second < 0 ? whole.sliced(first + 1) : whole.sliced(first + 1, second - first - 1);
+    const QStringView text = second < 0 ? QStringView() : whole.sliced(second + 1);
     QString shown;
     shown.reserve(std::min<qsizetype>(line.size(), kDisplayChars + 4));
     shown += u'<';
     shown += sender.first(std::min(sender.size(), kDisplayChars + 1));
     shown += QStringLiteral("> ");
     shown += text.first(std::min(text.size(), kDisplayChars + 1));
-    frmMain *f = lobby();
-    lineCount = f->appendChat(room ? f->rtfRoomChat : f->rtfLobbyChat, displayText(shown));
+    lineCount = view().appendChat(room, displayText(shown));
 }
 
 void chart(frmCom &com, const QString &line, qsizetype dateToken)
@@ -77,7 +79,7 @@ void chart(frmCom &com, const QString &line, qsizetype dateToken)
     const QStringList t = protocol::tokens(line, dateToken + 1 + kChartValues);
     if (t.size() > 1) {
         if (t.size() > dateToken)
-            com.strChartDate = t.at(dateToken);
+            received(com).strChartDate = t.at(dateToken);
         const qsizetype first = dateToken + 1;
         const qsizetype count = std::clamp<qsizetype>(t.size() - first, 0, kChartValues);
         QList<qint16> values(count, 0);
@@ -85,9 +87,9 @@ void chart(frmCom &com, const QString &line, qsizetype dateToken)
             if (const auto v = lobbyModule::toInteger(t.at(first + i)))
                 values[i] = *v;
         }
-        com.aintChart = values;
+        received(com).aintChart = values;
     }
-    com.blnChartReady = true;
+    received(com).blnChartReady = true;
 }
 
 } // namespace
@@ -96,71 +98,49 @@ void showRoomPlayerList(frmCom &com)
 {
     // An empty entry (a line feed after the last one) is no player: it neither
     // counts towards the room size nor shows as a row.
-    const QStringList players = nonEmptyEntries(com.astrRoomPlayers);
-    if (!players.isEmpty() && gblnHost == vbTrue)
-        lobby()->setCommandEnabled(lobby()->cmdStart, players.size() >= gintMinPlayers);
-    QListWidget *list = lobby()->lstRoomPlayers;
-    list->clear();
-    list->addItems(players);
+    const QStringList players = nonEmptyEntries(com.received().astrRoomPlayers);
+    std::optional<bool> start;
+    if (!players.isEmpty() && session().gblnHost == vbTrue)
+        start = players.size() >= session().gintMinPlayers;
+    view().showRoomPlayers(players, start);
 }
 
 namespace {
 
 void roomPlayerList(frmCom &com, const QString &line)
 {
-    com.astrRoomPlayers = storedList(line);
+    received(com).astrRoomPlayers = storedList(line);
     showRoomPlayerList(com);
 }
 
 void hostIp(const QString &line)
 {
-    frmMain *f = lobby();
-    f->setStatusText(QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
-    f->setCommandEnabled(f->cmdLeave, false);
-    const QPixmap leaveDisabled = f->imgLeaveDisable->pixmap();
-    frmMain::setButtonPicture(f->cmdLeave, leaveDisabled, leaveDisabled);
+    view().setStatusText(QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
+    view().matchAnnounced();
     const QStringList t = protocol::tokens(line, 2);
-    if (t.size() > 1 && gblnHost == vbFalse) {
+    if (t.size() > 1 && session().gblnHost == vbFalse) {
         // The game prints or connects to it: anything but a plain address is none.
         if (lobbyModule::isPlainAddress(t.at(1))) {
-            gstrHostIP = t.at(1);
+            session().gstrHostIP = t.at(1);
         } else {
-            gstrHostIP.clear();
-            ++gProtocolErrors;
-            qWarning("qorchat: HOSTIP without a plain address ignored");
+            session().gstrHostIP.clear();
+            ++session().gProtocolErrors;
+            qCWarning(lcClient) << "HOSTIP without a plain address ignored";
         }
     }
     // A record for the curious; the match goes on whether or not it was stored.
-    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("hostip"), gstrHostIP);
+    settings::save(settings::key::dbgHostIp, session().gstrHostIP);
 }
 
 void start(frmCom &com)
 {
-    com.blnClosing = true;
-    setLobbyEnd(LobbyEnd::MatchStarted);
+    dispatcherAccess::setClosing(com);
+    session().setLobbyEnd(LobbyEnd::MatchStarted);
     com.println(QString::fromLatin1(kw::QUIT));
     // The game may not run our event loop once Execute has returned.
-    com.wskTcp->flush();
+    com.flushOutput();
     // The game takes over now: no dialog of the lobby may hold Execute back.
-    Forms::unloadAll();
-}
-
-// Without always-on-top every window goes back into the ordinary stacking, in the
-// order they were loaded, and the active one ends up above the others.
-void dropAlwaysOnTop()
-{
-    platform::WindowOrder &order = platform::windowOrder();
-    const QList<QWidget *> windows = Forms::loaded();
-    for (QWidget *w : windows) {
-        // Moving a topmost window to the bottom takes the state away on the desktop
-        // this was made for; here the hint has to be removed on its own.
-        order.setTopmost(w, false);
-        order.placeBottom(w);
-        order.placeTop(w);
-    }
-    QWidget *active = QApplication::activeWindow();
-    if (active && windows.contains(active))
-        order.placeTop(active);
+    view().closeAll();
 }
 
 void gameInfo(const QString &line)
@@ -168,26 +148,26 @@ void gameInfo(const QString &line)
     const QStringList t = protocol::tokens(line, 5);
     if (t.size() > 1)
         if (const auto v = lobbyModule::toInteger(t.at(1)))
-            gintGameID = *v;
+            session().gintGameID = *v;
     if (t.size() > 2)
         if (const auto v = lobbyModule::toInteger(t.at(2)))
-            gintMinPlayers = *v;
+            session().gintMinPlayers = *v;
     if (t.size() > 4) {
         if (const auto b = lobbyModule::toBoolean(t.at(4))) {
-            gblnTopmost = *b;
-            if (!gblnTopmost)
-                dropAlwaysOnTop();
+            session().gblnTopmost = *b;
+            if (!session().gblnTopmost)
+                view().dropAlwaysOnTop();
         }
     }
 }
 
 void deleteRoom()
 {
-    if (gblnHost == vbFalse) {
-        lobby()->lstRoomPlayers->clear();
+    if (session().gblnHost == vbFalse) {
+        view().clearRoomPlayers();
         platform::msgBox(QStringLiteral("部屋が削除されました"), platform::mb::OKOnly | platform::mb::Information);
     }
-    lobby()->visibleControl(false);
+    view().leaveRoomMode();
 }
 
 void playerInfo(const QString &line)
@@ -197,14 +177,14 @@ void playerInfo(const QString &line)
         return;
     const QString name = displayText(t.at(1));
     const QString comment = displayText(QStringView(line).sliced(std::min(line.size(), t.at(0).size() + t.at(1).size() + 2)));
-    lobby()->setStatusText(name + QStringLiteral("のコメント : ") + comment);
+    view().setStatusText(name + QStringLiteral("のコメント : ") + comment);
 }
 
 void chatData(frmCom &com, const QString &line)
 {
     qsizetype more = 0;
     QStringList phrases = protocol::chatPhrases(line, kMaxGamePhrases, &more);
-    const QString section = QStringLiteral("chat\\") + gstrGameName;
+    const QString section = settings::section::gamePhrases(session().gstrGameName);
     // Neither the section nor the lists are emptied first: a second line adds to them.
     settings::Values values;
     values.reserve(phrases.size());
@@ -214,15 +194,14 @@ void chatData(frmCom &com, const QString &line)
     settings::SaveSettings(section, values);
     // The lists hold no more than the user's own phrases and kMaxGamePhrases others,
     // however many lines come.
-    frmMain *f = lobby();
-    const qsizetype room = std::max<qsizetype>(0, kMaxGamePhrases + frmEditChat::kPhrases - f->txtLobbyChat->count());
+    const qsizetype room = std::max<qsizetype>(0, view().chatPhraseRoom(kMaxGamePhrases));
     if (phrases.size() > room) {
         more += phrases.size() - room;
         phrases.resize(room);
     }
-    com.ignoredChatPhrases += more;
+    received(com).ignoredChatPhrases += more;
     if (!phrases.isEmpty())
-        f->addChatPhrases(phrases);
+        view().addChatPhrases(phrases);
 }
 
 } // namespace
@@ -253,33 +232,33 @@ QString displayText(QStringView text)
 
 bool dispatchLine(frmCom &com, const QString &line)
 {
-    if (frmMain::m().blnDisplayDbgMessage)
-        lobby()->appendChat(lobby()->rtfLobbyChat, displayText(line));
-    if (com.blnClosing)
+    if (view().echoesLines())
+        view().appendChat(false, displayText(line));
+    if (com.isClosing())
         return false;
 
     const QString key = protocol::keyword(line);
     if (is(key, kw::OK)) {
-        gintStatus = StatusOK;
+        session().gintStatus = StatusOK;
     } else if (is(key, kw::ERR)) {
-        gintStatus = StatusErr;
+        session().gintStatus = StatusErr;
         const QStringList t = protocol::tokens(line, 2);
         if (t.size() > 1)
-            gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
+            session().gintErrCode = lobbyModule::toInteger(t.at(1)).value_or(0);
     } else if (is(key, kw::LMESSAGE)) {
-        chatMessage(line, false, com.intLobbyLines);
+        chatMessage(line, false, received(com).intLobbyLines);
     } else if (is(key, kw::RMESSAGE)) {
-        chatMessage(line, true, com.intRoomLines);
+        chatMessage(line, true, received(com).intRoomLines);
     } else if (is(key, kw::PLAYERLIST)) {
-        com.astrPlayers = storedList(line);
-        com.blnPlayerListReady = true;
-        com.showPlayerList();
+        received(com).astrPlayers = storedList(line);
+        received(com).blnPlayerListReady = true;
+        view().showPlayers(com.received().astrPlayers);
     } else if (is(key, kw::ROOMLIST)) {
-        com.astrRooms = storedList(line);
-        com.blnRoomListReady = true;
-        com.showRoomList();
-        if (!lobby()->isRoomMode())
-            lobby()->lstRoomPlayers->clear();
+        received(com).astrRooms = storedList(line);
+        received(com).blnRoomListReady = true;
+        view().showRooms(com.received().astrRooms);
+        if (!view().isRoomMode())
+            view().clearRoomPlayers();
     } else if (is(key, kw::DAYCHART)) {
         chart(com, line, 2);
     } else if (is(key, kw::WEEKCHART)) {
@@ -299,6 +278,8 @@ bool dispatchLine(frmCom &com, const QString &line)
         playerInfo(line);
     } else if (is(key, kw::CHATDATA)) {
         chatData(com, line);
+    } else {
+        qCDebug(lcClient) << "line of unknown kind ignored:" << QStringView(key).first(std::min<qsizetype>(key.size(), 32));
     }
     return true;
 }

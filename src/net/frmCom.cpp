@@ -2,7 +2,8 @@
 
 #include "net/dispatcher.h"
 #include "net/protocol/protocol.h"
-#include "platform/forms.h"
+#include "net/lobbyView.h"
+#include "session/clientLog.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
@@ -20,6 +21,27 @@
 namespace {
 frmCom *g_instance = nullptr;
 int g_tickInterval = 1000;
+LobbyView *g_view = nullptr;
+
+// Until the lobby installs itself, the effects on windows go nowhere.
+class NoView final : public LobbyView {
+public:
+    bool echoesLines() const override { return false; }
+    int appendChat(bool, const QString &) override { return 0; }
+    void showPlayers(const QStringList &) override {}
+    void showRooms(const QStringList &) override {}
+    void showRoomPlayers(const QStringList &, std::optional<bool>) override {}
+    bool isRoomMode() const override { return false; }
+    void clearRoomPlayers() override {}
+    void leaveRoomMode() override {}
+    void setStatusText(const QString &) override {}
+    void matchAnnounced() override {}
+    qsizetype chatPhraseRoom(qsizetype maxGamePhrases) const override { return maxGamePhrases; }
+    void addChatPhrases(const QStringList &) override {}
+    void dropAlwaysOnTop() override {}
+    void closeAll() override {}
+    void closeForDroppedLine() override {}
+};
 
 struct SocketErrorText {
     QAbstractSocket::SocketError error;
@@ -77,6 +99,14 @@ void frmCom::resetForTests()
     g_instance = nullptr;
 }
 
+void frmCom::setView(LobbyView *view) { g_view = view; }
+
+LobbyView &frmCom::view()
+{
+    static NoView none;
+    return g_view ? *g_view : none;
+}
+
 void frmCom::setTickInterval(int ms) { g_tickInterval = ms > 0 ? ms : 1; }
 int frmCom::tickInterval() { return g_tickInterval; }
 
@@ -97,6 +127,7 @@ frmCom::frmCom()
     connect(wskTcp, &QTcpSocket::connected, this, &frmCom::wskTcp_Connect);
     connect(wskTcp, &QTcpSocket::errorOccurred, this, &frmCom::wskTcp_Error);
     connect(wskTcp, &QTcpSocket::disconnected, this, &frmCom::wskTcp_Close);
+    connect(wskTcp, &QTcpSocket::disconnected, this, &frmCom::socketDisconnected);
     connect(wskTcp, &QTcpSocket::readyRead, this, &frmCom::wskTcp_DataArrival);
     connect(m_ssl, &QSslSocket::sslErrors, this, &frmCom::wskTcp_SslErrors);
     connect(m_ssl, &QSslSocket::encrypted, this, &frmCom::wskTcp_Encrypted);
@@ -112,8 +143,8 @@ void frmCom::Form_Load()
 {
     tmrError->setInterval(g_tickInterval);
     tmrError->start();
-    intLobbyLines = 0;
-    intRoomLines = 0;
+    m_received.intLobbyLines = 0;
+    m_received.intRoomLines = 0;
     blnClosing = false;
 }
 
@@ -156,24 +187,46 @@ bool frmCom::println(const QString &line)
 qint16 frmCom::printlnAndWait(const QString &line)
 {
     // A reply that never comes must not be read with the meaning of an older "-ERR".
-    gintErrCode = 0;
-    gintStatus = StatusWaiting;
-    glngSockErr = sckNoError;
+    session().gintErrCode = 0;
+    session().gintStatus = StatusWaiting;
+    session().glngSockErr = sckNoError;
     println(line);
+    SessionState &s = session();
+    const WaitEnd end = waitFor([&] { return s.glngSockErr != sckNoError || s.gintStatus != StatusWaiting || !isConnected(); });
+    // An answer in the same turn as the last tick still counts here.
+    if (end == WaitEnd::TimedOut && s.gintStatus == StatusWaiting)
+        qCInfo(lcClient) << "no reply in time to" << protocol::keyword(line);
+    return s.gintStatus;
+}
+
+frmCom::WaitEnd frmCom::waitFor(const std::function<bool()> &done, int maxTicks)
+{
     resetTicks();
-    do {
+    for (;;) {
         waitForEvents();
-    } while (glngSockErr == sckNoError && intTick <= 10 && gintStatus == StatusWaiting && isConnected());
-    return gintStatus;
+        if (maxTicks != kNoTickLimit && intTick > maxTicks)
+            return WaitEnd::TimedOut;
+        if (done())
+            return WaitEnd::Met;
+    }
+}
+
+void frmCom::flushOutput(int msecs)
+{
+    if (!isConnected() || wskTcp->bytesToWrite() == 0)
+        return;
+    wskTcp->flush();
+    if (msecs > 0 && wskTcp->bytesToWrite() > 0)
+        wskTcp->waitForBytesWritten(msecs);
 }
 
 qint32 frmCom::checkErr()
 {
-    if (glngSockErr == sckNoError)
+    if (session().glngSockErr == sckNoError)
         return sckNoError;
-    const QString text = gstrSockErrDesc;
-    glngSockErr = sckNoError;
-    gstrSockErrDesc.clear();
+    const QString text = session().gstrSockErrDesc;
+    session().glngSockErr = sckNoError;
+    session().gstrSockErrDesc.clear();
     platform::msgBox(text, platform::mb::Critical);
     return sckNoError;
 }
@@ -200,14 +253,15 @@ void frmCom::connectTo(const serverchoice::Server &server)
     // Reported the way the socket reports its own errors: later, as an event.
     auto failLater = [this](qint32 number, const QString &text) {
         QTimer::singleShot(0, this, [number, text] {
-            glngSockErr = number;
-            gstrSockErrDesc = text;
+            session().glngSockErr = number;
+            session().gstrSockErrDesc = text;
         });
     };
     bool ok = false;
     const uint p = server.port.trimmed().toUInt(&ok);
     if (!ok || p == 0 || p > 65535)
         return failLater(10049, QStringLiteral("ポート番号が正しくありません"));
+    qCInfo(lcClient) << "connecting to" << server.host << p << (m_tls ? "with TLS" : "in clear");
     if (!m_tls)
         return wskTcp->connectToHost(server.host, quint16(p));
 
@@ -251,9 +305,10 @@ void frmCom::wskTcp_Encrypted()
 
 void frmCom::failHandshake(qint32 number, const QString &text)
 {
+    qCWarning(lcClient) << "TLS handshake failed:" << text;
     m_handshakeFailed = true;
-    glngSockErr = number;
-    gstrSockErrDesc = text;
+    session().glngSockErr = number;
+    session().gstrSockErrDesc = text;
     m_closingByUs = true;
     m_ssl->abort();
     m_closingByUs = false;
@@ -288,7 +343,8 @@ QString frmCom::localAddress() const
 
 void frmCom::wskTcp_Connect()
 {
-    glngSockErr = sckNoError;
+    qCInfo(lcClient) << "connected";
+    session().glngSockErr = sckNoError;
 }
 
 void frmCom::wskTcp_Error(int error)
@@ -317,8 +373,9 @@ void frmCom::wskTcp_Error(int error)
             text = QString::fromUtf8(s.text);
         }
     }
-    glngSockErr = number;
-    gstrSockErrDesc = text;
+    qCWarning(lcClient) << "socket error" << number << text;
+    session().glngSockErr = number;
+    session().gstrSockErrDesc = text;
 }
 
 void frmCom::wskTcp_Close()
@@ -336,13 +393,13 @@ void frmCom::lineDropped()
 {
     if (blnClosing)
         return;
+    qCWarning(lcClient) << "the line dropped";
     if (platform::msgBox(QStringLiteral("回線が切断されました。再接続しますか？"),
                          platform::mb::Critical | platform::mb::YesNo)
         == platform::mb::Yes)
-        gblnRetry = true;
+        session().gblnRetry = true;
     closeSocket();
-    for (const char *name : {"dlgChart", "dlgInputRoomName", "dlgInputUserPas", "dlgLogin", "frmAbout", "dlgLicence", "frmMain"})
-        Forms::unload(QString::fromLatin1(name));
+    view().closeForDroppedLine();
 }
 
 bool frmCom::queueOverflowing() const
@@ -352,6 +409,7 @@ bool frmCom::queueOverflowing() const
 
 void frmCom::protocolError()
 {
+    qCWarning(lcClient) << "more than" << kMaxQueuedBytes << "bytes waited while a line was handled; closing";
     // Nothing more is read from this server; what waits is thrown away.
     m_queue.clear();
     m_queuedBytes = 0;
@@ -365,8 +423,11 @@ void frmCom::wskTcp_DataArrival()
     QList<QByteArray> raw;
     char chunk[16 * 1024];
     qint64 n;
+    const qsizetype droppedBefore = m_framer.droppedLines();
     while ((n = wskTcp->read(chunk, sizeof chunk)) > 0)
         m_framer.feed(QByteArrayView(chunk, n), raw);
+    if (m_framer.droppedLines() != droppedBefore)
+        qCWarning(lcClient) << m_framer.droppedLines() - droppedBefore << "line(s) over" << kMaxLineBytes << "bytes dropped";
     if (raw.isEmpty())
         return;
     for (const QByteArray &b : std::as_const(raw))

@@ -10,9 +10,11 @@
 #include <QVariant>
 
 #include <deque>
+#include <functional>
 
 #include "net/protocol/lineframer.h"
 
+class LobbyView;
 class QSslError;
 class QSslSocket;
 class QTcpSocket;
@@ -40,39 +42,59 @@ public:
     static void setTickInterval(int ms);
     static int tickInterval();
 
-    QTcpSocket *wskTcp = nullptr;
-    QTimer *tmrError = nullptr;
+    // What the list and chart lines left, as the dispatcher stored them. Lists are
+    // the raw entries of the last line of their kind, plus one empty element.
+    struct Received {
+        QStringList astrPlayers{QString()};
+        QStringList astrRooms{QString()};
+        QStringList astrRoomPlayers{QString()};
+        QList<qint16> aintChart;
+        QString strChartDate;
+        bool blnPlayerListReady = false;
+        bool blnRoomListReady = false;
+        bool blnChartReady = false;
+        int intLobbyLines = 0;
+        int intRoomLines = 0;
+        // CHATDATA phrases left out because a line or the drop-down lists were full.
+        qsizetype ignoredChatPhrases = 0;
+    };
+    const Received &received() const { return m_received; }
+    // The windows the dispatcher and a dropped line act on; none until the lobby
+    // installs itself (process-wide, not owned).
+    static void setView(LobbyView *view);
+    static LobbyView &view();
 
-    qint16 intTick = 0;
-    int intLobbyLines = 0;
-    int intRoomLines = 0;
-    bool blnClosing = false;
-    bool blnPlayerListReady = false;
-    bool blnRoomListReady = false;
-    bool blnChartReady = false;
-    // Raw entries of the last list lines, plus one empty element at the end.
-    QStringList astrPlayers{QString()};
-    QStringList astrRooms{QString()};
-    QStringList astrRoomPlayers{QString()};
-    QList<qint16> aintChart;
-    QString strChartDate;
-    // CHATDATA phrases left out because a line or the drop-down lists were full.
-    qsizetype ignoredChatPhrases = 0;
+    // Set once the match started: no further line is read and a drop is no news.
+    bool isClosing() const { return blnClosing; }
+    // A new pass of the lobby: the closing of the last match is over.
+    void beginPass() { blnClosing = false; }
+    // Ticks of tmrError since the present wait began.
+    qint16 ticks() const { return intTick; }
 
     // Sends line + CR LF; false when there is no connection to send on.
     bool println(const QString &line);
     // Sends line and waits for the next status line: 1 "+OK", 2 "-ERR", 3 none (about
     // ten ticks passed, a socket error, or the line is down).
     qint16 printlnAndWait(const QString &line);
+
+    // The one wait: runs the event loop until done() holds or more than maxTicks
+    // ticks passed (kNoTickLimit: until done). Blocks while nothing happens. After
+    // each turn the time limit is tested first, so an answer in the same turn as the
+    // last tick counts as too late; a wait lasts at least one turn.
+    enum class WaitEnd { Met, TimedOut };
+    static constexpr int kReplyTicks = 10;
+    static constexpr int kNoTickLimit = -1;
+    WaitEnd waitFor(const std::function<bool()> &done, int maxTicks = kReplyTicks);
+    // One turn of the event loop, blocking until something happened: what waitFor
+    // is built on (tests and benchmarks drive the loop with it too).
+    static void waitForEvents();
     // Shows a pending socket error once; always returns the no-error number.
     qint32 checkErr();
 
     // List and chart requests (answer is a data line, not a status line).
     qint16 getRoomList();
     qint16 getChartData(qint16 kind, QList<QVariant> &values, QString &date);
-    QStringList playerList() const;
-    void showPlayerList();
-    void showRoomList();
+    QStringList playerList() const { return m_received.astrPlayers; }
 
     // The connection. Our own close never asks the reconnect question.
     void connectTo(const QString &host, const QString &port);
@@ -84,14 +106,20 @@ public:
     // Dotted address of this end of the server connection ("" when none).
     QString localAddress() const;
 
-    // Blocks until at least one event was processed. Every wait is built on this.
-    static void waitForEvents();
+    // Sends what is still queued for the server; waits up to msecs for it to leave.
+    void flushOutput(int msecs = 0);
+
+signals:
+    // The socket's line ended, whoever closed it (our own close included).
+    void socketDisconnected();
+
+private:
+    friend struct dispatcherAccess;
+    friend struct frmComTestPeer;
+    frmCom();
     // Starts a wait's tick count at 0 with a full interval before the first tick, so
     // a wait of n ticks lasts at least n intervals.
     void resetTicks();
-
-private:
-    frmCom();
     ~frmCom() override;
     void Form_Load();
     void tmrError_Timer();
@@ -107,6 +135,11 @@ private:
     void protocolError();
     void lineDropped();
 
+    QTcpSocket *wskTcp = nullptr;
+    QTimer *tmrError = nullptr;
+    qint16 intTick = 0;
+    bool blnClosing = false;
+    Received m_received;
     LineFramer m_framer{kMaxLineBytes};
     std::deque<QList<QByteArray>> m_queue; // whole lines per arrival, in order
     qsizetype m_queuedBytes = 0;

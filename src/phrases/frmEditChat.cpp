@@ -2,7 +2,7 @@
 
 #include "lobby/frmMain.h"
 #include "session/lobbyModule.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 #include "signin/dialogParts.h"
 
 #include <QLabel>
@@ -12,7 +12,7 @@
 using signin::twips;
 
 namespace {
-const QString kSection = QStringLiteral("chat");
+const QString kSection = QString::fromLatin1(settings::section::ownPhrases);
 
 // "１．" ... "１５．": the number in full-width digits.
 QString fullWidthNumber(int n)

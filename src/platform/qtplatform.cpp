@@ -49,7 +49,7 @@ public:
         case mb::Information: box.setIcon(QMessageBox::Information); break;
         default: break;
         }
-        if (gblnTopmost)
+        if (session().gblnTopmost)
             box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
         struct B { QMessageBox::StandardButton qt; int answer; };
         std::vector<B> buttons;

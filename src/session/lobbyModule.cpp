@@ -8,43 +8,10 @@
 #include <arpa/inet.h>
 #include <cmath>
 
-QString gstrGameName;
-qint16 gblnHost = vbFalse;
-QString gstrHostIP;
-qint32 glngSockErr = 0;
-QString gstrSockErrDesc;
-qint16 gintStatus = 0;
-qint16 gintErrCode = 0;
-qint16 gintGameID = 0;
-qint16 gintMinPlayers = 0;
-bool gblnTopmost = false;
-bool gblnSignedIn = false;
-bool gblnRetry = false;
-LobbyEnd gLobbyEnd = LobbyEnd::None;
-quint32 gProtocolErrors = 0;
-
-void resetSessionState()
+SessionState &session()
 {
-    gstrGameName.clear();
-    gblnHost = vbFalse;
-    gstrHostIP.clear();
-    glngSockErr = 0;
-    gstrSockErrDesc.clear();
-    gintStatus = 0;
-    gintErrCode = 0;
-    gintGameID = 0;
-    gintMinPlayers = 0;
-    gblnTopmost = false;
-    gblnSignedIn = false;
-    gblnRetry = false;
-    gLobbyEnd = LobbyEnd::None;
-    gProtocolErrors = 0;
-}
-
-void setLobbyEnd(LobbyEnd end)
-{
-    if (gLobbyEnd != LobbyEnd::MatchStarted)
-        gLobbyEnd = end;
+    static SessionState s;
+    return s;
 }
 
 namespace lobbyModule {
@@ -178,7 +145,7 @@ void filterDependentChar(qint16 &keyAscii)
 void setTopmost(QWidget *window)
 {
     if (window)
-        platform::windowOrder().setTopmost(window, gblnTopmost);
+        platform::windowOrder().setTopmost(window, session().gblnTopmost);
 }
 
 bool isPrivateAddress(const QString &ip)

@@ -1,6 +1,6 @@
 #pragma once
 // Process-wide session state shared by every window, and the small utilities they
-// all use. Lives as long as the component is loaded; tests call resetSessionState().
+// all use. Lives as long as the component is loaded; tests call session().reset().
 #include <QString>
 
 #include <optional>
@@ -18,30 +18,40 @@ enum ReplyStatus : qint16 { StatusOK = 1, StatusErr = 2, StatusWaiting = 3, Stat
 // The socket error number that means "no error".
 constexpr qint32 sckNoError = 40017;
 
-extern QString gstrGameName;
-extern qint16 gblnHost;
-extern QString gstrHostIP;
-extern qint32 glngSockErr;
-extern QString gstrSockErrDesc;
-extern qint16 gintStatus;
-extern qint16 gintErrCode;
-extern qint16 gintGameID;
-extern qint16 gintMinPlayers;
-extern bool gblnTopmost;
-extern bool gblnSignedIn;
-extern bool gblnRetry;
-
 // How the lobby's present pass ended, for the caller of Execute.
 enum class LobbyEnd : qint16 { None, MatchStarted, UserLeft, SignInFailed, ServerUnreachable };
-extern LobbyEnd gLobbyEnd;
-// Records how the pass ends; once the match started, that is how it ended.
-void setLobbyEnd(LobbyEnd end);
 
-// Server lines that broke the protocol and were ignored.
-extern quint32 gProtocolErrors;
+// The state every window and the connection share for one loaded component. One
+// object, so that a test or a new Execute starts from a known state with reset().
+struct SessionState {
+    QString gstrGameName;
+    qint16 gblnHost = vbFalse;
+    QString gstrHostIP;
+    qint32 glngSockErr = 0;
+    QString gstrSockErrDesc;
+    qint16 gintStatus = 0;
+    qint16 gintErrCode = 0;
+    qint16 gintGameID = 0;
+    qint16 gintMinPlayers = 0;
+    bool gblnTopmost = false;
+    bool gblnSignedIn = false;
+    bool gblnRetry = false;
+    LobbyEnd gLobbyEnd = LobbyEnd::None;
+    // Server lines that broke the protocol and were ignored.
+    quint32 gProtocolErrors = 0;
 
-// Back to the values the component starts with.
-void resetSessionState();
+    // Records how the pass ends; once the match started, that is how it ended.
+    void setLobbyEnd(LobbyEnd end)
+    {
+        if (gLobbyEnd != LobbyEnd::MatchStarted)
+            gLobbyEnd = end;
+    }
+    // Back to the values the component starts with.
+    void reset() { *this = SessionState(); }
+};
+
+// The one session of this process.
+SessionState &session();
 
 namespace lobbyModule {
 

@@ -1,6 +1,6 @@
 #include "serverchoice.h"
 
-#include "settings.h"
+#include "settingkeys.h"
 
 #include <arpa/inet.h>
 #include <mutex>
@@ -130,17 +130,12 @@ Server current()
             return *s;
         qWarning("qorchat: QORCHAT_SERVER is not [tls://]HOST[:PORT]; using the settings");
     }
-    const QString section = QStringLiteral("server");
     Server s;
-    s.host = settings::GetSetting(section, QStringLiteral("address"));
-    if (s.host.isEmpty())
-        s.host = QString::fromLatin1(kDefaultHost);
-    s.port = settings::GetSetting(section, QStringLiteral("port"));
-    if (s.port.isEmpty())
-        s.port = QString::number(kDefaultPort);
+    s.host = settings::get(settings::key::serverAddress);
+    s.port = settings::get(settings::key::serverPort);
     // A pin that quietly went unused would leave the line in clear.
-    s.fingerprint = settings::GetSetting(section, QStringLiteral("tls_fingerprint")).trimmed();
-    s.tls = settings::GetSetting(section, QStringLiteral("tls")) == QLatin1String("true") || !s.fingerprint.isEmpty();
+    s.fingerprint = settings::get(settings::key::serverTlsFingerprint).trimmed();
+    s.tls = settings::isTrue(settings::key::serverTls) || !s.fingerprint.isEmpty();
     return s;
 }
 

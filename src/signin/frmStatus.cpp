@@ -9,7 +9,7 @@
 #include "session/lobbyModule.h"
 #include "session/seams.h"
 #include "session/serverchoice.h"
-#include "session/settings.h"
+#include "session/settingkeys.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -83,27 +83,27 @@ void frmStatus::Form_Activate()
 {
     lobbyModule::setTopmost(this);
     setWindowTitle(QStringLiteral("ロビーサーバーに接続中"));
-    gblnSignedIn = false;
+    session().gblnSignedIn = false;
 
-    connect(frmCom::get()->wskTcp, &QTcpSocket::disconnected, this, [this] { m_lineDropped = true; });
+    connect(frmCom::get(), &frmCom::socketDisconnected, this, [this] { m_lineDropped = true; });
 
     for (;;) {
         const qint16 result = connectServer();
         if (result == StatusOK) {
-            setLobbyEnd(LobbyEnd::None); // an earlier attempt's failure is over
+            session().setLobbyEnd(LobbyEnd::None); // an earlier attempt's failure is over
             warnPrivateAddress();
             if (Login() == StatusOK)
-                gblnSignedIn = true;
-            else if (gLobbyEnd == LobbyEnd::None)
-                setLobbyEnd(lineLost() ? LobbyEnd::UserLeft : LobbyEnd::SignInFailed);
+                session().gblnSignedIn = true;
+            else if (session().gLobbyEnd == LobbyEnd::None)
+                session().setLobbyEnd(lineLost() ? LobbyEnd::UserLeft : LobbyEnd::SignInFailed);
             break;
         }
         if (result == StatusCancelled) {
-            setLobbyEnd(LobbyEnd::UserLeft);
+            session().setLobbyEnd(LobbyEnd::UserLeft);
             break;
         }
-        setLobbyEnd(LobbyEnd::ServerUnreachable);
-        if (gintErrCode == 100) {
+        session().setLobbyEnd(LobbyEnd::ServerUnreachable);
+        if (session().gintErrCode == 100) {
             critical(QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。"));
             break;
         }
@@ -113,7 +113,7 @@ void frmStatus::Form_Activate()
             != platform::mb::Retry)
             break;
     }
-    disconnect(frmCom::get()->wskTcp, nullptr, this, nullptr);
+    disconnect(frmCom::get(), &frmCom::socketDisconnected, this, nullptr);
     Forms::unload<frmStatus>();
 }
 
@@ -126,43 +126,46 @@ qint16 frmStatus::connectServer()
 
     for (int attempt = 1; attempt <= 3; ++attempt) {
         lblStatus->setText(QStringLiteral("サーバーに接続中 ") + QString::number(attempt) + QStringLiteral("回目"));
-        glngSockErr = sckNoError;
-        gintStatus = StatusWaiting;
+        session().glngSockErr = sckNoError;
+        session().gintStatus = StatusWaiting;
         // A busy answer from an earlier run must not end this attempt.
-        gintErrCode = 0;
+        session().gintErrCode = 0;
         frmCom::get()->connectTo(server);
         m_lineDropped = false;
-        for (;;) {
-            frmCom::waitForEvents();
-            if (gintStatus == StatusOK)
-                return StatusOK;
-            if (s.mblnCancel) {
-                gintStatus = StatusCancelled;
-                return StatusCancelled;
-            }
-            if (glngSockErr != sckNoError) {
-                gintStatus = StatusErr;
-                frmCom::get()->closeSocket();
-                break;
-            }
-            if (gintErrCode == 100) {
-                frmCom::get()->closeSocket();
-                return gintStatus;
-            }
-            if (m_lineDropped) {
-                // The server hung up before it greeted; the user has answered the
-                // reconnect question, so the sequence ends here without another.
-                gintStatus = StatusErr;
-                return StatusCancelled;
-            }
+        SessionState &g = session();
+        // The greeting, the user's cancel, a socket error, a busy server or a hang-up.
+        frmCom::get()->waitFor(
+            [&] {
+                return g.gintStatus == StatusOK || s.mblnCancel || g.glngSockErr != sckNoError || g.gintErrCode == 100
+                       || m_lineDropped;
+            },
+            frmCom::kNoTickLimit);
+        if (g.gintStatus == StatusOK)
+            return StatusOK;
+        if (s.mblnCancel) {
+            g.gintStatus = StatusCancelled;
+            return StatusCancelled;
         }
+        if (g.glngSockErr != sckNoError) {
+            g.gintStatus = StatusErr;
+            frmCom::get()->closeSocket();
+            continue;
+        }
+        if (g.gintErrCode == 100) {
+            frmCom::get()->closeSocket();
+            return g.gintStatus;
+        }
+        // The server hung up before it greeted; the user has answered the
+        // reconnect question, so the sequence ends here without another.
+        g.gintStatus = StatusErr;
+        return StatusCancelled;
     }
-    return gintStatus;
+    return session().gintStatus;
 }
 
 void frmStatus::warnPrivateAddress()
 {
-    if (settings::GetSetting(QStringLiteral("user"), QStringLiteral("ipwarn")) == QLatin1String("false"))
+    if (settings::get(settings::key::userIpWarn) == QLatin1String("false"))
         return;
     if (!lobbyModule::isPrivateAddress(connectionAddress()))
         return;
@@ -170,7 +173,7 @@ void frmStatus::warnPrivateAddress()
     // Closed with the close box, it was unloaded: nothing was ticked.
     dlgIPWarning *dlg = Forms::ifLoaded<dlgIPWarning>();
     if (dlg && dlg->chkVisible->isChecked()
-        && !settings::SaveSetting(QStringLiteral("user"), QStringLiteral("ipwarn"), QStringLiteral("false")))
+        && !settings::save(settings::key::userIpWarn, QStringLiteral("false")))
         settings::tellNotSaved(QStringLiteral("警告を表示しない設定"));
     Forms::unload<dlgIPWarning>();
 }
@@ -178,7 +181,7 @@ void frmStatus::warnPrivateAddress()
 bool frmStatus::lineLost() const
 {
     // A match that started meanwhile ends the sign-in as well.
-    return !frmCom::get()->isConnected() || frmCom::get()->blnClosing;
+    return !frmCom::get()->isConnected() || frmCom::get()->isClosing();
 }
 
 qint16 frmStatus::sendWithAttempts(const QString &line, int attempts)
@@ -197,10 +200,10 @@ qint16 frmStatus::Login()
     State &s = m();
     s.mintStatus = 2;
     s.mblnCancel = false;
-    settings::SaveSetting(QStringLiteral("dbg"), QStringLiteral("gname"), gstrGameName);
+    settings::save(settings::key::dbgGameName, session().gstrGameName);
 
     lblStatus->setText(QStringLiteral("ゲーム名送信中..."));
-    qint16 status = sendWithAttempts(protocol::gameName(gstrGameName), 3);
+    qint16 status = sendWithAttempts(protocol::gameName(session().gstrGameName), 3);
     if (lineLost())
         return StatusWaiting;
     if (status != StatusOK) {
@@ -209,7 +212,7 @@ qint16 frmStatus::Login()
     }
 
     lblStatus->setText(QStringLiteral("ホスト情報送信中..."));
-    status = sendWithAttempts(protocol::host(gblnHost), 2);
+    status = sendWithAttempts(protocol::host(session().gblnHost), 2);
     if (lineLost())
         return StatusWaiting;
     if (status != StatusOK) {
@@ -219,7 +222,7 @@ qint16 frmStatus::Login()
 
     if (!Forms::get<frmMain>()->initUser() || lineLost()) {
         // Declined terms, a cancelled account form or a line that went meanwhile.
-        setLobbyEnd(LobbyEnd::UserLeft);
+        session().setLobbyEnd(LobbyEnd::UserLeft);
         return StatusErr;
     }
 
@@ -232,15 +235,14 @@ qint16 frmStatus::Login()
             return StatusWaiting;
         if (status == StatusOK) {
             // Stored only now that the server accepted them.
-            if (!settings::SaveSettings(QStringLiteral("user"),
-                                        {{QStringLiteral("name"), account.mstrUser},
-                                         {QStringLiteral("password"), lobbyModule::encodeString(account.mstrPassword)}}))
+            if (!settings::save({{settings::key::userName, account.mstrUser},
+                                 {settings::key::userPassword, lobbyModule::encodeString(account.mstrPassword)}}))
                 settings::tellNotSaved(QStringLiteral("アカウント情報"));
             signedIn = true;
             break;
         }
         const QString user = account.mstrUser;
-        switch (gintErrCode) {
+        switch (session().gintErrCode) {
         case 1:
             critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 はすでにログインしています"));
             return status;
@@ -270,7 +272,7 @@ qint16 frmStatus::Login()
         if (platform::msgBox(QStringLiteral("次回起動時に新しいアカウントを作成しますか？"),
                              platform::mb::Exclamation | platform::mb::YesNo)
             == platform::mb::Yes)
-            if (!settings::DeleteSetting(QStringLiteral("user")))
+            if (!settings::DeleteSetting(QString::fromLatin1(settings::section::user)))
                 settings::tellNotSaved(QStringLiteral("アカウントの削除"));
         return status;
     }

@@ -16,6 +16,16 @@ char gblnTopmost = 7;
 char gstrHostIP[64] = "the game's own";
 char gstrGameName[64] = "the game's own";
 
+static int g_sessionCalls;
+/* SessionState &session() */
+void *session_state(void) __asm__("_Z7sessionv");
+void *session_state(void)
+{
+    static long long zeroed[256];
+    ++g_sessionCalls;
+    return zeroed;
+}
+
 static int g_saveCalls;
 /* bool settings::SaveSetting(const QString &, const QString &, const QString &) */
 int save_setting(void) __asm__("_ZN8settings11SaveSettingERK7QStringS2_S2_");
@@ -33,8 +43,9 @@ int main(void)
     printf("result %d address %s outcome %d\n", r, address, qorchat_last_outcome());
     const int untouched = gblnHost == 7 && gintStatus == 7 && gintErrCode == 7 && glngSockErr == 7 && gblnRetry == 7
                           && gblnSignedIn == 7 && gblnTopmost == 7 && strcmp(gstrHostIP, "the game's own") == 0
-                          && strcmp(gstrGameName, "the game's own") == 0 && g_saveCalls == 0;
+                          && strcmp(gstrGameName, "the game's own") == 0 && g_saveCalls == 0 && g_sessionCalls == 0;
     if (!untouched)
-        printf("the library used the game's globals (SaveSetting calls: %d)\n", g_saveCalls);
+        printf("the library used the game's globals (SaveSetting calls: %d, session calls: %d)\n", g_saveCalls,
+               g_sessionCalls);
     return r == QORCHAT_OK && untouched ? 0 : 1;
 }

@@ -1,4 +1,5 @@
 #include "component/execute.h"
+#include "support/comtestpeer.h"
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "platform/forms.h"
@@ -27,7 +28,7 @@ private slots:
     {
         env = std::make_unique<TestEnv>();
         fake = std::make_unique<FakePlatform>();
-        resetSessionState();
+        session().reset();
         frmCom::resetForTests();
     }
     void cleanup()
@@ -56,9 +57,9 @@ private slots:
         QCOMPARE(fake->modalShown, QStringList{"frmStatus"}); // the lobby is never shown
         QCOMPARE(fake->messageTexts(), QStringList{"本システムはこのゲームには対応していません"});
         QCOMPARE(server.received.value(0), QStringLiteral("GAMENAME A\\[1\\]")); // escaped on the wire only
-        QCOMPARE(gstrGameName, QStringLiteral("A[1]"));
-        QCOMPARE(gblnHost, vbTrue);
-        QVERIFY(gblnTopmost);
+        QCOMPARE(session().gstrGameName, QStringLiteral("A[1]"));
+        QCOMPARE(session().gblnHost, vbTrue);
+        QVERIFY(session().gblnTopmost);
         QCOMPARE(settings::GetSetting("dbg", "hostip"), QStringLiteral("nothing"));
         QCOMPARE(fake->orderCalls.last(), QStringLiteral("top:frmMain"));
         QVERIFY(Forms::isLoaded("frmMain")); // referring to it at the end loads it again
@@ -92,7 +93,7 @@ private slots:
         fake->handlers["frmStatus"] = [](QDialog *) { Forms::unload("frmStatus"); };
         QString ip;
         component::execute(QStringLiteral("g"), 1, ip);
-        QCOMPARE(gblnHost, qint16(1));
+        QCOMPARE(session().gblnHost, qint16(1));
     }
 
     // The outer loop: a dropped line with Yes runs sign-in and lobby again, and
@@ -104,14 +105,14 @@ private slots:
         bool withTab = false;
         fake->handlers["frmStatus"] = [&](QDialog *) {
             ++passes;
-            gblnSignedIn = passes <= 2;
+            session().gblnSignedIn = passes <= 2;
             Forms::unload("frmStatus");
         };
         fake->handlers["frmMain"] = [&](QDialog *) {
             if (passes == 1) {
-                gblnRetry = true; // as the dropped-line question does on Yes
+                session().gblnRetry = true; // as the dropped-line question does on Yes
             } else {
-                gstrHostIP = withTab ? QStringLiteral("192.0.2.7 \t") : QStringLiteral("  192.0.2.7 ");
+                session().gstrHostIP = withTab ? QStringLiteral("192.0.2.7 \t") : QStringLiteral("  192.0.2.7 ");
             }
             Forms::unload("frmMain");
         };
@@ -130,10 +131,10 @@ private slots:
 
     void closingFlagAndLeftoverLineAreReset()
     {
-        frmCom::get()->blnClosing = true;
+        frmComTestPeer::blnClosing(*frmCom::get()) = true;
         bool closingSeen = true;
         fake->handlers["frmStatus"] = [&](QDialog *) {
-            closingSeen = frmCom::get()->blnClosing;
+            closingSeen = frmComTestPeer::blnClosing(*frmCom::get());
             Forms::unload("frmStatus");
         };
         QString ip;
@@ -170,7 +171,7 @@ private slots:
     void cInterface()
     {
         fake->handlers["frmStatus"] = [&](QDialog *) {
-            gstrHostIP = QStringLiteral(" 192.0.2.77 ");
+            session().gstrHostIP = QStringLiteral(" 192.0.2.77 ");
             Forms::unload("frmStatus");
         };
         char small[4];
@@ -363,7 +364,7 @@ private slots:
         QVERIFY(fake->modalShown.isEmpty());
         for (QWidget *w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
-        QVERIFY(!gblnRetry);
+        QVERIFY(!session().gblnRetry);
         QVERIFY(!watchdogFired);
     }
 };

@@ -33,14 +33,14 @@ class TestFrmMain : public QObject {
 
     frmMain *load(qint16 host)
     {
-        gblnHost = host;
+        session().gblnHost = host;
         return Forms::get<frmMain>();
     }
 
 private slots:
     void init()
     {
-        resetSessionState();
+        session().reset();
         fake = new FakePlatform;
     }
     void cleanup()
@@ -130,7 +130,7 @@ private slots:
         QFETCH(qint16, host);
         QFETCH(QString, kind);
         frmMain::m().blnDisplayDbgMessage = true;
-        gblnTopmost = true;
+        session().gblnTopmost = true;
         frmMain *f = load(host);
         QCOMPARE(f->statusText(), kind + QStringLiteral("ユーザーで接続しています。詳細はオンラインヘルプを参照してください。"));
         QVERIFY(!frmMain::m().blnDisplayDbgMessage);

@@ -141,7 +141,7 @@ private slots:
         QVERIFY(w.connect());
         QVERIFY(settings::SaveSetting("server", "help", base));
         w.fake.browserWorks = browserWorks;
-        gintGameID = 12;
+        session().gintGameID = 12;
         frmMain *f = w.lobby();
         f->cmdHelp->click();
         f->mnuOnlineHelp->trigger();

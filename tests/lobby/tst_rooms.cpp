@@ -74,7 +74,7 @@ private slots:
         // An empty entry makes no row: row 0 is entry 1.
         dispatch(w, QStringLiteral("ROOMLIST \n\nabc 1/8"));
         chooseRoomQuietly(f, 0);
-        gintErrCode = 1;
+        session().gintErrCode = 1;
         f->cmdEnter->click();
         QCOMPARE(w.server.received, QStringList{(host == vbTrue ? "CREATEROOM " : "ENTERROOM ") + name});
         QCOMPARE(w.fake.messageTexts(), message.isEmpty() ? QStringList() : QStringList{message});
@@ -102,7 +102,7 @@ private slots:
         w.lobby()->cmdEnter->click();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(0), shown.at(1)); // as it was left
-        gblnHost = vbFalse;
+        session().gblnHost = vbFalse;
         w.lobby()->cmdEnter->click();
         QCOMPARE(w.fake.messageTexts(), (QStringList{"ゲーム名を入力してください", "存在する部屋を選択してください"}));
         QTest::qWait(50);
@@ -203,7 +203,7 @@ private slots:
     {
         LobbyWire w(vbTrue);
         QVERIFY(w.connect());
-        gintMinPlayers = 2;
+        session().gintMinPlayers = 2;
         frmMain *f = w.lobby();
         f->visibleControl(true);
         dispatch(w, QStringLiteral("ROOMPLAYERLIST \nme 1"));
@@ -237,7 +237,7 @@ private slots:
         QFETCH(bool, closes);
         LobbyWire w(vbTrue);
         QVERIFY(w.connect());
-        gintMinPlayers = 2;
+        session().gintMinPlayers = 2;
         frmMain *f = w.lobby();
         f->visibleControl(true);
         dispatch(w, QStringLiteral("ROOMPLAYERLIST \nme 1\nc 0"));
@@ -258,7 +258,7 @@ private slots:
         QVERIFY(lockedWhileWaiting);
         QCOMPARE(w.server.received, (QStringList{"IP 127.0.0.1", "START"}));
         QCOMPARE(Forms::isCurrent(f), !closes);
-        QCOMPARE(gLobbyEnd, closes ? LobbyEnd::MatchStarted : LobbyEnd::None);
+        QCOMPARE(session().gLobbyEnd, closes ? LobbyEnd::MatchStarted : LobbyEnd::None);
         QCOMPARE(w.fake.messageTexts(), closes ? QStringList{} : QStringList{"ゲームを開始できませんでした"});
         if (!closes)
             QVERIFY(f->isRoomMode() && f->cmdLeave->isEnabled() && f->cmdStart->isEnabled());

@@ -32,7 +32,7 @@ void RoomsServerTest::playerEntersHostStarts()
 {
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     const quint16 port = m_server.port.toUShort();
     const QString game = QStringLiteral("Go");
 

@@ -33,10 +33,8 @@ struct LobbyWire {
 
     explicit LobbyWire(qint16 host = vbFalse)
     {
-        resetSessionState();
-        gblnHost = host;
-        frmCom::setTickInterval(kTickMs);
-        frmCom::resetForTests();
+        resetClient(kTickMs);
+        session().gblnHost = host;
         com = frmCom::get();
         Forms::get<frmMain>();
     }
@@ -49,13 +47,13 @@ struct LobbyWire {
     // Connects and waits for the greeting.
     bool connect()
     {
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         com->connectTo(QStringLiteral("127.0.0.1"), server.portText());
         QElapsedTimer t;
         t.start();
-        while (gintStatus != StatusOK && t.elapsed() < 5000)
+        while (session().gintStatus != StatusOK && t.elapsed() < 5000)
             frmCom::waitForEvents();
-        return gintStatus == StatusOK && server.hasClient();
+        return session().gintStatus == StatusOK && server.hasClient();
     }
 
     static frmMain *lobby() { return Forms::get<frmMain>(); }

@@ -1,6 +1,7 @@
 // Server lines and their effects on the shared state, the stored lists and the
 // lobby window.
 #include "lobbywire.h"
+#include "support/comtestpeer.h"
 
 #include "net/dispatcher.h"
 #include "net/protocol/protocol.h"
@@ -51,12 +52,12 @@ private slots:
     {
         LobbyWire w;
         QVERIFY(w.connect());
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         w.server.sendRaw("-ERR 7 busy\r\nLMESSAGE taro hello  world\r\nROOMLIST \nMyRoom 3\nSolo\r\n+OK\r\nLMESS");
         QTRY_COMPARE(w.lobby()->lstRooms->count(), 2);
         // In order: the "-ERR" set the code, the "+OK" after it the status.
-        QCOMPARE(gintStatus, qint16(StatusOK));
-        QCOMPARE(gintErrCode, qint16(7));
+        QCOMPARE(session().gintStatus, qint16(StatusOK));
+        QCOMPARE(session().gintErrCode, qint16(7));
         QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList{QStringLiteral("<taro> hello  world")});
         QCOMPARE(items(w.lobby()->lstRooms), (QStringList{QStringLiteral("MyRoom  (3)"), QStringLiteral(" (Solo)")}));
         // The unterminated tail waits for the rest of its line.
@@ -69,7 +70,7 @@ private slots:
     {
         LobbyWire w;
         QVERIFY(w.connect());
-        gintStatus = StatusWaiting;
+        session().gintStatus = StatusWaiting;
         bool timedOut = false;
         QTimer::singleShot(0, &w.server, [&] {
             w.server.sendRaw("HOSTIP 192.0.2.7\r\nSTART\r\nLMESSAGE a b\r\n+OK\r\nSTART\r\n");
@@ -85,15 +86,15 @@ private slots:
         platform::modalRunner().run(w.lobby());
         QVERIFY(!timedOut);
         QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
-        QVERIFY(w.com->blnClosing);
-        QCOMPARE(gstrHostIP, QStringLiteral("192.0.2.7"));
+        QVERIFY(frmComTestPeer::blnClosing(*w.com));
+        QCOMPARE(session().gstrHostIP, QStringLiteral("192.0.2.7"));
 
         // A later arrival is not read either.
         w.server.sendRaw("START\r\n+OK\r\n");
         QVERIFY(w.server.waitForLines(1));
         QTest::qWait(100);
         QCOMPARE(w.server.received, QStringList{QStringLiteral("QUIT")});
-        QCOMPARE(gintStatus, qint16(StatusWaiting));
+        QCOMPARE(session().gintStatus, qint16(StatusWaiting));
         QVERIFY(!Forms::isLoaded(QStringLiteral("frmMain")));
     }
 
@@ -125,7 +126,7 @@ private slots:
         QCOMPARE(box->document()->firstBlock().text(), QStringLiteral("<u> line 1"));
         // The 101st message pushes out the oldest.
         dispatch(w, keyword + QStringLiteral(" u line 101"));
-        QCOMPARE(room ? w.com->intRoomLines : w.com->intLobbyLines, 100);
+        QCOMPARE(room ? frmComTestPeer::received(*w.com).intRoomLines : frmComTestPeer::received(*w.com).intLobbyLines, 100);
         QCOMPARE(lines(box).size(), 100);
         QCOMPARE(box->document()->firstBlock().text(), QStringLiteral("<u> line 2"));
         QCOMPARE(box->document()->lastBlock().text(), QStringLiteral("<u> line 101"));
@@ -175,13 +176,13 @@ private slots:
         QFETCH(bool, enabledAfter);
         QFETCH(QStringList, rows);
         LobbyWire w(host);
-        gintMinPlayers = 4;
+        session().gintMinPlayers = 4;
         w.lobby()->lstRoomPlayers->addItem(QStringLiteral("old"));
         w.lobby()->cmdStart->setEnabled(enabledBefore);
         dispatch(w, line);
         QCOMPARE(w.lobby()->cmdStart->isEnabled(), enabledAfter);
         QCOMPARE(items(w.lobby()->lstRoomPlayers), rows);
-        QCOMPARE(w.com->astrRoomPlayers, protocol::listEntries(line) << QString());
+        QCOMPARE(frmComTestPeer::received(*w.com).astrRoomPlayers, protocol::listEntries(line) << QString());
     }
 
     void roomListClearsRoomPlayersInLobbyModeOnly()
@@ -191,7 +192,7 @@ private slots:
         f->lstRoomPlayers->addItem(QStringLiteral("a"));
         dispatch(w, QStringLiteral("ROOMLIST \nr 1"));
         QCOMPARE(f->lstRoomPlayers->count(), 0);
-        QVERIFY(w.com->blnRoomListReady);
+        QVERIFY(frmComTestPeer::received(*w.com).blnRoomListReady);
         f->visibleControl(true);
         f->lstRoomPlayers->addItem(QStringLiteral("a"));
         dispatch(w, QStringLiteral("ROOMLIST \nr 2"));
@@ -214,11 +215,11 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QString, address);
         LobbyWire w(host);
-        gstrHostIP = QStringLiteral("198.51.100.1");
+        session().gstrHostIP = QStringLiteral("198.51.100.1");
         frmMain *f = w.lobby();
         f->visibleControl(true);
         dispatch(w, line);
-        QCOMPARE(gstrHostIP, address);
+        QCOMPARE(session().gstrHostIP, address);
         QCOMPARE(settings::GetSetting(QStringLiteral("dbg"), QStringLiteral("hostip")), address);
         QCOMPARE(f->statusText(), QStringLiteral("ゲームが開始されました。アプリケーションに戻った後ホストに接続してください。"));
         QVERIFY(!f->cmdLeave->isEnabled());
@@ -249,9 +250,9 @@ private slots:
         QFETCH(bool, topmost);
         QFETCH(bool, reordered);
         LobbyWire w;
-        gintGameID = 9;
-        gintMinPlayers = 2;
-        gblnTopmost = true;
+        session().gintGameID = 9;
+        session().gintMinPlayers = 2;
+        session().gblnTopmost = true;
         Forms::get<dlgProbe>()->show();
         frmMain *f = w.lobby();
         f->show();
@@ -259,9 +260,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(f));
         w.fake.orderCalls.clear();
         dispatch(w, line);
-        QCOMPARE(gintGameID, gameId);
-        QCOMPARE(gintMinPlayers, minPlayers);
-        QCOMPARE(gblnTopmost, topmost);
+        QCOMPARE(session().gintGameID, gameId);
+        QCOMPARE(session().gintMinPlayers, minPlayers);
+        QCOMPARE(session().gblnTopmost, topmost);
         const QStringList expected = reordered ? QStringList{"topmost:frmMain:0", "bottom:frmMain", "top:frmMain",
                                                              "topmost:dlgProbe:0", "bottom:dlgProbe", "top:dlgProbe",
                                                              "top:frmMain"}
@@ -307,7 +308,7 @@ private slots:
     void chatDataAddsEachTime()
     {
         LobbyWire w;
-        gstrGameName = QStringLiteral("Game");
+        session().gstrGameName = QStringLiteral("Game");
         frmMain *f = w.lobby();
         f->txtLobbyChat->setEditText(QStringLiteral("typed"));
         dispatch(w, QStringLiteral("CHATDATA よろしく@がんばろう@"));
@@ -357,13 +358,13 @@ private slots:
         QFETCH(QString, date);
         QFETCH(QList<qint16>, values);
         LobbyWire w;
-        w.com->strChartDate = QStringLiteral("old");
-        w.com->aintChart = {9};
-        w.com->blnChartReady = false;
+        frmComTestPeer::received(*w.com).strChartDate = QStringLiteral("old");
+        frmComTestPeer::received(*w.com).aintChart = {9};
+        frmComTestPeer::received(*w.com).blnChartReady = false;
         dispatch(w, line);
-        QVERIFY(w.com->blnChartReady);
-        QCOMPARE(w.com->strChartDate, date);
-        QCOMPARE(w.com->aintChart, values);
+        QVERIFY(frmComTestPeer::received(*w.com).blnChartReady);
+        QCOMPARE(frmComTestPeer::received(*w.com).strChartDate, date);
+        QCOMPARE(frmComTestPeer::received(*w.com).aintChart, values);
     }
 
     void shortLinesSkipWhatTheyLack_data()
@@ -392,13 +393,13 @@ private slots:
         QFETCH(QString, status);
         QFETCH(qint16, errCode);
         LobbyWire w;
-        gintErrCode = 5;
+        session().gintErrCode = 5;
         w.lobby()->setStatusText(QStringLiteral("before"));
         QVERIFY(dispatcher::dispatchLine(*w.com, line));
         QCOMPARE(lines(w.lobby()->rtfLobbyChat), chat.isEmpty() ? QStringList() : QStringList{chat});
         QVERIFY(lines(w.lobby()->rtfRoomChat).isEmpty());
         QCOMPARE(w.lobby()->statusText(), status);
-        QCOMPARE(gintErrCode, errCode);
+        QCOMPARE(session().gintErrCode, errCode);
         QCOMPARE(w.lobby()->txtLobbyChat->count(), 0);
     }
 
@@ -412,7 +413,7 @@ private slots:
         QCOMPARE(lines(w.lobby()->rtfLobbyChat),
                  (QStringList{"WHAT is this", "LMESSAGE taro hi", "<taro> hi"}));
         // Once closing, only the first line of an arrival is echoed.
-        w.com->blnClosing = true;
+        frmComTestPeer::blnClosing(*w.com) = true;
         w.server.sendRaw("A\r\nB\r\n");
         QTRY_COMPARE(lines(w.lobby()->rtfLobbyChat).size(), 4);
         QTest::qWait(50);
@@ -521,7 +522,7 @@ private slots:
     void chatDataIsCapped()
     {
         LobbyWire w;
-        gstrGameName = QStringLiteral("Game");
+        session().gstrGameName = QStringLiteral("Game");
         QStringList phrases;
         for (int i = 1; i <= 2000; ++i)
             phrases << QStringLiteral("p%1").arg(i);
@@ -533,12 +534,12 @@ private slots:
         frmMain *f = w.lobby();
         QCOMPARE(f->txtLobbyChat->count(), 100);
         QCOMPARE(f->txtRoomChat->itemText(99), QStringLiteral("p100"));
-        QCOMPARE(w.com->ignoredChatPhrases, qsizetype(1900));
+        QCOMPARE(frmComTestPeer::received(*w.com).ignoredChatPhrases, qsizetype(1900));
         // The lists keep room for the user's own fifteen, and no more.
         dispatch(w, QStringLiteral("CHATDATA a@b@c@d@e@f@g@h@i@j@k@l@m@n@o@p@q@"));
         QCOMPARE(f->txtLobbyChat->count(), 115);
         QCOMPARE(f->txtRoomChat->itemText(114), QStringLiteral("o"));
-        QCOMPARE(w.com->ignoredChatPhrases, qsizetype(1902));
+        QCOMPARE(frmComTestPeer::received(*w.com).ignoredChatPhrases, qsizetype(1902));
         QCOMPARE(settings::GetSetting(section, QStringLiteral("1")), QStringLiteral("a"));
         QCOMPARE(settings::GetSetting(section, QStringLiteral("17")), QStringLiteral("q"));
         QCOMPARE(settings::GetSetting(section, QStringLiteral("18")), QStringLiteral("p18"));
@@ -561,7 +562,7 @@ private slots:
                 w.server.sendRaw(chunk);
             while (w.com->isConnected()) {
                 frmCom::waitForEvents();
-                mostBuffered = std::max(mostBuffered, w.com->wskTcp->bytesAvailable());
+                mostBuffered = std::max(mostBuffered, frmComTestPeer::wskTcp(*w.com)->bytesAvailable());
             }
         };
         w.server.sendRaw("DELETEROOM\r\nLMESSAGE after notice\r\n");
@@ -572,7 +573,7 @@ private slots:
         // Nothing that came after the notice was shown.
         QTest::qWait(50);
         QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList());
-        QVERIFY(!gblnRetry);
+        QVERIFY(!session().gblnRetry);
     }
 
     // The line drops while the room-deleted notice is up: the dispatcher carries on

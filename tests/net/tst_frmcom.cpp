@@ -1,4 +1,5 @@
 #include "lobby/frmMain.h"
+#include "support/comtestpeer.h"
 #include "net/frmCom.h"
 #include "platform/forms.h"
 #include "session/lobbyModule.h"
@@ -33,9 +34,9 @@ class TstFrmCom : public QObject {
         com->connectTo(QStringLiteral("127.0.0.1"), server->portText());
         QElapsedTimer t;
         t.start();
-        while (gintStatus != StatusOK && t.elapsed() < 5000)
+        while (session().gintStatus != StatusOK && t.elapsed() < 5000)
             QTest::qWait(5);
-        if (!com->isConnected() || gintStatus != StatusOK) {
+        if (!com->isConnected() || session().gintStatus != StatusOK) {
             QTest::qFail("no connection to the scripted server", __FILE__, __LINE__);
             return nullptr;
         }
@@ -48,9 +49,7 @@ private slots:
         env = std::make_unique<TestEnv>();
         fake = std::make_unique<FakePlatform>();
         server = std::make_unique<ScriptedServer>();
-        resetSessionState();
-        frmCom::setTickInterval(kTick);
-        frmCom::resetForTests();
+        resetClient(kTick);
     }
     void cleanup()
     {
@@ -80,9 +79,9 @@ private slots:
         server->on("LOGIN", reply);
         frmCom *com = connectedCom();
         QVERIFY(com);
-        gintErrCode = 77; // an older reply's number must not leak into this one
+        session().gintErrCode = 77; // an older reply's number must not leak into this one
         QCOMPARE(int(com->printlnAndWait("LOGIN taro pw")), status);
-        QCOMPARE(int(gintErrCode), errCode);
+        QCOMPARE(int(session().gintErrCode), errCode);
         QCOMPARE(server->received, QStringList{"LOGIN taro pw"});
     }
 
@@ -100,7 +99,7 @@ private slots:
         QCOMPARE(int(com->printlnAndWait("CHATDATA")), 3);
         const qint64 ms = t.elapsed();
         disconnect(c);
-        QCOMPARE(com->intTick, qint16(11));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(11));
         QVERIFY2(ms >= 10 * kTick, qPrintable(QString::number(ms)));
         // Waiting blocks until something happens: it wakes for the ticks and a few
         // other events, not in a loop of its own.
@@ -111,11 +110,11 @@ private slots:
     {
         frmCom *com = connectedCom();
         QVERIFY(com);
-        com->tmrError->setInterval(kLongTick);
-        QTimer::singleShot(2 * kTick, com, [com] { emit com->wskTcp->errorOccurred(QAbstractSocket::NetworkError); });
+        frmComTestPeer::tmrError(*com)->setInterval(kLongTick);
+        QTimer::singleShot(2 * kTick, com, [com] { emit frmComTestPeer::wskTcp(*com)->errorOccurred(QAbstractSocket::NetworkError); });
         QCOMPARE(int(com->printlnAndWait("CREATEROOM r")), 3);
-        QCOMPARE(com->intTick, qint16(0));
-        QVERIFY(glngSockErr != sckNoError);
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(0));
+        QVERIFY(session().glngSockErr != sckNoError);
         QVERIFY(fake->messages.isEmpty()); // never shown when it happens
         QCOMPARE(com->checkErr(), sckNoError);
         QCOMPARE(fake->messages.size(), 1);
@@ -130,7 +129,7 @@ private slots:
         frmCom *com = frmCom::get();
         QCOMPARE(int(com->printlnAndWait("LOGIN a b")), 3);
         // It ends after the first pass of events, the first tick at the latest.
-        QVERIFY(com->intTick <= 1);
+        QVERIFY(frmComTestPeer::intTick(*com) <= 1);
     }
 
     void linesSplitAndBundledOnTheWire()
@@ -138,19 +137,19 @@ private slots:
         frmCom *com = connectedCom();
         QVERIFY(com);
         server->sendRaw("-ERR 5\r\n+OK\r\n-E");
-        QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(5), 2000);
-        QCOMPARE(gintStatus, qint16(StatusOK)); // both lines, in order
+        QTRY_COMPARE_WITH_TIMEOUT(session().gintErrCode, qint16(5), 2000);
+        QCOMPARE(session().gintStatus, qint16(StatusOK)); // both lines, in order
         QTest::qWait(3 * kTick);
         server->sendRaw("RR \x82");
         QTest::qWait(3 * kTick);
         server->sendRaw("\xa0 7\r\n");
         // the tail was held: one line "-ERR あ 7", whose code is not a number
-        QTRY_COMPARE_WITH_TIMEOUT(gintStatus, qint16(StatusErr), 2000);
-        QCOMPARE(gintErrCode, qint16(0));
+        QTRY_COMPARE_WITH_TIMEOUT(session().gintStatus, qint16(StatusErr), 2000);
+        QCOMPARE(session().gintErrCode, qint16(0));
         // A line over the limit is dropped, and the line after it still arrives.
         server->sendRaw(QByteArray(frmCom::kMaxLineBytes + 1000, 'x'));
         server->sendRaw("\r\n-ERR 9\r\n");
-        QTRY_COMPARE_WITH_TIMEOUT(gintErrCode, qint16(9), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(session().gintErrCode, qint16(9), 5000);
         QVERIFY(com->isConnected());
     }
 
@@ -163,8 +162,8 @@ private slots:
         for (int i = 0; i < 10000; ++i)
             entries << QStringLiteral("player%1 %2").arg(i).arg(i % 2);
         server->sendLine(QStringLiteral("PLAYERLIST \n") + entries.join(u'\n'));
-        QTRY_COMPARE_WITH_TIMEOUT(com->astrPlayers.size(), qsizetype(10001), 5000);
-        QCOMPARE(com->astrPlayers.at(9999), QStringLiteral("player9999 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(frmComTestPeer::received(*com).astrPlayers.size(), qsizetype(10001), 5000);
+        QCOMPARE(frmComTestPeer::received(*com).astrPlayers.at(9999), QStringLiteral("player9999 1"));
     }
 
     void droppedLineAsksAndUnloads_data()
@@ -187,7 +186,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fake->messages.size(), 1, 5000);
         QCOMPARE(fake->messages[0].text, QStringLiteral("回線が切断されました。再接続しますか？"));
         QCOMPARE(fake->messages[0].style, platform::mb::Critical | platform::mb::YesNo);
-        QCOMPARE(gblnRetry, retry);
+        QCOMPARE(session().gblnRetry, retry);
         QVERIFY(!Forms::isLoaded("frmMain"));
         QVERIFY(!com->isConnected());
     }
@@ -198,9 +197,9 @@ private slots:
         QVERIFY(com);
         fake->answers.push_back(platform::mb::No);
         server->onLine = [this](const QString &) { server->closeClient(); };
-        com->tmrError->setInterval(kLongTick);
+        frmComTestPeer::tmrError(*com)->setInterval(kLongTick);
         QCOMPARE(int(com->printlnAndWait("ENTERROOM r ")), 3);
-        QCOMPARE(com->intTick, qint16(0));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(0));
         QCOMPARE(fake->messages.size(), 1);
     }
 
@@ -208,12 +207,12 @@ private slots:
     {
         frmCom *com = connectedCom();
         QVERIFY(com);
-        com->blnClosing = true;
+        frmComTestPeer::blnClosing(*com) = true;
         server->closeClient();
         QTRY_VERIFY_WITH_TIMEOUT(!com->isConnected(), 5000);
         QTest::qWait(3 * kTick);
         QVERIFY(fake->messages.isEmpty());
-        QVERIFY(!gblnRetry);
+        QVERIFY(!session().gblnRetry);
     }
 
     void ownCloseAsksNothing()
@@ -228,18 +227,18 @@ private slots:
     void badPortIsASocketError()
     {
         frmCom *com = frmCom::get();
-        glngSockErr = sckNoError;
+        session().glngSockErr = sckNoError;
         com->connectTo("127.0.0.1", "http");
-        QTRY_VERIFY_WITH_TIMEOUT(glngSockErr != sckNoError, 2000);
-        QVERIFY(!gstrSockErrDesc.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(session().glngSockErr != sckNoError, 2000);
+        QVERIFY(!session().gstrSockErrDesc.isEmpty());
     }
 
     void tickCounterSaturates()
     {
         frmCom *com = frmCom::get();
-        com->intTick = 32766;
+        frmComTestPeer::intTick(*com) = 32766;
         QTest::qWait(4 * kTick);
-        QCOMPARE(com->intTick, qint16(32767));
+        QCOMPARE(frmComTestPeer::intTick(*com), qint16(32767));
     }
 };
 

@@ -1,5 +1,6 @@
 // The room-list and chart requests, and the rows the stored lists show as.
 #include "lobbywire.h"
+#include "support/comtestpeer.h"
 
 #include "net/dispatcher.h"
 #include "net/protocol/protocol.h"
@@ -36,7 +37,7 @@ private slots:
         QListWidget *list = w.lobby()->lstPlayers;
         list->addItem(QStringLiteral("old"));
         QVERIFY(dispatcher::dispatchLine(*w.com, line));
-        QVERIFY(w.com->blnPlayerListReady);
+        QVERIFY(frmComTestPeer::received(*w.com).blnPlayerListReady);
         QCOMPARE(list->count(), rows.size());
         for (int r = 0; r < rows.size(); ++r) {
             QCOMPARE(list->item(r)->text(), rows.at(r));
@@ -76,7 +77,7 @@ private slots:
         w.lobby()->lstRooms->addItem(QStringLiteral("old"));
         QCOMPARE(w.com->getRoomList(), qint16(1));
         QCOMPARE(w.lobby()->lstRooms->count(), 0);
-        QCOMPARE(w.com->astrRooms, QStringList{QString()});
+        QCOMPARE(frmComTestPeer::received(*w.com).astrRooms, QStringList{QString()});
     }
 
     void noAnswerWithinTimeLimit_data()
@@ -97,7 +98,7 @@ private slots:
         const qint16 r = request == 0 ? w.com->getRoomList() : w.com->getChartData(0, values, date);
         QCOMPARE(r, qint16(2));
         QVERIFY(t.elapsed() >= 10 * LobbyWire::kTickMs);
-        QVERIFY(w.com->intTick > 10);
+        QVERIFY(frmComTestPeer::intTick(*w.com) > 10);
         QCOMPARE(values, QList<QVariant>{7});
         QCOMPARE(date, QStringLiteral("old"));
     }
@@ -111,9 +112,9 @@ private slots:
         QVERIFY(w.connect());
         frmCom *com = w.com;
         QTimer::singleShot(0, com, [com] {
-            com->intTick = 11;
-            com->blnRoomListReady = true;
-            com->blnChartReady = true;
+            frmComTestPeer::intTick(*com) = 11;
+            frmComTestPeer::received(*com).blnRoomListReady = true;
+            frmComTestPeer::received(*com).blnChartReady = true;
         });
         QList<QVariant> values;
         QString date;
@@ -141,7 +142,7 @@ private slots:
         QVERIFY(w.connect());
         // An unasked-for chart line leaves the flag set and old values behind.
         dispatcher::dispatchLine(*w.com, QStringLiteral("DAYCHART x 9 7 7 7 7"));
-        QVERIFY(w.com->blnChartReady);
+        QVERIFY(frmComTestPeer::received(*w.com).blnChartReady);
         w.server.on(request, {answer});
         QList<QVariant> values(25, QVariant::fromValue<qint16>(0));
         QString got;

@@ -93,7 +93,7 @@ private slots:
 
 void LabelFitTest::init()
 {
-    resetSessionState();
+    session().reset();
     frmCom::setTickInterval(1);
 }
 
@@ -154,11 +154,11 @@ void LabelFitTest::labels_data()
              return Forms::get<dlgIPWarning>();
          }},
         {"frmMain client lobby", [] {
-             gblnHost = vbFalse;
+             session().gblnHost = vbFalse;
              return Forms::get<frmMain>();
          }},
         {"frmMain host room", [] {
-             gblnHost = vbTrue;
+             session().gblnHost = vbTrue;
              frmMain::m().mstrRoomName = QStringLiteral("ＡＢＣＤＥＦＧＨＩＪＫＬＭＮＯＰ");
              auto *w = Forms::get<frmMain>();
              w->visibleControl(true);

@@ -65,7 +65,7 @@ private slots:
     {
         m_env = std::make_unique<TestEnv>();
         m_fake = std::make_unique<FakePlatform>();
-        resetSessionState();
+        session().reset();
     }
     void cleanup()
     {

@@ -5,6 +5,7 @@
 // ROOMLIST: the room list wait ends when the dispatcher marks the list ready; the
 // test server marks it when it answers, standing in for the full dispatcher.
 #include "component/execute.h"
+#include "support/comtestpeer.h"
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
@@ -82,7 +83,7 @@ class SigninSequenceTest : public QObject {
     static void markRoomList(const QString &line)
     {
         if (protocol::keyword(line) == QLatin1String(protocol::kw::ROOMLIST))
-            frmCom::get()->blnRoomListReady = true;
+            frmComTestPeer::received(*frmCom::get()).blnRoomListReady = true;
     }
 
     // Shows the status window the way Execute does, and waits for it to close.
@@ -111,9 +112,7 @@ private slots:
     {
         m_env = std::make_unique<TestEnv>();
         m_fake = std::make_unique<FakePlatform>();
-        resetSessionState();
-        frmCom::setTickInterval(20);
-        frmCom::resetForTests();
+        resetClient(20);
         m_server = std::make_unique<ScriptedServer>();
         for (const char *kw : {"GAMENAME", "HOST", "LOGIN", "REGISTUSER", "CHATDATA"})
             m_server->on(QString::fromLatin1(kw), {QStringLiteral("+OK")});
@@ -123,8 +122,8 @@ private slots:
         storeSetting("server", "port", m_server->portText());
         storeSetting("user", "name", QStringLiteral("taro"));
         storeSetting("user", "password", lobbyModule::encodeString(QStringLiteral("secret")));
-        gstrGameName = QStringLiteral("TestGame");
-        gblnHost = vbFalse;
+        session().gstrGameName = QStringLiteral("TestGame");
+        session().gblnHost = vbFalse;
     }
 
     void cleanup()
@@ -185,14 +184,14 @@ void SigninSequenceTest::signInOrder()
     QFETCH(int, host);
     QFETCH(QString, gameLine);
     QFETCH(QString, hostLine);
-    gstrGameName = game;
-    gblnHost = qint16(host);
+    session().gstrGameName = game;
+    session().gblnHost = qint16(host);
 
     runSignIn();
     QCOMPARE(m_server->received,
              (QStringList{gameLine, hostLine, QStringLiteral("LOGIN taro secret"), QStringLiteral("CHATDATA"),
                           QStringLiteral("ROOMLIST")}));
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
     QVERIFY(m_fake->messages.isEmpty());
     QCOMPARE(m_fake->modalShown, QStringList{QStringLiteral("frmStatus")});
     QCOMPARE(setting("dbg", "gname"), game);
@@ -204,7 +203,7 @@ void SigninSequenceTest::defaultHostIsLocal()
     QVERIFY(settings::DeleteSetting(QStringLiteral("server")));
     storeSetting("server", "port", m_server->portText());
     runSignIn();
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
     QCOMPARE(m_server->connections(), 1);
 }
 
@@ -227,7 +226,7 @@ void SigninSequenceTest::storedAccount()
     runSignIn();
     QCOMPARE(m_server->received.value(2), loginLine);
     QCOMPARE(frmMain::m().mstrComment, QStringLiteral("よろしく"));
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
     QCOMPARE(m_fake->modalShown, QStringList{QStringLiteral("frmStatus")});
 }
 
@@ -264,12 +263,12 @@ void SigninSequenceTest::loginRefused()
         QCOMPARE(shownValues, (QStringList{QStringLiteral("taro"), QStringLiteral("secret")}));
         QCOMPARE(m_server->received.mid(2, 2),
                  (QStringList{QStringLiteral("LOGIN taro secret"), QStringLiteral("LOGIN taro fixed")}));
-        QVERIFY(gblnSignedIn);
+        QVERIFY(session().gblnSignedIn);
         QCOMPARE(setting("user", "password"), lobbyModule::encodeString(QStringLiteral("fixed")));
     } else {
         QVERIFY(shownValues.isEmpty());
         QCOMPARE(sentKeywords(), (QStringList{"GAMENAME", "HOST", "LOGIN"}));
-        QVERIFY(!gblnSignedIn);
+        QVERIFY(!session().gblnSignedIn);
         QCOMPARE(setting("user", "password"), lobbyModule::encodeString(QStringLiteral("secret")));
     }
 }
@@ -307,7 +306,7 @@ void SigninSequenceTest::threeRefusals()
     QCOMPARE(m_fake->messageTexts(), (QStringList{wrong, wrong, wrong, QStringLiteral("ログインエラー: u3"),
                                                   QStringLiteral("次回起動時に新しいアカウントを作成しますか？")}));
     QCOMPARE(m_fake->messages.last().style, 52);
-    QVERIFY(!gblnSignedIn);
+    QVERIFY(!session().gblnSignedIn);
     if (answer == platform::mb::Yes) {
         for (const char *key : {"name", "password", "comment", "email", "licence", "ipwarn"})
             QVERIFY2(setting("user", key).isEmpty(), key);
@@ -329,7 +328,7 @@ void SigninSequenceTest::loginAcceptedOnThirdAttempt()
     QCOMPARE(sentKeywords(), (QStringList{"GAMENAME", "HOST", "LOGIN", "LOGIN", "LOGIN", "CHATDATA", "ROOMLIST"}));
     QCOMPARE(countOf(m_fake->modalShown, QStringLiteral("dlgLogin")), 2);
     QCOMPARE(m_fake->messages.size(), 2);
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
 }
 
 void SigninSequenceTest::cancelWhileSigningIn()
@@ -349,7 +348,7 @@ void SigninSequenceTest::cancelWhileSigningIn()
     };
     runSignIn();
     QVERIFY(frmStatus::m().mblnCancel);
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
     QVERIFY(m_fake->messages.isEmpty());
 }
 
@@ -383,13 +382,13 @@ void SigninSequenceTest::busyServer()
              QStringList{QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。")});
     QCOMPARE(m_fake->messages.front().style, Critical);
     QCOMPARE(m_server->connections(), 1);
-    QVERIFY(!gblnSignedIn);
+    QVERIFY(!session().gblnSignedIn);
 }
 
 void SigninSequenceTest::staleBusyCodeDoesNotEndAttempt()
 {
     m_server->greeting.clear();
-    gintErrCode = 100; // from a busy answer in an earlier run
+    session().gintErrCode = 100; // from a busy answer in an earlier run
     QTimer greet;
     connect(&greet, &QTimer::timeout, this, [&] {
         if (m_server->hasClient()) {
@@ -400,7 +399,7 @@ void SigninSequenceTest::staleBusyCodeDoesNotEndAttempt()
     greet.start(5);
     runSignIn();
     QVERIFY(m_fake->messages.isEmpty());
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
 }
 
 void SigninSequenceTest::failedConnectsRetryThenCancel()
@@ -424,7 +423,7 @@ void SigninSequenceTest::failedConnectsRetryThenCancel()
         QCOMPARE(m_fake->messages[i].text, cannot);
         QCOMPARE(m_fake->messages[i].style, 21);
     }
-    QVERIFY(!gblnSignedIn);
+    QVERIFY(!session().gblnSignedIn);
     QVERIFY(m_server->received.isEmpty());
 }
 
@@ -448,8 +447,8 @@ void SigninSequenceTest::cancelDuringSecondAttempt()
         const QString label = st->lblStatus->text();
         if (phase == 0 && m_server->connections() == 1 && label == QStringLiteral("サーバーに接続中 1回目")) {
             // What the socket's error event does.
-            glngSockErr = 10054;
-            gstrSockErrDesc = QStringLiteral("接続がリセットされました");
+            session().glngSockErr = 10054;
+            session().gstrSockErrDesc = QStringLiteral("接続がリセットされました");
             phase = 1;
         } else if (phase == 1 && m_server->connections() == 2 && label == QStringLiteral("サーバーに接続中 2回目")) {
             phase = 2;
@@ -464,8 +463,8 @@ void SigninSequenceTest::cancelDuringSecondAttempt()
     runSignIn();
     QCOMPARE(phase, 2);
     QVERIFY(m_fake->messages.isEmpty());
-    QVERIFY(!gblnSignedIn);
-    QCOMPARE(gintStatus, qint16(StatusCancelled));
+    QVERIFY(!session().gblnSignedIn);
+    QCOMPARE(session().gintStatus, qint16(StatusCancelled));
     QVERIFY(!frmCom::get()->isConnected());
 }
 
@@ -499,7 +498,7 @@ void SigninSequenceTest::privateAddressWarning()
     if (!ipwarn.isEmpty())
         storeSetting("user", "ipwarn", ipwarn);
     frmStatus::setConnectionAddressForTests(address);
-    gblnHost = vbTrue;
+    session().gblnHost = vbTrue;
     int linesBefore = -1;
     m_fake->handlers[QStringLiteral("dlgIPWarning")] = [&](QDialog *d) {
         auto *w = static_cast<dlgIPWarning *>(d);
@@ -518,7 +517,7 @@ void SigninSequenceTest::privateAddressWarning()
         QCOMPARE(linesBefore, 0); // right after the connection, before GAMENAME
     QCOMPARE(setting("user", "ipwarn"), storedAfter);
     QVERIFY(!Forms::isLoaded(QStringLiteral("dlgIPWarning")));
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
 }
 
 void SigninSequenceTest::firstUseDeclined()
@@ -532,7 +531,7 @@ void SigninSequenceTest::firstUseDeclined()
     QVERIFY(m_fake->messages.isEmpty());
     QCOMPARE(setting("user", "licence"), QString());
     QCOMPARE(sentKeywords(), (QStringList{"GAMENAME", "HOST"}));
-    QVERIFY(!gblnSignedIn);
+    QVERIFY(!session().gblnSignedIn);
 }
 
 void SigninSequenceTest::firstUseCancelledThenFormDirectly()
@@ -546,7 +545,7 @@ void SigninSequenceTest::firstUseCancelledThenFormDirectly()
     QCOMPARE(m_fake->messages.front().style, Exclamation);
     QCOMPARE(setting("user", "licence"), QStringLiteral("true"));
     QVERIFY(!sentKeywords().contains(QStringLiteral("REGISTUSER")));
-    QVERIFY(!gblnSignedIn);
+    QVERIFY(!session().gblnSignedIn);
 
     // The next start goes straight to the account form.
     m_fake->modalShown.clear();
@@ -589,7 +588,7 @@ void SigninSequenceTest::registrationRefusedTwice()
     QCOMPARE(setting("user", "comment"), QStringLiteral("よろしく お願いします"));
     QCOMPARE(setting("user", "email"), QStringLiteral("h@x.jp"));
     QVERIFY(!Forms::isLoaded(QStringLiteral("dlgInputUserPas")));
-    QVERIFY(gblnSignedIn);
+    QVERIFY(session().gblnSignedIn);
 }
 
 void SigninSequenceTest::repeatedFormClosedIsCancel()
@@ -610,7 +609,7 @@ void SigninSequenceTest::repeatedFormClosedIsCancel()
                                                   QStringLiteral("ロビーサーバーへの登録を次回起動時に行ってください。")}));
     QCOMPARE(sentKeywords(), (QStringList{"GAMENAME", "HOST", "REGISTUSER"}));
     QCOMPARE(setting("user", "name"), QString());
-    QVERIFY(!gblnSignedIn);
+    QVERIFY(!session().gblnSignedIn);
 }
 
 void SigninSequenceTest::existingId()
@@ -677,8 +676,8 @@ void SigninSequenceTest::droppedLine()
 
     runSignIn();
     QCOMPARE(m_fake->messageTexts(), QStringList{kDropped});
-    QVERIFY(!gblnSignedIn);
-    QCOMPARE(gblnRetry, answer == platform::mb::Yes);
+    QVERIFY(!session().gblnSignedIn);
+    QCOMPARE(session().gblnRetry, answer == platform::mb::Yes);
     QCOMPARE(m_server->connections(), 1);
     if (!at.isEmpty())
         QCOMPARE(sentKeywords().last(), at);
@@ -727,8 +726,8 @@ void SigninSequenceTest::refusedThenDropped()
     runSignIn();
     QCOMPARE(m_fake->messageTexts(), (QStringList{refusal, kDropped}));
     QCOMPARE(countOf(m_fake->modalShown, dialog), at == QLatin1String("REGISTUSER") ? 1 : 0);
-    QVERIFY(!gblnSignedIn);
-    QVERIFY(!gblnRetry);
+    QVERIFY(!session().gblnSignedIn);
+    QVERIFY(!session().gblnRetry);
 }
 
 void SigninSequenceTest::executeIntoLobby()
@@ -741,7 +740,7 @@ void SigninSequenceTest::executeIntoLobby()
     };
     bool signedInAtLobby = false;
     m_fake->handlers[QStringLiteral("frmMain")] = [&](QDialog *) {
-        signedInAtLobby = gblnSignedIn;
+        signedInAtLobby = session().gblnSignedIn;
         Forms::unload<frmMain>();
     };
     QString ip = QStringLiteral("unchanged");

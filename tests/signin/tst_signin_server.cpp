@@ -39,7 +39,7 @@ void SigninServerTest::firstUseThenStoredAccount()
 {
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     settings::SaveSetting(QStringLiteral("server"), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     settings::SaveSetting(QStringLiteral("server"), QStringLiteral("port"), m_port);
 

@@ -1,5 +1,9 @@
 #include "testenv.h"
 
+#include "net/frmCom.h"
+#include "platform/forms.h"
+#include "session/lobbyModule.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -44,4 +48,12 @@ void TestEnv::storeReturningUser(const QString &port, const QString &user, const
     settings::SaveSetting(QStringLiteral("user"), QStringLiteral("ipwarn"), QStringLiteral("false"));
     settings::SaveSetting(QStringLiteral("user"), QStringLiteral("name"), user);
     settings::SaveSetting(QStringLiteral("user"), QStringLiteral("password"), lobbyModule::encodeString(password));
+}
+
+void resetClient(int tickMs)
+{
+    Forms::resetAll();
+    frmCom::setTickInterval(tickMs);
+    frmCom::resetForTests();
+    session().reset();
 }

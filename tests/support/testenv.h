@@ -22,3 +22,7 @@ private:
     QByteArray m_old;
     bool m_hadOld = false;
 };
+
+// The client as a fresh process has it: the session's state, the connection form
+// (with tickMs as its tick) and every window and window state.
+void resetClient(int tickMs = 1000);

@@ -2,6 +2,7 @@
 // server; every refused certificate or mismatched road ends as a connection
 // failure with the host named, and no protocol line leaves the client.
 #include "component/execute.h"
+#include "support/comtestpeer.h"
 #include "lobby/frmMain.h"
 #include "lobbyclient.h"
 #include "net/frmCom.h"
@@ -207,7 +208,7 @@ void TestTlsClient::pinnedClientPlaysAMatch()
 {
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     const QString game = QStringLiteral("Go");
 
     // The host is on the plain road, the player on the TLS one: one lobby.
@@ -227,7 +228,7 @@ void TestTlsClient::pinnedClientPlaysAMatch()
     bool encrypted = false;
     fake.handlers[QStringLiteral("frmMain")] = [&](QDialog *d) {
         auto *f = static_cast<frmMain *>(d);
-        encrypted = static_cast<QSslSocket *>(frmCom::get()->wskTcp)->isEncrypted();
+        encrypted = static_cast<QSslSocket *>(frmComTestPeer::wskTcp(*frmCom::get()))->isEncrypted();
         QTRY_COMPARE_WITH_TIMEOUT(f->lstRooms->count(), 1, 10000);
         QTest::qWait(500); // a later room-list push would empty the selection
         const QRect row = f->lstRooms->visualItemRect(f->lstRooms->item(0));
@@ -256,7 +257,7 @@ void TestTlsClient::authorityTrustedClientSignsIn()
 {
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     SystemTrust trust(m_cert.certificate);
     env.storeReturningUser(m_server.tlsPort, QStringLiteral("信頼"), QStringLiteral("secret1"));
     settings::SaveSetting("server", "tls", "true");
@@ -270,7 +271,7 @@ void TestTlsClient::authorityTrustedClientSignsIn()
     fake.handlers[QStringLiteral("frmMain")] = [&](QDialog *d) {
         auto *list = d->findChild<QListWidget *>(QStringLiteral("lstPlayers"));
         QTRY_VERIFY_WITH_TIMEOUT(list->count() > 0 && list->item(0)->text().startsWith(QStringLiteral("信頼")), 10000);
-        listed = static_cast<QSslSocket *>(frmCom::get()->wskTcp)->isEncrypted();
+        listed = static_cast<QSslSocket *>(frmComTestPeer::wskTcp(*frmCom::get()))->isEncrypted();
         Forms::unload<frmMain>();
     };
     QString ip;
@@ -332,7 +333,7 @@ void TestTlsClient::refusedRoads()
 
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     env.storeReturningUser(recorder.port(), QStringLiteral("taro"), QStringLiteral("secret1"));
     QByteArray file = env.readSettings();
     file.replace("[server]\n", "[server]\n" + keys);
@@ -374,7 +375,7 @@ void TestTlsClient::plainClientOnTheTlsPort()
 
     TestEnv env;
     FakePlatform fake;
-    resetSessionState();
+    session().reset();
     env.storeReturningUser(recorder.port(), QStringLiteral("taro"), QStringLiteral("secret1"));
     fake.answers = {platform::mb::No};
 

@@ -1,0 +1,3 @@
+#include "clientLog.h"
+
+Q_LOGGING_CATEGORY(lcClient, "qorchat.client", QtCriticalMsg)
