@@ -48,6 +48,10 @@ inline constexpr Key serverHelp{section::server, "help"};
 inline constexpr Key dbgHostIp{section::dbg, "hostip"};
 inline constexpr Key dbgGameName{section::dbg, "gname"};
 inline constexpr Key dbgDisplay{section::dbg, "display"};     // "true" echoes every server line
+
+inline constexpr Key all[] = {userName,     userPassword,  userComment, userEmail,     userLicence,
+                              userIpWarn,   serverAddress, serverPort,  serverTls,     serverTlsFingerprint,
+                              serverHelp,   dbgHostIp,     dbgGameName, dbgDisplay};
 } // namespace key
 
 namespace detail {

@@ -1,3 +1,4 @@
+#include "session/settingkeys.h"
 #include "session/settings.h"
 #include "support/testenv.h"
 
@@ -27,6 +28,37 @@ private slots:
         TestEnv env;
         QCOMPARE(GetSetting("user", "name"), QString());
         QVERIFY(!QFileInfo::exists(env.settingsFile()));
+    }
+
+    // The key table: a missing or empty value reads as the key's fallback, a group
+    // of keys goes in one write, and every key is documented for the people who edit
+    // the file by hand.
+    void keyTable()
+    {
+        TestEnv env;
+        QCOMPARE(settings::get(settings::key::serverPort), QStringLiteral("2300"));
+        QCOMPARE(settings::get(settings::key::serverAddress), QStringLiteral("localhost"));
+        QVERIFY(settings::save(settings::key::serverPort, QString()));
+        QCOMPARE(settings::get(settings::key::serverPort), QStringLiteral("2300"));
+        QVERIFY(settings::save({{settings::key::userName, QStringLiteral("taro")},
+                                {settings::key::userComment, QStringLiteral("よろしく")}}));
+        QCOMPARE(GetSetting("user", "name"), QStringLiteral("taro"));
+        QCOMPARE(GetSetting("user", "comment"), QStringLiteral("よろしく"));
+        QVERIFY(!settings::isTrue(settings::key::dbgDisplay));
+        QVERIFY(SaveSetting("dbg", "display", "true"));
+        QVERIFY(settings::isTrue(settings::key::dbgDisplay));
+
+        QFile doc(QStringLiteral(QORCHAT_SOURCE_DIR "/docs/settings.md"));
+        QVERIFY(doc.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(doc.readAll()).split(u'\n');
+        for (const settings::Key &k : settings::key::all) {
+            const QString start = QStringLiteral("| `%1` | ").arg(k.sectionName());
+            const QString key = QStringLiteral("`%1`").arg(k.keyName());
+            const bool documented = std::any_of(rows.cbegin(), rows.cend(), [&](const QString &row) {
+                return row.startsWith(start) && row.section(u'|', 2, 2).contains(key);
+            });
+            QVERIFY2(documented, qPrintable(k.sectionName() + u'/' + k.keyName() + QStringLiteral(" is not in docs/settings.md")));
+        }
     }
 
     void writeReadDeleteAndFlatSections()
