@@ -3,6 +3,7 @@
 #include "fuzzcheck.h"
 #include "net/protocol/protocol.h"
 #include "session/codec.h"
+#include "session/lobbyModule.h"
 
 #include <cstdint>
 
@@ -77,5 +78,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     enterRoom(line);
     roomPlayerList(line);
     playerInfo(line);
+
+    // The typed parsers read what a split of the whole line reads.
+    using lobbyModule::toInteger;
+    const auto token = [&t](qsizetype i) { return i < t.size() ? std::optional<QString>(t.at(i)) : std::nullopt; };
+    const auto number = [&](qsizetype i) { return i < t.size() ? toInteger(t.at(i)) : std::nullopt; };
+    const ServerLine kind = serverLine(line);
+    if (const auto s = parseStatus(line)) {
+        FUZZ_CHECK(s->ok == (kind == ServerLine::Ok));
+        FUZZ_CHECK(s->code == (s->ok || t.size() < 2 ? std::nullopt : std::optional<qint16>(number(1).value_or(0))));
+    }
+    if (const auto c = parseChatLine(line))
+        FUZZ_CHECK(c->sender == t.at(1) && c->text == rest);
+    else if (kind == ServerLine::LobbyMessage || kind == ServerLine::RoomMessage)
+        FUZZ_CHECK(t.size() == 1);
+    if (const auto p = parsePlayerInfo(line))
+        FUZZ_CHECK(p->name == t.at(1) && p->comment == rest);
+    if (const auto l = parseListLine(line))
+        FUZZ_CHECK(l->entries == entries);
+    if (const auto c = parseChart(line)) {
+        const qsizetype d = c->week ? 1 : 2;
+        QList<qint16> values;
+        for (qsizetype i = d + 1; i < t.size() && values.size() < kChartValues; ++i)
+            values << number(i).value_or(0);
+        FUZZ_CHECK(c->date == (t.size() < 2 ? std::nullopt : token(d)));
+        FUZZ_CHECK(c->values == (t.size() < 2 ? std::nullopt : std::optional(values)));
+    }
+    if (const auto h = parseHostIp(line)) {
+        const bool plain = t.size() > 1 && lobbyModule::isPlainAddress(t.at(1));
+        FUZZ_CHECK(h->address == (t.size() < 2 ? std::nullopt : std::optional(plain ? t.at(1) : QString())));
+        FUZZ_CHECK(h->malformed == (t.size() > 1 && !plain));
+    }
+    if (const auto g = parseGameInfo(line)) {
+        FUZZ_CHECK(g->id == number(1) && g->minPlayers == number(2));
+        FUZZ_CHECK(g->topmost == (t.size() > 4 ? lobbyModule::toBoolean(t.at(4)) : std::nullopt));
+    }
+    if (const auto d = parseDeleteRoom(line))
+        FUZZ_CHECK(d->room == afterKeyword(line));
+    if (const auto c = parseChatData(line, n))
+        FUZZ_CHECK(c->phrases == capped && c->more == more);
     return 0;
 }

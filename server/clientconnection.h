@@ -98,7 +98,7 @@ private:
 
     QTcpSocket *m_socket;
     QHostAddress m_peer;
-    LineFramer m_framer;
+    LineFramer m_framer{protocol::limits::kClientLineBytes};
     QList<QByteArray> m_lines; // cut but not yet handled
     qsizetype m_nextLine = 0;
     std::deque<QByteArray> m_out;

@@ -8,6 +8,7 @@
 #include <adapters/qt.h>
 
 #include "lobbyscript.h"
+#include "net/protocol/wire.h"
 #include "serverlog.h"
 
 namespace {
@@ -230,7 +231,7 @@ void ClusterBus::lost(const QString &why)
     // Their changes may or may not have been made; the next sync tells.
     auto waiting = std::exchange(m_waiting, {});
     for (auto &[seq, reply] : waiting)
-        reply(99);
+        reply(protocol::err::ServerFailure);
     if (wasReady)
         emit readyChanged(false);
     scheduleReconnect();
@@ -280,7 +281,7 @@ void ClusterBus::operation(const QByteArray &op, QList<QByteArray> args, Reply r
 {
     if (m_state != State::Ready && op != "restore" && op != "part") {
         if (reply)
-            reply(99);
+            reply(protocol::err::ServerFailure);
         return;
     }
     args = QList<QByteArray>{"EVAL", lobbyScript(), "0", kPrefix, m_channel, op, utf8(m_node)} + args;
@@ -289,7 +290,7 @@ void ClusterBus::operation(const QByteArray &op, QList<QByteArray> args, Reply r
             if (r)
                 qCWarning(lcServer, "redis %s failed: %s", op.constData(), str(r).constData());
             if (reply)
-                reply(99);
+                reply(protocol::err::ServerFailure);
             return;
         }
         const int error = int(integer(r->element[0]));

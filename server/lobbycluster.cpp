@@ -110,7 +110,7 @@ void LobbyServer::clusterStart(const QString &game, const QString &room, const Q
 void LobbyServer::clusterLobbyMessage(const QString &game, const QString &user, const QString &text)
 {
     if (Game *g = gameNamed(game))
-        broadcast(g->players, command(kw::LMESSAGE, {user, text}));
+        broadcast(g->players, chatLine(false, user, text));
 }
 
 void LobbyServer::clusterRoomMessage(const QString &game, const QString &room, const QString &user,
@@ -118,7 +118,7 @@ void LobbyServer::clusterRoomMessage(const QString &game, const QString &room, c
 {
     Game *g = gameNamed(game);
     if (Room *r = g ? findRoom(*g, room) : nullptr)
-        broadcast(r->members, command(kw::RMESSAGE, {user, text}));
+        broadcast(r->members, chatLine(true, user, text));
 }
 
 QList<ClusterGame> LobbyServer::clusterLocalState() const
@@ -248,7 +248,7 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
             continue;
         if (!c->room || c->room->name != it->room) {
             if (!it->owner)
-                c->send(protocol::deleteRoom(it->room));
+                c->send(deleteRoomLine(it->room));
             continue;
         }
         QStringList entries;

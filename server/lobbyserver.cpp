@@ -20,38 +20,9 @@ using namespace protocol;
 
 namespace {
 
-constexpr int kMaxUserBytes = 32;
-constexpr int kMaxPasswordBytes = 32;
-constexpr int kMinPasswordChars = 5;
-constexpr int kMaxCommentBytes = 80;
-constexpr int kMaxEmailBytes = 128;
-constexpr int kMaxRoomNameBytes = 64;
 constexpr int kRejectFlushMs = 2000;
 constexpr int kAcceptRetryMs = 1000;
 constexpr int kHashNice = 10;
-
-// Per-command error numbers (docs/protocol.md).
-enum : int {
-    ErrExists = 1,
-    ErrAlreadySignedIn = 1,
-    ErrFull = 1,
-    ErrNotOwner = 1,
-    ErrBadArgument = 1,
-    ErrUnknownGame = 1,
-    ErrWrongPassword = 2,
-    ErrUserId = 2,
-    ErrNoRoom = 2,
-    ErrNotHost = 2,
-    ErrTooFewPlayers = 2,
-    ErrNotAllowedNow = 2,
-    ErrNoSuchUser = 3,
-    ErrPassword = 3,
-    ErrRoomName = 3,
-    ErrEmail = 4,
-    ErrInRoom = 4,
-    ErrNoGame = 4,
-    ErrComment = 5,
-};
 
 bool hasControl(const QString &s)
 {
@@ -62,36 +33,29 @@ bool hasControl(const QString &s)
     return false;
 }
 
-// The characters the account form refuses in a user ID: the space and every ASCII
-// symbol but "_"; and anything that would not come back the same from code page 932.
+// The characters the account form refuses in a user ID; and anything that would not
+// come back the same from code page 932.
 bool validUserId(const QString &user)
 {
-    if (user.isEmpty() || cp932::byteLength(user) > kMaxUserBytes || hasControl(user) ||
-        user.contains(QChar::ReplacementCharacter) || !cp932::isRepresentable(user))
-        return false;
-    for (QChar c : user) {
-        const char16_t u = c.unicode();
-        if ((u >= 32 && u <= 47) || (u >= 58 && u <= 64) || (u >= 91 && u <= 94) || u == 96 || (u >= 123 && u <= 126))
-            return false;
-    }
-    return true;
+    return !user.isEmpty() && cp932::byteLength(user) <= limits::kUserIdBytes && !hasControl(user) &&
+           !user.contains(QChar::ReplacementCharacter) && cp932::isRepresentable(user) && !hasUserIdSymbol(user);
 }
 
 bool validPassword(const QString &password)
 {
-    return password.size() >= kMinPasswordChars && cp932::byteLength(password) <= kMaxPasswordBytes &&
+    return password.size() >= limits::kPasswordMinChars && cp932::byteLength(password) <= limits::kPasswordBytes &&
            !hasControl(password) && !password.contains(u' ');
 }
 
 bool validEmail(const QString &email)
 {
-    return email.size() >= 4 && email.contains(u'@') && email.contains(u'.') && !hasControl(email) &&
-           !email.contains(u' ') && cp932::byteLength(email) <= kMaxEmailBytes;
+    return email.size() >= limits::kEmailMinChars && email.contains(u'@') && email.contains(u'.') && !hasControl(email) &&
+           !email.contains(u' ') && cp932::byteLength(email) <= limits::kEmailBytes;
 }
 
 bool validComment(const QString &comment)
 {
-    return cp932::byteLength(comment) <= kMaxCommentBytes && !hasControl(comment);
+    return cp932::byteLength(comment) <= limits::kCommentBytes && !hasControl(comment);
 }
 
 // Relayed chat text carries no control characters: a line feed or an escape
@@ -125,18 +89,18 @@ void lowerThreadPriority()
 
 bool validRoomName(const QString &name)
 {
-    return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= kMaxRoomNameBytes;
+    return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= limits::kRoomNameBytes;
 }
 
 // 0 when all fields are acceptable, else the error number of the first bad one.
 int checkAccountFields(const QString &password, const QString &email, const QString &comment)
 {
     if (!validPassword(password))
-        return ErrPassword;
+        return err::BadPassword;
     if (!validEmail(email))
-        return ErrEmail;
+        return err::BadEmail;
     if (!validComment(comment))
-        return ErrComment;
+        return err::BadComment;
     return 0;
 }
 
@@ -192,13 +156,13 @@ void LobbyServer::accept(QTcpServer *listener)
         const QString address = addressKey(socket->peerAddress());
         if (m_clients.size() >= m_maxClients) {
             qCWarning(lcServer, "limit: %s refused, server full (%d clients)", qPrintable(address), m_maxClients);
-            refuse(socket, lobbyerr::ServerFull, QStringLiteral("server full"));
+            refuse(socket, err::ServerFull, QStringLiteral("server full"));
             continue;
         }
         int &fromAddress = m_perAddress[address];
         if (m_maxPerAddress > 0 && fromAddress >= m_maxPerAddress) {
             qCWarning(lcServer, "limit: %s refused, %d connections from that address", qPrintable(address), fromAddress);
-            refuse(socket, lobbyerr::TooManyFromAddress, QStringLiteral("too many connections from your address"));
+            refuse(socket, err::TooManyFromAddress, QStringLiteral("too many connections from your address"));
             continue;
         }
         ++fromAddress;
@@ -213,18 +177,18 @@ void LobbyServer::accept(QTcpServer *listener)
                 if (c->signedIn() || c->isClosing())
                     return;
                 qCInfo(lcServer, "refused: %s did not sign in in time", qPrintable(addressKey(c->peerAddress())));
-                c->send(command(kw::ERR, {QString::number(lobbyerr::SignInTimeout), QStringLiteral("sign-in timed out")}));
+                c->send(errLine(err::SignInTimeout, QStringLiteral("sign-in timed out")));
                 c->close(true);
             });
             c->signInTimer->start(m_signInTimeoutMs);
         }
-        c->send(QStringLiteral("+OK QorChat lobby server"));
+        c->send(okLine(QStringLiteral("QorChat lobby server")));
     }
 }
 
 void LobbyServer::refuse(QTcpSocket *socket, int code, const QString &text)
 {
-    socket->write(ClientConnection::encodeLine(command(kw::ERR, {QString::number(code), text})));
+    socket->write(ClientConnection::encodeLine(errLine(code, text)));
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(kRejectFlushMs, socket, &QTcpSocket::abort);
     socket->disconnectFromHost();
@@ -260,9 +224,9 @@ void LobbyServer::finishHash(quint64 id, const HashResult &result)
     c->releaseInput();
 }
 
-void LobbyServer::ok(ClientConnection *c) { c->send(QString::fromLatin1(kw::OK)); }
+void LobbyServer::ok(ClientConnection *c) { c->send(okLine()); }
 
-void LobbyServer::err(ClientConnection *c, int code) { c->send(command(kw::ERR, {QString::number(code)})); }
+void LobbyServer::err(ClientConnection *c, int code) { c->send(errLine(code)); }
 
 void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &line)
 {
@@ -308,11 +272,11 @@ void LobbyServer::handleLine(ClientConnection *c, const QString &line)
     for (const auto &[name, handler] : signedInCommands) {
         if (k == QLatin1String(name)) {
             if (!c->signedIn())
-                return err(c, lobbyerr::SignInFirst);
+                return err(c, err::SignInFirst);
             return (this->*handler)(c, line);
         }
     }
-    err(c, lobbyerr::UnknownCommand);
+    err(c, err::UnknownCommand);
 }
 
 void LobbyServer::dropClient(ClientConnection *c)
@@ -365,24 +329,24 @@ LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
 void LobbyServer::onGameName(ClientConnection *c, const QString &line)
 {
     if (c->signedIn())
-        return err(c, ErrNotAllowedNow);
+        return err(c, err::NotAllowedNow);
     c->game = m_catalog.find(unescapeGameName(afterKeyword(line)));
     if (!c->game)
-        return err(c, ErrUnknownGame);
+        return err(c, err::UnknownGame);
     ok(c);
 }
 
 void LobbyServer::onHost(ClientConnection *c, const QString &line)
 {
     if (c->signedIn())
-        return err(c, ErrNotAllowedNow);
+        return err(c, err::NotAllowedNow);
     const QString flag = afterKeyword(line);
     if (flag == QLatin1String("yes"))
         c->host = true;
     else if (flag == QLatin1String("no"))
         c->host = false;
     else
-        return err(c, ErrBadArgument);
+        return err(c, err::BadArgument);
     ok(c);
 }
 
@@ -390,7 +354,7 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
 {
     const QStringList f = fieldsAndRest(line, 3);
     if (!validUserId(f[0]))
-        return err(c, ErrUserId);
+        return err(c, err::BadUserId);
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
     // Look first: hashing is the expensive part.
@@ -398,28 +362,28 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
     case LobbyStore::Result::Missing:
         break;
     case LobbyStore::Result::Exists:
-        return err(c, ErrExists);
+        return err(c, err::UserExists);
     default:
         qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]), qPrintable(m_store.lastError()));
-        return err(c, lobbyerr::ServerFailure);
+        return err(c, err::ServerFailure);
     }
     const passwordhash::Params params = m_store.hashParams();
     runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *c, const HashResult &r) {
+            [this, f](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2()) {
                     qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(f[0]));
-                    return err(c, lobbyerr::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
                 switch (m_store.addUser(f[0], r.fresh, f[2], f[3])) {
                 case LobbyStore::Result::Ok:
-                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(c->peerAddress())));
-                    return ok(c);
+                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(client->peerAddress())));
+                    return ok(client);
                 case LobbyStore::Result::Exists:
-                    return err(c, ErrExists);
+                    return err(client, err::UserExists);
                 default:
                     qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]),
                               qPrintable(m_store.lastError()));
-                    return err(c, lobbyerr::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
             });
 }
@@ -427,13 +391,13 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
 void LobbyServer::onLogin(ClientConnection *c, const QString &line)
 {
     if (c->signedIn())
-        return err(c, ErrAlreadySignedIn);
+        return err(c, err::AlreadySignedIn);
     if (!c->game)
-        return err(c, ErrNoGame);
+        return err(c, err::NoGameYet);
     const QStringList f = fieldsAndRest(line, 1);
     const QString user = f[0];
     if (!validUserId(user))
-        return err(c, ErrNoSuchUser);
+        return err(c, err::NoSuchUser);
     const QString address = addressKey(c->peerAddress());
     const QString account = LobbyStore::foldName(user);
     // After failures this account or address waits; nobody else does.
@@ -454,10 +418,10 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     case LobbyStore::Result::Missing:
         m_throttle.failed(QString(), address, m_uptime.elapsed());
         qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
-        return err(c, ErrNoSuchUser);
+        return err(c, err::NoSuchUser);
     default:
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
-        return err(c, lobbyerr::ServerFailure);
+        return err(c, err::ServerFailure);
     }
     const passwordhash::Params params = m_store.hashParams();
     runHash(c,
@@ -468,23 +432,23 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
                     r.fresh = passwordhash::hash(password, params);
                 return r;
             },
-            [this, user, account, address](ClientConnection *c, const HashResult &r) {
+            [this, user, account, address](ClientConnection *client, const HashResult &r) {
                 switch (r.check) {
                 case passwordhash::Check::Match:
                     break;
                 case passwordhash::Check::Mismatch:
                     m_throttle.failed(account, address, m_uptime.elapsed());
                     qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
-                    return err(c, ErrWrongPassword);
+                    return err(client, err::WrongPassword);
                 case passwordhash::Check::Invalid:
                     qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
-                    return err(c, lobbyerr::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
                 m_throttle.succeeded(account);
                 if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
                     qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
                               qPrintable(m_store.lastError()));
-                completeSignIn(c, user);
+                completeSignIn(client, user);
             });
 }
 
@@ -492,15 +456,15 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
 {
     // Another connection may have signed in as this user while the hash ran.
     if (c->signedIn() || m_signedIn.contains(user) || m_pendingLogins.contains(user))
-        return err(c, ErrAlreadySignedIn);
-    const auto welcome = [this](ClientConnection *c) {
-        if (c->signInTimer)
-            c->signInTimer->stop();
-        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(c->user), qPrintable(addressKey(c->peerAddress())));
+        return err(c, err::AlreadySignedIn);
+    const auto welcome = [this](ClientConnection *client) {
+        if (client->signInTimer)
+            client->signInTimer->stop();
+        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(addressKey(client->peerAddress())));
         if (!m_store.countAccess(m_clock()))
             qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
-        const GameInfo &info = *c->game;
-        c->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
+        const ::GameInfo &info = *client->game;
+        client->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
     };
     if (m_bus) {
         if (!m_bus->isReady())
@@ -516,7 +480,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
                                    return m_bus->part(user); // gone while its name was claimed
                                if (!error && guard->user != user) {
                                    m_bus->part(user); // claimed, but this node never saw it happen
-                                   error = lobbyerr::ServerFailure;
+                                   error = err::ServerFailure;
                                }
                                reply(error);
                            });
@@ -531,7 +495,7 @@ void LobbyServer::refuseSignIn(ClientConnection *c)
 {
     qCWarning(lcServer, "refused: sign-in from %s while the cluster's shared state is unreachable",
               qPrintable(addressKey(c->peerAddress())));
-    c->send(command(kw::ERR, {QString::number(lobbyerr::ServerFailure), QStringLiteral("lobby unavailable, try again later")}));
+    c->send(errLine(err::ServerFailure, QStringLiteral("lobby unavailable, try again later")));
 }
 
 LobbyBus::Reply LobbyServer::answer(ClientConnection *c, std::function<void(ClientConnection *)> onOk)
@@ -539,20 +503,20 @@ LobbyBus::Reply LobbyServer::answer(ClientConnection *c, std::function<void(Clie
     c->holdInput();
     c->holdOutput();
     return [this, guard = QPointer<ClientConnection>(c), onOk = std::move(onOk)](int error) {
-        ClientConnection *c = guard.data();
-        if (!c || !m_clients.contains(c))
+        ClientConnection *client = guard.data();
+        if (!client || !m_clients.contains(client))
             return;
-        const QByteArray held = c->takeHeldOutput();
+        const QByteArray held = client->takeHeldOutput();
         if (error) {
-            err(c, error);
+            err(client, error);
         } else {
-            ok(c);
+            ok(client);
             if (onOk)
-                onOk(c);
+                onOk(client);
         }
         if (!held.isEmpty())
-            c->sendEncoded(held);
-        c->releaseInput();
+            client->sendEncoded(held);
+        client->releaseInput();
     };
 }
 
@@ -568,7 +532,7 @@ LobbyServer::Game *LobbyServer::gameOf(ClientConnection *c)
 
 QString LobbyServer::playerEntry(const ClientConnection *c)
 {
-    return c->user + (c->host ? QStringLiteral(" 1") : QStringLiteral(" 0"));
+    return playerListEntry(c->user, c->host);
 }
 
 void LobbyServer::onChatData(ClientConnection *c, const QString &)
@@ -582,7 +546,7 @@ QStringList LobbyServer::roomEntries(const Game &g) const
     QStringList entries;
     entries.reserve(qsizetype(g.rooms.size()));
     for (const auto &r : g.rooms)
-        entries << QStringLiteral("%1 %2/%3").arg(r->name).arg(r->members.size()).arg(g.info.maxPlayers);
+        entries << roomListEntry(r->name, r->members.size(), g.info.maxPlayers);
     return entries;
 }
 
@@ -620,7 +584,7 @@ void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool roo
                  : m_bus->lobbyMessage(c->game->name, c->user, text))
             return;
     }
-    const QString out = command(room ? kw::RMESSAGE : kw::LMESSAGE, {c->user, text});
+    const QString out = chatLine(room, c->user, text);
     if (room) {
         if (c->room)
             broadcast(c->room->members, out);
@@ -643,18 +607,18 @@ void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
 {
     const QStringList f = fieldsAndRest(line, 3);
     if (f[0] != c->user)
-        return err(c, ErrNotOwner);
+        return err(c, err::NotOwnAccount);
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
     const passwordhash::Params params = m_store.hashParams();
     runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *c, const HashResult &r) {
+            [this, f](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2() || m_store.updateAccount(f[0], r.fresh, f[2], f[3]) != LobbyStore::Result::Ok) {
                     qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(f[0]),
                               qPrintable(m_store.lastError()));
-                    return err(c, lobbyerr::ServerFailure);
+                    return err(client, err::ServerFailure);
                 }
-                ok(c);
+                ok(client);
             });
 }
 
@@ -682,14 +646,14 @@ void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
 {
     Game *g = gameOf(c);
     if (!c->host)
-        return err(c, ErrNotHost);
+        return err(c, err::NotHost);
     if (c->room)
-        return err(c, ErrInRoom);
+        return err(c, err::AlreadyInRoom);
     const QString name = roomNameArgument(line);
     if (!validRoomName(name))
-        return err(c, ErrRoomName);
+        return err(c, err::BadRoomName);
     if (findRoom(*g, name))
-        return err(c, ErrExists);
+        return err(c, err::RoomExists);
     if (m_bus)
         return m_bus->createRoom(g->info.name, name, c->user, answer(c));
     ok(c);
@@ -714,12 +678,12 @@ void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
 {
     Game *g = gameOf(c);
     if (c->room)
-        return err(c, ErrInRoom);
+        return err(c, err::AlreadyInRoom);
     Room *room = findRoom(*g, roomNameArgument(line));
     if (!room)
-        return err(c, ErrNoRoom);
+        return err(c, err::NoSuchRoom);
     if (room->members.size() >= g->info.maxPlayers)
-        return err(c, ErrFull);
+        return err(c, err::RoomFull);
     if (m_bus)
         return m_bus->enterRoom(g->info.name, room->name, c->user, g->info.maxPlayers, answer(c));
     ok(c);
@@ -738,7 +702,7 @@ void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
 {
     Room *room = findRoom(*gameOf(c), roomNameArgument(line));
     if (!room)
-        return err(c, ErrNoRoom);
+        return err(c, err::NoSuchRoom);
     ok(c);
     QStringList entries;
     for (const ClientConnection *m : std::as_const(room->members))
@@ -749,7 +713,7 @@ void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
 void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
 {
     if (!c->room)
-        return err(c, ErrNoRoom);
+        return err(c, err::NoSuchRoom);
     if (m_bus)
         return m_bus->leaveRoom(c->user, answer(c));
     // A host that leaves takes its room with it, as when its connection drops.
@@ -763,9 +727,9 @@ void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
     const QString name = roomNameArgument(line);
     Room *room = c->room;
     if (!room || room->name != name)
-        return err(c, findRoom(*g, name) ? ErrNotOwner : ErrNoRoom);
+        return err(c, findRoom(*g, name) ? err::NotRoomOwner : err::NoSuchRoom);
     if (room->owner != c)
-        return err(c, ErrNotOwner);
+        return err(c, err::NotRoomOwner);
     if (m_bus)
         return m_bus->deleteRoom(g->info.name, name, c->user, answer(c));
     deleteRoom(*g, room, true);
@@ -800,7 +764,7 @@ void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
     if (tellMembers) {
         QList<ClientConnection *> others = room->members;
         others.removeOne(room->owner);
-        broadcast(others, protocol::deleteRoom(room->name));
+        broadcast(others, deleteRoomLine(room->name));
     }
     closeRoom(g, room);
 }
@@ -811,7 +775,7 @@ void LobbyServer::onIp(ClientConnection *c, const QString &line)
 {
     const QString address = afterKeyword(line).trimmed();
     if (!hostaddress::isPlainAddress(address))
-        return err(c, ErrBadArgument);
+        return err(c, err::BadArgument);
     c->announcedAddress = address;
     ok(c);
 }
@@ -820,10 +784,10 @@ void LobbyServer::onStart(ClientConnection *c, const QString &)
 {
     Room *room = c->room;
     if (!room || room->owner != c)
-        return err(c, ErrNotOwner);
+        return err(c, err::NotRoomOwner);
     Game *g = gameOf(c);
     if (room->members.size() < g->info.minPlayers)
-        return err(c, ErrTooFewPlayers);
+        return err(c, err::TooFewPlayers);
     const QString address = hostaddress::forClients(c->announcedAddress, c->peerAddress());
     if (m_bus)
         return m_bus->start(c->user, g->info.minPlayers, address, answer(c));
@@ -839,8 +803,8 @@ void LobbyServer::startMatch(Game &g, Room *room, const QString &hostAddress)
     QList<ClientConnection *> others = room->members;
     others.removeOne(room->owner);
     // HOSTIP first: after START the client reads nothing more.
-    broadcast(others, command(kw::HOSTIP, {hostAddress}));
-    broadcast(others, QString::fromLatin1(kw::START));
+    broadcast(others, hostIpLine(hostAddress));
+    broadcast(others, startLine());
     closeRoom(g, room);
 }
 

@@ -31,16 +31,6 @@ struct Room {
     QList<ClientConnection *> members; // the owner first
 };
 
-// Error numbers of "-ERR" lines beyond the per-command ones (docs/protocol.md).
-namespace lobbyerr {
-inline constexpr int UnknownCommand = 90;
-inline constexpr int SignInFirst = 91;
-inline constexpr int SignInTimeout = 92;
-inline constexpr int ServerFailure = 99;
-inline constexpr int ServerFull = 100;
-inline constexpr int TooManyFromAddress = 101;
-} // namespace lobbyerr
-
 class LobbyServer : public QObject, public LobbyEvents {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #include "lobbystore.h"
 
+#include "net/protocol/wire.h"
 #include "serverlog.h"
 
 #include <QSqlError>
@@ -483,11 +484,11 @@ QList<int> LobbyStore::counts(const char *table, const char *key, qint64 newest,
     while (q.next()) {
         const qint64 age = newest - q.value(0).toLongLong();
         // The client reads 16-bit counts; a larger one would come out as 0 there.
-        out[age] = int(std::clamp<qint64>(q.value(1).toLongLong(), 0, 32767));
+        out[age] = int(std::clamp<qint64>(q.value(1).toLongLong(), 0, protocol::limits::kChartCountMax));
     }
     return out;
 }
 
-QList<int> LobbyStore::hourCounts(const QDateTime &now) { return counts("access_hours", "hour", hourKey(now), 24); }
+QList<int> LobbyStore::hourCounts(const QDateTime &now) { return counts("access_hours", "hour", hourKey(now), protocol::limits::kDayChartHours); }
 
-QList<int> LobbyStore::dayCounts(const QDateTime &now) { return counts("access_days", "day", dayKey(now), 7); }
+QList<int> LobbyStore::dayCounts(const QDateTime &now) { return counts("access_days", "day", dayKey(now), protocol::limits::kWeekChartDays); }

@@ -19,6 +19,7 @@
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
+#include "net/protocol/wire.h"
 #include "serverlog.h"
 #include "signalquit.h"
 #include "tlslistener.h"
@@ -106,7 +107,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption listenOpt = option("listen", QStringLiteral("Address to listen on."), "ADDRESS",
                                                 QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOpt = option("port", QStringLiteral("TCP port; 0 picks a free one."), "N",
-                                              QStringLiteral("2300"));
+                                              QString::number(protocol::limits::kDefaultPort));
     const QCommandLineOption dbOpt = option(
         "db",
         QStringLiteral("SQLite database file (:memory: keeps nothing), or a shared PostgreSQL database as "

@@ -1,6 +1,7 @@
 -- The shared lobby of a cluster. One script, so that each operation checks,
 -- changes and publishes its events in one atomic step.
 -- ARGV: key prefix, event channel, operation, node id, operation arguments.
+-- E: the protocol's error numbers by name (set up by the server in front of this).
 local P, chan, op, node = ARGV[1], ARGV[2], ARGV[3], ARGV[4]
 local SEP = '\31'
 local lastSeq = 0
@@ -80,7 +81,7 @@ end
 
 if op == 'join' then
   local user, g, host = ARGV[5], ARGV[6], ARGV[7]
-  if redis.call('EXISTS', ukey(user)) == 1 then return {1, 0} end
+  if redis.call('EXISTS', ukey(user)) == 1 then return {E.AlreadySignedIn, 0} end
   join(user, g, host)
   return {0, lastSeq}
 elseif op == 'part' then
@@ -88,44 +89,44 @@ elseif op == 'part' then
   return {0, lastSeq}
 elseif op == 'create' then
   local user, g, r = ARGV[5], ARGV[6], ARGV[7]
-  if not mine(user) then return {99, 0} end
-  if inRoom(user) then return {4, 0} end
-  if redis.call('EXISTS', rkey(g, r)) == 1 then return {1, 0} end
+  if not mine(user) then return {E.ServerFailure, 0} end
+  if inRoom(user) then return {E.AlreadyInRoom, 0} end
+  if redis.call('EXISTS', rkey(g, r)) == 1 then return {E.RoomExists, 0} end
   redis.call('RPUSH', lkey(g), r)
   addMember(g, r, user)
   emit('C', g, r, user)
   return {0, lastSeq}
 elseif op == 'enter' then
   local user, g, r, max = ARGV[5], ARGV[6], ARGV[7], tonumber(ARGV[8])
-  if not mine(user) then return {99, 0} end
-  if inRoom(user) then return {4, 0} end
-  if redis.call('EXISTS', rkey(g, r)) == 0 then return {2, 0} end
-  if redis.call('LLEN', rkey(g, r)) >= max then return {1, 0} end
+  if not mine(user) then return {E.ServerFailure, 0} end
+  if inRoom(user) then return {E.AlreadyInRoom, 0} end
+  if redis.call('EXISTS', rkey(g, r)) == 0 then return {E.NoSuchRoom, 0} end
+  if redis.call('LLEN', rkey(g, r)) >= max then return {E.RoomFull, 0} end
   addMember(g, r, user)
   emit('E', g, r, user)
   return {0, lastSeq}
 elseif op == 'leave' then
   local user = ARGV[5]
-  if not mine(user) then return {99, 0} end
-  if not leave(user) then return {2, 0} end
+  if not mine(user) then return {E.ServerFailure, 0} end
+  if not leave(user) then return {E.NoSuchRoom, 0} end
   return {0, lastSeq}
 elseif op == 'delete' then
   local user, g, r = ARGV[5], ARGV[6], ARGV[7]
-  if not mine(user) then return {99, 0} end
+  if not mine(user) then return {E.ServerFailure, 0} end
   if redis.call('HGET', ukey(user), 'room') ~= r then
-    return {redis.call('EXISTS', rkey(g, r)) == 1 and 1 or 2, 0}
+    return {redis.call('EXISTS', rkey(g, r)) == 1 and E.NotRoomOwner or E.NoSuchRoom, 0}
   end
-  if redis.call('LINDEX', rkey(g, r), 0) ~= user then return {1, 0} end
+  if redis.call('LINDEX', rkey(g, r), 0) ~= user then return {E.NotRoomOwner, 0} end
   closeRoom(g, r)
   emit('D', g, r, '1')
   return {0, lastSeq}
 elseif op == 'start' then
   local user, min, address = ARGV[5], tonumber(ARGV[6]), ARGV[7]
-  if not mine(user) then return {99, 0} end
+  if not mine(user) then return {E.ServerFailure, 0} end
   local g = redis.call('HGET', ukey(user), 'game')
   local r = redis.call('HGET', ukey(user), 'room')
-  if not r or redis.call('LINDEX', rkey(g, r), 0) ~= user then return {1, 0} end
-  if redis.call('LLEN', rkey(g, r)) < min then return {2, 0} end
+  if not r or redis.call('LINDEX', rkey(g, r), 0) ~= user then return {E.NotRoomOwner, 0} end
+  if redis.call('LLEN', rkey(g, r)) < min then return {E.TooFewPlayers, 0} end
   closeRoom(g, r)
   emit('S', g, r, address)
   return {0, lastSeq}

@@ -75,6 +75,8 @@ private slots:
     void rooms();
     void roomRefusals_data();
     void roomRefusals();
+    void roomNamesComeBackAsSent_data();
+    void roomNamesComeBackAsSent();
     void matchStart();
     void droppedHost();
     void playerInfoAndUpdate();
@@ -332,6 +334,12 @@ void TestLobbyServer::roomRefusals_data()
     QTest::newRow("only spaces") << "Duo" << true << "CREATEROOM    " << "-ERR 3";
     QTest::newRow("line feed in name") << "Duo" << true << "CREATEROOM a\nb" << "-ERR 3";
     QTest::newRow("name over 64 bytes") << "Duo" << true << "CREATEROOM " + QString(65, u'r') << "-ERR 3";
+    QTest::newRow("name of 36 bytes") << "Duo" << true << "CREATEROOM " + QString(36, u'r') << "+OK";
+    QTest::newRow("name of 36 bytes, trailing spaces") << "Duo" << true << "CREATEROOM " + QString(36, u'r') + "  " << "+OK";
+    QTest::newRow("name of 37 bytes") << "Duo" << true << "CREATEROOM " + QString(37, u'r') << "-ERR 3";
+    QTest::newRow("18 double-byte characters") << "Duo" << true << "CREATEROOM " + QString(18, QChar(0x82B1)) << "+OK";
+    QTest::newRow("35 bytes and a double-byte one") << "Duo" << true << "CREATEROOM " + QString(35, u'r') + QChar(0x82B1)
+                                                   << "-ERR 3";
     QTest::newRow("missing room") << "Duo" << false << "ENTERROOM nowhere  " << "-ERR 2";
     QTest::newRow("room of another game") << "Shogi" << false << "ENTERROOM r  " << "-ERR 2";
     QTest::newRow("player list of missing room") << "Duo" << false << "ROOMPLAYERLIST nowhere  " << "-ERR 2";
@@ -358,6 +366,26 @@ void TestLobbyServer::roomRefusals()
     QCOMPARE(owner->call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
     auto c = lobby.player(game, asHost, QStringLiteral("hanako"));
     QCOMPARE(c->call(line), reply);
+}
+
+void TestLobbyServer::roomNamesComeBackAsSent_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("placeholder") << "50%2 off";
+    QTest::newRow("placeholders only") << "%1%2%3";
+    QTest::newRow("japanese with spaces") << "初心者 歓迎  部屋";
+}
+
+void TestLobbyServer::roomNamesComeBackAsSent()
+{
+    QFETCH(QString, name);
+    Lobby lobby;
+    auto host = lobby.player(QStringLiteral("Go[9]"), true, QStringLiteral("taro"));
+    auto guest = lobby.player(QStringLiteral("Go[9]"), false, QStringLiteral("hanako"));
+    QCOMPARE(host->call(protocol::createRoom(name)), QStringLiteral("+OK"));
+    const QString entry = name + QStringLiteral(" 1/4");
+    QVERIFY(waitForList(*guest, kw::ROOMLIST, {entry}));
+    QCOMPARE(guest->call(protocol::enterRoom(entry)), QStringLiteral("+OK"));
 }
 
 void TestLobbyServer::matchStart()

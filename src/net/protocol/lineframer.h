@@ -2,13 +2,15 @@
 // Cuts a byte stream into CR LF-terminated lines. An unterminated tail waits for its
 // end (a double-byte character split across reads stays whole); a line longer than
 // the limit is dropped up to its CR LF without being buffered whole.
+#include "wire.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 
 class LineFramer {
 public:
-    explicit LineFramer(qsizetype maxLineBytes = 64 * 1024) : m_max(maxLineBytes) {}
+    explicit LineFramer(qsizetype maxLineBytes = protocol::limits::kClientLineBytes) : m_max(maxLineBytes) {}
 
     // Appends data; each complete line (without its CR LF) is appended to lines.
     void feed(QByteArrayView data, QList<QByteArray> &lines);

@@ -1,5 +1,9 @@
 #include "protocol.h"
 
+#include "session/lobbyModule.h"
+
+#include <algorithm>
+
 namespace protocol {
 
 QString command(const QString &keyword, const QStringList &args)
@@ -62,6 +66,39 @@ QString playerInfo(const QString &playerEntry) { return command(kw::PLAYERINFO, 
 QString lobbyMessage(const QString &text) { return command(kw::LMESSAGE, {text}); }
 QString roomMessage(const QString &text) { return command(kw::RMESSAGE, {text}); }
 QString ip(const QString &address) { return command(kw::IP, {address}); }
+
+QString okLine(const QString &text)
+{
+    return text.isEmpty() ? QString::fromLatin1(kw::OK) : command(kw::OK, {text});
+}
+
+QString errLine(int code, const QString &text)
+{
+    QStringList args{QString::number(code)};
+    if (!text.isEmpty())
+        args << text;
+    return command(kw::ERR, args);
+}
+
+QString chatLine(bool room, const QString &sender, const QString &text)
+{
+    return command(room ? kw::RMESSAGE : kw::LMESSAGE, {sender, text});
+}
+
+QString hostIpLine(const QString &address) { return command(kw::HOSTIP, {address}); }
+QString startLine() { return QString::fromLatin1(kw::START); }
+QString deleteRoomLine(const QString &room) { return command(kw::DELETEROOM, {room}); }
+
+QString playerListEntry(const QString &name, bool host)
+{
+    return name + (host ? QStringLiteral(" 1") : QStringLiteral(" 0"));
+}
+
+QString roomListEntry(const QString &name, qsizetype members, int capacity)
+{
+    // Concatenated: a name holding "%2" must not take the place of a number.
+    return name + u' ' + QString::number(members) + u'/' + QString::number(capacity);
+}
 
 QString listLine(const QString &keyword, const QStringList &entries)
 {
@@ -230,6 +267,12 @@ RoomEntry roomEntry(const QString &entry)
     return {entry.left(sp + 1), entry.mid(sp + 1)};
 }
 
+PlayerEntry playerEntry(const QString &entry)
+{
+    const QStringList t = tokens(entry, 2);
+    return {t.at(0), t.size() > 1 && t.at(1) == QLatin1String("1")};
+}
+
 QString roomRow(const QString &entry)
 {
     // The name keeps the space before the status token, so "MyRoom 3" shows as
@@ -240,9 +283,222 @@ QString roomRow(const QString &entry)
 
 QString playerRow(const QString &entry)
 {
-    const QStringList t = tokens(entry);
-    const bool server = t.size() > 1 && t.at(1) == QLatin1String("1");
-    return t.at(0) + QStringLiteral(" (") + (server ? QStringLiteral("サーバー") : QStringLiteral("クライアント")) + u')';
+    const PlayerEntry p = playerEntry(entry);
+    return p.name + QStringLiteral(" (") + (p.host ? QStringLiteral("サーバー") : QStringLiteral("クライアント")) + u')';
+}
+
+// ---- Server lines, typed ---------------------------------------------------
+
+namespace {
+
+QStringView keywordOf(QStringView line)
+{
+    const qsizetype sp = line.indexOf(u' ');
+    return sp < 0 ? line : line.first(sp);
+}
+
+// The first max tokens as views into line (fewer when the line has fewer).
+QList<QStringView> tokenViews(QStringView line, qsizetype max)
+{
+    QList<QStringView> out;
+    qsizetype from = 0;
+    while (out.size() < max) {
+        const qsizetype sp = line.indexOf(u' ', from);
+        if (sp < 0) {
+            out << line.sliced(from);
+            break;
+        }
+        out << line.sliced(from, sp - from);
+        from = sp + 1;
+    }
+    return out;
+}
+
+std::optional<qint16> integer(QStringView token) { return lobbyModule::toInteger(token.toString()); }
+
+// Token 1 and everything after the second space, for lines that carry a name and
+// then free text. nullopt when no space follows the keyword.
+struct NameAndRest {
+    QStringView name;
+    QStringView rest;
+};
+std::optional<NameAndRest> nameAndRest(QStringView line)
+{
+    const qsizetype first = line.indexOf(u' ');
+    if (first < 0)
+        return std::nullopt;
+    const qsizetype second = line.indexOf(u' ', first + 1);
+    if (second < 0)
+        return NameAndRest{line.sliced(first + 1), QStringView()};
+    return NameAndRest{line.sliced(first + 1, second - first - 1), line.sliced(second + 1)};
+}
+
+struct Keyword {
+    const char *text;
+    ServerLine kind;
+};
+constexpr Keyword kServerKeywords[] = {
+    {kw::OK, ServerLine::Ok},
+    {kw::ERR, ServerLine::Err},
+    {kw::LMESSAGE, ServerLine::LobbyMessage},
+    {kw::RMESSAGE, ServerLine::RoomMessage},
+    {kw::PLAYERLIST, ServerLine::PlayerList},
+    {kw::ROOMLIST, ServerLine::RoomList},
+    {kw::DAYCHART, ServerLine::DayChart},
+    {kw::WEEKCHART, ServerLine::WeekChart},
+    {kw::ROOMPLAYERLIST, ServerLine::RoomPlayerList},
+    {kw::HOSTIP, ServerLine::HostIp},
+    {kw::START, ServerLine::Start},
+    {kw::GAMEINFO, ServerLine::GameInfo},
+    {kw::DELETEROOM, ServerLine::DeleteRoom},
+    {kw::PLAYERINFO, ServerLine::PlayerInfo},
+    {kw::CHATDATA, ServerLine::ChatData},
+};
+
+} // namespace
+
+ServerLine serverLine(QStringView line)
+{
+    const QStringView key = keywordOf(line);
+    for (const Keyword &k : kServerKeywords)
+        if (key == QLatin1StringView(k.text))
+            return k.kind;
+    return ServerLine::Unknown;
+}
+
+std::optional<Status> parseStatus(const QString &line)
+{
+    const ServerLine kind = serverLine(line);
+    if (kind == ServerLine::Ok)
+        return Status{true, std::nullopt};
+    if (kind != ServerLine::Err)
+        return std::nullopt;
+    const QList<QStringView> t = tokenViews(line, 2);
+    if (t.size() < 2)
+        return Status{false, std::nullopt};
+    return Status{false, integer(t.at(1)).value_or(0)};
+}
+
+std::optional<ChatLine> parseChatLine(const QString &line)
+{
+    const ServerLine kind = serverLine(line);
+    if (kind != ServerLine::LobbyMessage && kind != ServerLine::RoomMessage)
+        return std::nullopt;
+    const auto parts = nameAndRest(line);
+    if (!parts)
+        return std::nullopt;
+    return ChatLine{kind == ServerLine::RoomMessage, parts->name, parts->rest};
+}
+
+std::optional<ListLine> parseListLine(const QString &line)
+{
+    ListLine out;
+    switch (serverLine(line)) {
+    case ServerLine::PlayerList:
+        out.kind = ListLine::Players;
+        break;
+    case ServerLine::RoomList:
+        out.kind = ListLine::Rooms;
+        break;
+    case ServerLine::RoomPlayerList:
+        out.kind = ListLine::RoomPlayers;
+        break;
+    default:
+        return std::nullopt;
+    }
+    out.entries = listEntries(line);
+    return out;
+}
+
+std::optional<Chart> parseChart(const QString &line)
+{
+    const ServerLine kind = serverLine(line);
+    if (kind != ServerLine::DayChart && kind != ServerLine::WeekChart)
+        return std::nullopt;
+    Chart out;
+    out.week = kind == ServerLine::WeekChart;
+    const qsizetype dateToken = out.week ? 1 : 2;
+    const QList<QStringView> t = tokenViews(line, dateToken + 1 + kChartValues);
+    if (t.size() < 2)
+        return out;
+    if (t.size() > dateToken)
+        out.date = t.at(dateToken).toString();
+    const qsizetype first = dateToken + 1;
+    const qsizetype count = std::clamp<qsizetype>(t.size() - first, 0, kChartValues);
+    QList<qint16> values(count, 0);
+    for (qsizetype i = 0; i < count; ++i)
+        if (const auto v = integer(t.at(first + i)))
+            values[i] = *v;
+    out.values = std::move(values);
+    return out;
+}
+
+std::optional<HostIp> parseHostIp(const QString &line)
+{
+    if (serverLine(line) != ServerLine::HostIp)
+        return std::nullopt;
+    HostIp out;
+    const QList<QStringView> t = tokenViews(line, 2);
+    if (t.size() < 2)
+        return out;
+    // Longer than any address: no need to copy it to know.
+    const QStringView token = t.at(1);
+    if (token.size() <= limits::kAddressChars && lobbyModule::isPlainAddress(token.toString())) {
+        out.address = token.toString();
+    } else {
+        out.address = QString();
+        out.malformed = true;
+    }
+    return out;
+}
+
+std::optional<Start> parseStart(QStringView line)
+{
+    if (serverLine(line) != ServerLine::Start)
+        return std::nullopt;
+    return Start{};
+}
+
+std::optional<GameInfo> parseGameInfo(const QString &line)
+{
+    if (serverLine(line) != ServerLine::GameInfo)
+        return std::nullopt;
+    GameInfo out;
+    const QList<QStringView> t = tokenViews(line, 5);
+    if (t.size() > 1)
+        out.id = integer(t.at(1));
+    if (t.size() > 2)
+        out.minPlayers = integer(t.at(2));
+    if (t.size() > 4)
+        out.topmost = lobbyModule::toBoolean(t.at(4).toString());
+    return out;
+}
+
+std::optional<DeleteRoom> parseDeleteRoom(const QString &line)
+{
+    if (serverLine(line) != ServerLine::DeleteRoom)
+        return std::nullopt;
+    const qsizetype sp = line.indexOf(u' ');
+    return DeleteRoom{sp < 0 ? QStringView() : QStringView(line).sliced(sp + 1)};
+}
+
+std::optional<PlayerInfo> parsePlayerInfo(const QString &line)
+{
+    if (serverLine(line) != ServerLine::PlayerInfo)
+        return std::nullopt;
+    const auto parts = nameAndRest(line);
+    if (!parts)
+        return std::nullopt;
+    return PlayerInfo{parts->name, parts->rest};
+}
+
+std::optional<ChatData> parseChatData(const QString &line, qsizetype max)
+{
+    if (serverLine(line) != ServerLine::ChatData)
+        return std::nullopt;
+    ChatData out;
+    out.phrases = chatPhrases(line, max, &out.more);
+    return out;
 }
 
 } // namespace protocol
