@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -243,9 +244,18 @@ void MatchPilot::lobby(QWidget *main)
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
                 QApplication::sendEvent(chart, &press);
             });
-            enter(Phase::WaitRoom, roomName() + QStringLiteral(" in the room list"));
+            enter(Phase::ChartGone, QStringLiteral("the closed access chart to be destroyed"));
         }
         break;
+    case Phase::ChartGone: {
+        // Closed, it must not stay behind for the rest of the session.
+        const QWidgetList all = QApplication::allWidgets();
+        if (std::any_of(all.begin(), all.end(), [](const QWidget *w) { return w->objectName() == QLatin1String("dlgChart"); }))
+            break;
+        say(QStringLiteral("the closed access chart is gone"));
+        enter(Phase::WaitRoom, roomName() + QStringLiteral(" in the room list"));
+        break;
+    }
     case Phase::CreateRoom:
         if (QWidget *dialog = window(QStringLiteral("dlgInputRoomName"))) {
             if (!firstTime(dialog))

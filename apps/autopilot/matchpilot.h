@@ -48,6 +48,7 @@ private:
         WaitPeerLobbyLine,
         OpenChart,
         ChartShown,
+        ChartGone,
         CreateRoom,
         WaitRoom,
         EnterRoom,

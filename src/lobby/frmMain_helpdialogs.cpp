@@ -7,11 +7,12 @@
 
 void frmMain::mnuAccess_Click()
 {
-    // The chart's first fetch runs while it loads, with this window still live; a
+    // The chart's first fetch runs right after it loads, with this window still live; a
     // second click then must not start another dialog on top of it.
     if (Forms::ifLoaded<dlgChart>())
         return;
     dlgChart *chart = Forms::get<dlgChart>();
+    chart->fetchFirstView();
     // The fetch waited: the line may have dropped, or this window closed, meanwhile.
     if (!Forms::isCurrent(chart))
         return;

@@ -5,10 +5,13 @@
 // design state at every load.
 //
 // Unloading happens inside waits (the line drops while a room command waits, START
-// arrives while a dialog is open), so an unloaded widget is hidden and parked, and
-// destroyed only by collect(), which the component calls where no window code is on
-// the stack. Code that waits must ask the registry again afterwards instead of
-// keeping a pointer to another window.
+// arrives while a dialog is open), so an unloaded widget is hidden and parked. It is
+// destroyed once the handler that loaded it has returned to the event loop below it
+// (every window but the two the component runs itself is shown from that handler,
+// so none of its own handlers can still be running then); a window still loaded at
+// that point, or loaded where no event loop runs, waits for collect(). Code that
+// waits must ask the registry again afterwards instead of keeping a pointer to
+// another window.
 #include <QDialog>
 #include <QList>
 #include <QPointer>
@@ -87,6 +90,8 @@ public:
     static void resetAll();
 
 private:
+    friend class LoadWatch;
     static void adopt(const QString &name, QWidget *w);
+    static void loadHandlerReturned(QWidget *w, int loadLevel);
     static std::map<QString, std::unique_ptr<FormStateBase>> &states();
 };

@@ -159,6 +159,11 @@ void dlgChart::Form_Load()
 {
     lobbyModule::setTopmost(this);
     mintChartMode = 0;
+}
+
+void dlgChart::fetchFirstView()
+{
+    mintChartMode = 0;
     refreshChart(0);
 }
 

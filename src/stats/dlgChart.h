@@ -31,8 +31,10 @@ public:
     static Scale valueScale(int low, int high);
 
     dlgChart();
-    // Fetches the 24-hour view before the dialog is shown.
     void Form_Load() override;
+    // Fetches the 24-hour view; the opener calls it once the registry handed the
+    // window out and before showing it, since it waits for the server.
+    void fetchFirstView();
 
     // Builds marrChartData from the counts (slot 0 the newest) and the seed (the
     // newest hour, or the newest day as y/m/d) and hands it to the chart. False when

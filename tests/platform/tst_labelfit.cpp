@@ -165,7 +165,11 @@ void LabelFitTest::labels_data()
              return w;
          }},
         {"dlgInputRoomName", [] { return Forms::get<dlgInputRoomName>(); }},
-        {"dlgChart", [] { return Forms::get<dlgChart>(); }},
+        {"dlgChart", [] {
+             auto *w = Forms::get<dlgChart>();
+             w->fetchFirstView(); // no server: the failure text
+             return w;
+         }},
         {"frmEditChat", [] { return Forms::get<frmEditChat>(); }},
         {"frmAbout", [] { return Forms::get<frmAbout>(); }},
     };

@@ -4,6 +4,7 @@
 #include "stats/dlgChart.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QBarCategoryAxis>
 #include <QChart>
 #include <QChartView>
@@ -13,7 +14,15 @@
 
 namespace {
 const QString kFailed = QStringLiteral("データの取得に失敗しました。");
+
+int liveCharts()
+{
+    int n = 0;
+    for (const QWidget *w : QApplication::allWidgets())
+        n += w->objectName() == QLatin1String(dlgChart::kName);
+    return n;
 }
+} // namespace
 
 class TestDlgChart : public QObject {
     Q_OBJECT
@@ -198,6 +207,53 @@ private slots:
         QCOMPARE(duringFetch, QStringLiteral("データの取得中...0"));
         QVERIFY(!Forms::ifLoaded<dlgChart>());
         QCOMPARE(shown->marrChartData.size(), 24);
+    }
+
+    // One lobby session opening and closing the chart again and again keeps at most
+    // one chart alive. Clicked from the event loop, each closed chart goes once the
+    // click's handler has returned; clicked from outside any loop (as the other
+    // tests here do), they wait for collect().
+    void manyOpensKeepOneChart_data()
+    {
+        QTest::addColumn<bool>("fromEventLoop");
+        QTest::addColumn<int>("opens");
+        QTest::addColumn<int>("aliveBeforeCollect");
+        QTest::newRow("menu clicks from the event loop") << true << 100 << 0;
+        QTest::newRow("menu clicks outside any loop") << false << 10 << 10;
+    }
+    void manyOpensKeepOneChart()
+    {
+        QFETCH(bool, fromEventLoop);
+        QFETCH(int, opens);
+        QFETCH(int, aliveBeforeCollect);
+        LobbyWire w;
+        QVERIFY(w.connect());
+        w.server.on(QStringLiteral("DAYCHART"), {QStringLiteral("DAYCHART x 9") + QStringLiteral(" 4").repeated(25)});
+        int shown = 0;
+        int mostAlive = 0;
+        w.fake.handlers[QStringLiteral("dlgChart")] = [&](QDialog *dialog) {
+            ++shown;
+            mostAlive = std::max(mostAlive, liveCharts());
+            static_cast<dlgChart *>(dialog)->OKButton->click();
+        };
+        for (int i = 0; i < opens; ++i) {
+            if (!fromEventLoop) {
+                w.lobby()->mnuAccess->trigger();
+                continue;
+            }
+            bool done = false;
+            QMetaObject::invokeMethod(w.lobby(), [&] { w.lobby()->mnuAccess->trigger(); done = true; }, Qt::QueuedConnection);
+            while (!done)
+                QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(shown, opens);
+        QCOMPARE(w.server.received.filter(QStringLiteral("DAYCHART")).size(), opens);
+        QCOMPARE(liveCharts(), aliveBeforeCollect);
+        // The chart on screen is the only one: the previous went before this click.
+        QCOMPARE(mostAlive, fromEventLoop ? 1 : opens);
+        Forms::collect();
+        QCOMPARE(liveCharts(), 0);
     }
 
     // A second click on the menu item while the first fetch waits opens nothing;

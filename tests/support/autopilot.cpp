@@ -9,17 +9,20 @@
 //   lobby=enter:ROOM       the lobby enters the first room whose row starts with ROOM
 //   box=yes                message boxes answered Yes (else No, Cancel or the only button)
 // Every message box text is written to stderr as "autopilot: box: TEXT".
+#include "uidriver.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPointer>
 #include <QTimer>
 
 #include <cstdio>
 #include <map>
 #include <set>
+
+using uidriver::child;
 
 namespace {
 
@@ -28,45 +31,35 @@ std::set<const QWidget *> g_boxesSeen;
 
 QString wanted(const char *key) { return g_script.count(QLatin1String(key)) ? g_script[QLatin1String(key)] : QString(); }
 
-QWidget *shown(const char *name)
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->objectName() == QLatin1String(name))
-            return w;
-    return nullptr;
-}
+QWidget *shown(const char *name) { return uidriver::window(QLatin1String(name)); }
 
 void click(QWidget *window, const char *button)
 {
-    if (auto *b = window->findChild<QAbstractButton *>(QLatin1String(button)); b && b->isVisible() && b->isEnabled())
+    if (auto *b = child<QAbstractButton>(window, QLatin1String(button)); b && b->isVisible() && b->isEnabled())
         b->click();
 }
 
 void answerBoxes()
 {
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        if (!box || !box->isVisible())
-            continue;
-        if (g_boxesSeen.insert(box).second) {
-            std::fprintf(stderr, "autopilot: box: %s\n", qPrintable(box->text()));
-            std::fflush(stderr);
-        }
-        QAbstractButton *answer = nullptr;
-        if (wanted("box") == QLatin1String("yes"))
-            answer = box->button(QMessageBox::Yes);
-        for (QAbstractButton *b : box->buttons()) {
-            const auto role = box->buttonRole(b);
-            if (!answer && (role == QMessageBox::RejectRole || role == QMessageBox::NoRole))
-                answer = b;
-        }
-        if (!answer && !box->buttons().isEmpty())
-            answer = box->buttons().first();
-        // Deferred: a click opens the next step, which may open the next box.
-        if (answer)
-            QTimer::singleShot(0, answer, &QAbstractButton::click);
+    QMessageBox *box = uidriver::messageBox();
+    if (!box)
         return;
+    if (g_boxesSeen.insert(box).second) {
+        std::fprintf(stderr, "autopilot: box: %s\n", qPrintable(box->text()));
+        std::fflush(stderr);
     }
+    QAbstractButton *answer = nullptr;
+    if (wanted("box") == QLatin1String("yes"))
+        answer = box->button(QMessageBox::Yes);
+    for (QAbstractButton *b : box->buttons()) {
+        const auto role = box->buttonRole(b);
+        if (!answer && (role == QMessageBox::RejectRole || role == QMessageBox::NoRole))
+            answer = b;
+    }
+    if (!answer && !box->buttons().isEmpty())
+        answer = box->buttons().first();
+    // Deferred: a click opens the next step, which may open the next box.
+    uidriver::clickLater(answer);
 }
 
 void step()
@@ -81,15 +74,15 @@ void step()
     QWidget *lobby = shown("frmMain");
     if (!lobby)
         return;
-    auto *rooms = lobby->findChild<QListWidget *>(QStringLiteral("lstRooms"));
+    auto *rooms = child<QListWidget>(lobby, QStringLiteral("lstRooms"));
     const QString action = wanted("lobby");
     if (action == QLatin1String("exit") && rooms) {
-        if (auto *exit = lobby->findChild<QAction *>(QStringLiteral("mnuExit")))
+        if (auto *exit = child<QAction>(lobby, QStringLiteral("mnuExit")))
             QTimer::singleShot(0, exit, &QAction::trigger);
         g_script.erase(QStringLiteral("lobby"));
     } else if (action.startsWith(QLatin1String("enter:")) && rooms && rooms->isVisible()) {
         const QString room = action.mid(6);
-        auto *players = lobby->findChild<QListWidget *>(QStringLiteral("lstRoomPlayers"));
+        auto *players = child<QListWidget>(lobby, QStringLiteral("lstRoomPlayers"));
         for (int i = 0; i < rooms->count(); ++i) {
             if (!rooms->item(i)->text().startsWith(room))
                 continue;
