@@ -185,7 +185,7 @@ void dlgChart::refreshChart(qint16 mode)
     // Closed (or the line dropped) while the server was asked: nothing to show.
     if (!Forms::isCurrent(this))
         return;
-    if (status == 1 && displayChart(mode, counts, seed)) {
+    if (status == StatusOK && displayChart(mode, counts, seed)) {
         lblMessage->hide();
         chChart->show();
     } else {
