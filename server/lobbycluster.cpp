@@ -255,7 +255,7 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
         for (const ClientConnection *m : std::as_const(c->room->members))
             entries << playerEntry(m);
         if (entries != it->entries)
-            c->send(listLine(kw::ROOMPLAYERLIST, entries));
+            c->send(listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
     }
     scheduleListFlush();
 }

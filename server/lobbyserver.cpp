@@ -553,7 +553,7 @@ QStringList LobbyServer::roomEntries(const Game &g) const
 void LobbyServer::onRoomList(ClientConnection *c, const QString &)
 {
     if (Game *g = gameOf(c))
-        c->send(listLine(kw::ROOMLIST, roomEntries(*g)));
+        c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
 void LobbyServer::onDayChart(ClientConnection *c, const QString &)
@@ -639,7 +639,7 @@ void LobbyServer::sendRoomPlayers(const Room &room)
     entries.reserve(room.members.size());
     for (const ClientConnection *m : room.members)
         entries << playerEntry(m);
-    broadcast(room.members, listLine(kw::ROOMPLAYERLIST, entries));
+    broadcast(room.members, listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
 }
 
 void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
@@ -707,7 +707,7 @@ void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
     QStringList entries;
     for (const ClientConnection *m : std::as_const(room->members))
         entries << playerEntry(m);
-    c->send(listLine(kw::ROOMPLAYERLIST, entries));
+    c->send(listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
 }
 
 void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
@@ -847,11 +847,11 @@ void LobbyServer::flushLists()
             entries.reserve(g->players.size());
             for (const ClientConnection *p : std::as_const(g->players))
                 entries << playerEntry(p);
-            broadcast(g->players, listLine(kw::PLAYERLIST, entries));
+            broadcast(g->players, listLine(QLatin1String(kw::PLAYERLIST), entries));
         }
         if (g->roomsDirty) {
             g->roomsDirty = false;
-            broadcast(g->players, listLine(kw::ROOMLIST, roomEntries(*g)));
+            broadcast(g->players, listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
         }
     }
 }
