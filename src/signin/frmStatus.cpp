@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QVBoxLayout>
 
