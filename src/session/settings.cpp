@@ -370,6 +370,7 @@ struct Pending {
 };
 std::vector<Pending> g_pending;
 bool g_flushPosted = false;
+constexpr int kSoonMs = 250;
 qsizetype g_writes = 0;
 
 // The folders up to the file's: those made here are the user's alone; those that
@@ -569,7 +570,9 @@ void saveSoon(const QString &section, const Values &values)
         return;
     }
     g_flushPosted = true;
-    QTimer::singleShot(0, app, [] { flushSoon(); });
+    // Each write waits for the disk: a flood is written a few times a second, not
+    // once per pass.
+    QTimer::singleShot(kSoonMs, app, [] { flushSoon(); });
 }
 
 bool flushSoon()

@@ -27,8 +27,9 @@ bool DeleteSetting(const QString &section);
 bool ReplaceSection(const QString &section, const Values &values);
 
 // A value the server caused (it sends it again when it is lost): kept in memory and
-// written with the next write, at the latest once the event loop turns, so that a
-// flood of such lines costs one write per pass. Later values of a key win.
+// written with the next write, at the latest a quarter second later from the event
+// loop, so that a flood of such lines costs a few writes, never one per line.
+// Later values of a key win; reads see the kept values at once.
 void saveSoon(const QString &section, const Values &values);
 // Writes now what saveSoon keeps (the match starts, the game takes over). False
 // when the write failed; the values are then dropped.

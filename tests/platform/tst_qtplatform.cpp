@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTextDocument>
 #include <QTest>
 #include <QTimer>
 
