@@ -4,6 +4,10 @@
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTest>
@@ -181,6 +185,57 @@ private slots:
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY(r.err.contains("needs a display") && r.err.contains("xvfb-run"));
+        QCOMPARE(server.connections(), 0);
+    }
+
+    // The display passes the library's check, then refuses Qt's own connection:
+    // status 6 as for no display, never an abort. The display is an X server
+    // behind a socket that passes on its first connection and closes the rest.
+    void displayLostAfterTheCheck()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("needs Xvfb");
+        QProcess x;
+        x.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "320x240x24"});
+        QTRY_VERIFY_WITH_TIMEOUT(x.canReadLine() || x.state() == QProcess::NotRunning, 30000);
+        const QByteArray real = x.readLine().trimmed();
+        QVERIFY2(!real.isEmpty(), x.readAllStandardError().constData());
+        int fake = real.toInt() + 100;
+        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(fake))
+               || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(fake)))
+            ++fake;
+        QLocalServer front;
+        front.setSocketOptions(QLocalServer::WorldAccessOption);
+        QVERIFY(front.listen(QStringLiteral("/tmp/.X11-unix/X%1").arg(fake)));
+        int connections = 0;
+        QObject::connect(&front, &QLocalServer::newConnection, [&] {
+            while (QLocalSocket *in = front.nextPendingConnection()) {
+                if (++connections > 1) {
+                    in->abort();
+                    in->deleteLater();
+                    continue;
+                }
+                auto *out = new QLocalSocket(in);
+                QObject::connect(in, &QLocalSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
+                QObject::connect(out, &QLocalSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
+                QObject::connect(out, &QLocalSocket::disconnected, in, &QLocalSocket::disconnectFromServer);
+                QObject::connect(in, &QLocalSocket::disconnected, out, &QLocalSocket::disconnectFromServer);
+                out->connectToServer(QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(real));
+            }
+        });
+        ScriptedServer server;
+        env.storeReturningUser(server.portText(), "taro", "pw");
+        Options o;
+        o.unset = QStringList{"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XAUTHORITY"};
+        o.set.insert("DISPLAY", QStringLiteral(":%1").arg(fake));
+        const Run r = run({"g"}, o);
+        x.terminate();
+        x.waitForFinished();
+        QVERIFY2(r.exitCode == 6, r.err.constData());
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(r.err.contains("needs a display"));
+        QVERIFY(connections >= 2); // the check's own, then Qt's
         QCOMPARE(server.connections(), 0);
     }
 
