@@ -11,7 +11,7 @@
 
 namespace {
 
-enum Exit { Started = 0, Other = 1, Usage = 2, UserLeft = 3, SignInFailed = 4, Unreachable = 5, NoDisplay = 6 };
+enum Exit { Started = 0, Other = 1, Usage = 2, UserLeft = 3, SignInFailed = 4, Unreachable = 5, NoDisplay = 6, AddressUnknown = 7 };
 
 void usage(std::FILE *to)
 {
@@ -37,7 +37,9 @@ void usage(std::FILE *to)
                "  3  the user left the lobby (terms declined, cancelled, Exit, no reconnect)\n"
                "  4  sign-in failed\n"
                "  5  the server could not be reached\n"
-               "  6  no display\n",
+               "  6  no display\n"
+               "  7  the match started, but the server sent no usable address of its host\n"
+               "     (nothing is printed)\n",
                to);
 }
 
@@ -165,6 +167,9 @@ int main(int argc, char **argv)
         std::printf("%s\n", address);
         std::fflush(stdout);
         return Started;
+    case QORCHAT_OUTCOME_ADDRESS_UNKNOWN:
+        std::fputs("qorchat: the match started, but the server sent no usable address of its host\n", stderr);
+        return AddressUnknown;
     case QORCHAT_OUTCOME_USER_LEFT:
         std::fputs("qorchat: the lobby was left without a match\n", stderr);
         return UserLeft;

@@ -64,7 +64,10 @@ typedef enum qorchat_outcome {
     QORCHAT_OUTCOME_SIGN_IN_FAILED = 3,     /* the server refused the game, the host flag, the
                                                account or the login */
     QORCHAT_OUTCOME_SERVER_UNREACHABLE = 4, /* no connection to the server, or it was too busy */
-    QORCHAT_OUTCOME_NO_DISPLAY = 5          /* qorchat_execute returned QORCHAT_E_NO_DISPLAY */
+    QORCHAT_OUTCOME_NO_DISPLAY = 5,         /* qorchat_execute returned QORCHAT_E_NO_DISPLAY */
+    QORCHAT_OUTCOME_ADDRESS_UNKNOWN = 6     /* the match started, but the server sent no usable address
+                                               of its host to this joining player: the address is
+                                               empty; neither host nor join */
 } qorchat_outcome;
 
 /* The longest address qorchat_execute returns, in bytes without the NUL: a plain

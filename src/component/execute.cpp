@@ -83,6 +83,8 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
 
     Forms::unloadAll();
     closeLine();
+    // The game may not turn our event loop again.
+    settings::flushSoon();
     Forms::collect();
     if (end)
         *end = session().gLobbyEnd;
