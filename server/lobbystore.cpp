@@ -257,7 +257,8 @@ bool LobbyStore::failed(const QSqlError &error)
 
 bool LobbyStore::isUniqueViolation(const QSqlError &error)
 {
-    // PostgreSQL's SQLSTATE; SQLite's constraint code, plain or extended (unique, primary key).
+    // PostgreSQL's SQLSTATE; SQLite's constraint code, plain or extended. The only
+    // constraints a write here can break are the unique ones.
     const QString code = error.nativeErrorCode();
     return code == QLatin1String("23505") || code == QLatin1String("19") || code == QLatin1String("2067") ||
            code == QLatin1String("1555");
