@@ -783,7 +783,13 @@ void TestLobbyServer::lookAlikeIds_data()
     QTest::newRow("full width") << QStringLiteral("ｉａ13714") << "-ERR 1";
     QTest::newRow("upper case") << QStringLiteral("IA13714") << "-ERR 1";
     QTest::newRow("full width upper case") << QStringLiteral("ＩＡ１３７１４") << "-ERR 1";
+    QTest::newRow("cyrillic a") << QStringLiteral("i\u043013714") << "-ERR 1";
+    QTest::newRow("greek alpha") << QStringLiteral("i\u03B113714") << "-ERR 1";
+    QTest::newRow("greek capital iota") << QStringLiteral("\u0399A13714") << "-ERR 1";
+    QTest::newRow("ideographic space after") << QStringLiteral("ia13714\u3000") << "-ERR 1";
+    QTest::newRow("l for 1") << QStringLiteral("ia\uFF4C3714") << "-ERR 1";
     QTest::newRow("different") << QStringLiteral("ia13715") << "+OK";
+    QTest::newRow("cyrillic, different") << QStringLiteral("i\u043013715") << "+OK";
 }
 
 void TestLobbyServer::lookAlikeIds()
