@@ -520,6 +520,7 @@ void ClusterBus::applySnapshot(redisReply *r)
     m_syncing = false;
     const bool wasReady = m_state == State::Ready;
     m_state = State::Ready;
+    logChatLost();
     if (!wasReady && m_everReady)
         qCInfo(lcServer, "redis %s:%u reachable again: accepting sign-ins", qPrintable(m_options.host),
               unsigned(m_options.port));
@@ -606,13 +607,18 @@ void ClusterBus::applyEvent(const QList<QByteArray> &f)
 
 // ---- Liveness ------------------------------------------------------------------
 
+void ClusterBus::logChatLost()
+{
+    if (m_chatLost == m_chatLostLogged)
+        return;
+    qCWarning(lcServer, "%lld chat line(s) of this node's players did not reach the other nodes (%lld since start)",
+              m_chatLost - m_chatLostLogged, m_chatLost);
+    m_chatLostLogged = m_chatLost;
+}
+
 void ClusterBus::tick()
 {
-    if (m_chatLost != m_chatLostLogged) {
-        qCWarning(lcServer, "%lld chat line(s) of this node's players did not reach the other nodes (%lld since start)",
-                  m_chatLost - m_chatLostLogged, m_chatLost);
-        m_chatLostLogged = m_chatLost;
-    }
+    logChatLost();
     if (m_state == State::Down)
         return;
     if (m_pingOut) {

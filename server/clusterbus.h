@@ -107,6 +107,7 @@ private:
     void applyEvent(const QList<QByteArray> &f);
     void applied(qint64 seq);
     void tick();
+    void logChatLost();
     void dropThisNode();
 
     Options m_options;

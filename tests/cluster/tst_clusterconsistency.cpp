@@ -461,12 +461,13 @@ void TestClusterConsistency::redisStall()
     const Redis redis(m_redis.port());
     const QString game = QStringLiteral("Open");
     auto owner = player(0, game, true, QStringLiteral("owner"));
-    QCOMPARE(owner->call(protocol::createRoom(QStringLiteral("stay"))), kOk);
     std::vector<std::unique_ptr<LobbyClient>> creators, enterers;
     for (int i = 0; i < 5; ++i) {
         creators.push_back(player(i % kNodes, game, true, QStringLiteral("maker%1").arg(i)));
         enterers.push_back(player((i + 1) % kNodes, game, false, QStringLiteral("joiner%1").arg(i)));
     }
+    // After the sign-ins: room lists are pushed on changes only.
+    QCOMPARE(owner->call(protocol::createRoom(QStringLiteral("stay"))), kOk);
     auto speaker = player(1, game, false, QStringLiteral("speaker"));
     auto listener = player(1, game, false, QStringLiteral("listener"));
     for (auto &e : enterers)
@@ -509,15 +510,17 @@ void TestClusterConsistency::redisStall()
             enterApplied += inStay.contains(QStringLiteral("joiner%1").arg(i));
         }
     }
-    qInfo("answered -ERR 99 but applied: CREATEROOM %d/%d, ENTERROOM %d/%d", createApplied, createRefused, enterApplied,
-          enterRefused);
+    // The line the other nodes may have missed is counted, by the time Redis is back.
+    const bool counted = m_nodes[1]->log().contains(QLatin1String("did not reach the other nodes"));
+    qInfo("answered -ERR 99 but applied: CREATEROOM %d/%d, ENTERROOM %d/%d; same-node chat heard during the stall: %s; "
+          "lost chat counted: %s",
+          createApplied, createRefused, enterApplied, enterRefused, heard.isNull() ? "no" : "yes", counted ? "yes" : "no");
     QCOMPARE(createRefused + enterRefused, 10);
     QCOMPARE(createApplied, 0);
     QCOMPARE(enterApplied, 0);
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QCOMPARE(heard, protocol::command(kw::LMESSAGE, {QStringLiteral("speaker"), QStringLiteral("still here")}));
-    // The line the other nodes may have missed is counted.
-    QVERIFY(m_nodes[1]->waitForLog(QStringLiteral("did not reach the other nodes")));
+    QVERIFY(counted);
 }
 
 void TestClusterConsistency::pausedHostLosesItsRoom()
@@ -542,14 +545,16 @@ void TestClusterConsistency::pausedHostLosesItsRoom()
     const QString why = settled();
     QVERIFY(member->sync());
     // Told the room is gone, the member stays out of it, and so does everyone's view.
-    for (qsizetype i = told; i < member->all.size(); ++i) {
-        const QString &line = member->all[i];
-        QVERIFY2(protocol::keyword(line) != QLatin1String(kw::ROOMPLAYERLIST), qPrintable(line));
-    }
-    QVERIFY(redis.roomMembers(game, QStringLiteral("nap")).isEmpty());
-    QVERIFY2(why.isEmpty(), qPrintable(why));
+    bool putBack = !redis.roomMembers(game, QStringLiteral("nap")).isEmpty();
+    for (qsizetype i = told; i < member->all.size(); ++i)
+        putBack = putBack || protocol::keyword(member->all[i]) == QLatin1String(kw::ROOMPLAYERLIST);
     // The host, as on a single server that closed its room, hears of it.
-    QCOMPARE(host->take(QString::fromLatin1(kw::DELETEROOM), kSlowMs), protocol::deleteRoom(QStringLiteral("nap")));
+    const QString hostTold = host->take(QString::fromLatin1(kw::DELETEROOM), kSlowMs);
+    qInfo("after the pause: member put back into the closed room: %s; host told: %s", putBack ? "yes" : "no",
+          hostTold.isNull() ? "no" : "yes");
+    QVERIFY(!putBack);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    QCOMPARE(hostTold, protocol::deleteRoom(QStringLiteral("nap")));
     QVERIFY(host->isConnected());
 }
 
