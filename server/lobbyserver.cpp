@@ -577,12 +577,13 @@ void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { send
 void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
 {
     const QString text = inertText(afterKeyword(line));
+    // This node's players hear it at once, whatever the bus does; the other nodes
+    // deliver it to theirs.
     if (m_bus) {
-        // Through the bus even for this node's players, so that every node sees
-        // chat and list changes in one order. Without it, the local players still talk.
-        if (room ? c->room && m_bus->roomMessage(c->game->name, c->room->name, c->user, text)
-                 : m_bus->lobbyMessage(c->game->name, c->user, text))
-            return;
+        if (!room)
+            m_bus->lobbyMessage(c->game->name, c->user, text);
+        else if (c->room)
+            m_bus->roomMessage(c->game->name, c->room->name, c->user, text);
     }
     const QString out = chatLine(room, c->user, text);
     if (room) {
@@ -715,7 +716,7 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
     if (!c->room)
         return err(c, err::NoSuchRoom);
     if (m_bus)
-        return m_bus->leaveRoom(c->user, answer(c));
+        return m_bus->leaveRoom(c->user, gameOf(c)->info.maxPlayers, answer(c));
     // A host that leaves takes its room with it, as when its connection drops.
     leaveRoom(c);
     ok(c);

@@ -69,7 +69,7 @@ public:
     void clusterCreateRoom(const QString &game, const QString &room, const QString &owner) override;
     void clusterEnterRoom(const QString &game, const QString &room, const QString &user) override;
     void clusterLeaveRoom(const QString &game, const QString &room, const QString &user) override;
-    void clusterDeleteRoom(const QString &game, const QString &room, bool notify) override;
+    void clusterDeleteRoom(const QString &game, const QString &room, bool notify, bool ownerToo) override;
     void clusterStart(const QString &game, const QString &room, const QString &hostAddress) override;
     void clusterLobbyMessage(const QString &game, const QString &user, const QString &text) override;
     void clusterRoomMessage(const QString &game, const QString &room, const QString &user,
