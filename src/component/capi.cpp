@@ -119,6 +119,21 @@ int QorChat::LastOutcome()
     return g_lastOutcome;
 }
 
+int QorChat::Cancel()
+{
+    return component::cancel();
+}
+
+QString QorChat::ResultString(int result)
+{
+    return QString::fromLatin1(qorchat_result_string(result));
+}
+
+QString QorChat::OutcomeString(int outcome)
+{
+    return QString::fromLatin1(qorchat_outcome_string(outcome));
+}
+
 int QorChat::SetServer(const QString &host, int port)
 {
     if (host.isEmpty()) {
@@ -181,6 +196,41 @@ int qorchat_set_server(const char *host, int port)
         return QorChat::SetServer(QString::fromUtf8(raw), port);
     }
     return QorChat::SetServer(QString(), port);
+}
+
+int qorchat_cancel(void)
+{
+    return QorChat::Cancel();
+}
+
+const char *qorchat_result_string(int result)
+{
+    switch (result) {
+    case QORCHAT_OK: return "ok";
+    case QORCHAT_E_ARGUMENT: return "invalid argument";
+    case QORCHAT_E_BUFFER: return "address buffer too small";
+    case QORCHAT_E_NO_GUI: return "the Qt application has no widgets";
+    case QORCHAT_E_WRONG_THREAD: return "not called on the GUI thread";
+    case QORCHAT_E_BUSY: return "a call is already running";
+    case QORCHAT_E_INTERNAL: return "internal error";
+    case QORCHAT_E_NO_DISPLAY: return "no display";
+    case QORCHAT_E_NOT_RUNNING: return "no call is running";
+    }
+    return "unknown result";
+}
+
+const char *qorchat_outcome_string(int outcome)
+{
+    switch (outcome) {
+    case QORCHAT_OUTCOME_NONE: return "none";
+    case QORCHAT_OUTCOME_MATCH_STARTED: return "match started";
+    case QORCHAT_OUTCOME_USER_LEFT: return "user left";
+    case QORCHAT_OUTCOME_SIGN_IN_FAILED: return "sign-in failed";
+    case QORCHAT_OUTCOME_SERVER_UNREACHABLE: return "server unreachable";
+    case QORCHAT_OUTCOME_NO_DISPLAY: return "no display";
+    case QORCHAT_OUTCOME_ADDRESS_UNKNOWN: return "match started, address unknown";
+    }
+    return "unknown outcome";
 }
 
 const char *qorchat_version(void)

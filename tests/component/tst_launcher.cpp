@@ -115,40 +115,73 @@ class TstLauncher : public QObject {
 private slots:
     void init() { QFile::remove(env.settingsFile()); }
 
+    // Help and version go to stdout; a usage error is one line naming it and a
+    // pointer to --help, never the whole help.
     void arguments_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("stdoutStart");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("usage: qorchat");
-        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("qorchat 1.");
-        QTest::newRow("no game") << QStringList{} << 2 << QByteArray();
-        QTest::newRow("empty game") << QStringList{""} << 2 << QByteArray();
-        QTest::newRow("unknown option") << QStringList{"--port", "1", "g"} << 2 << QByteArray();
-        QTest::newRow("two games") << QStringList{"a", "b"} << 2 << QByteArray();
-        QTest::newRow("server without value") << QStringList{"g", "--server"} << 2 << QByteArray();
-        QTest::newRow("server port 0") << QStringList{"--server", "h:0", "g"} << 2 << QByteArray();
-        QTest::newRow("server port too big") << QStringList{"--server", "h:65536", "g"} << 2 << QByteArray();
-        QTest::newRow("server open bracket") << QStringList{"--server", "[::1:5", "g"} << 2 << QByteArray();
-        QTest::newRow("server with space") << QStringList{"--server=a b", "g"} << 2 << QByteArray();
+        QTest::addColumn<QByteArray>("error"); // the usage error's line
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("usage: qorchat") << QByteArray();
+        QTest::newRow("short help") << QStringList{"-h"} << 0 << QByteArray("usage: qorchat") << QByteArray();
+        QTest::newRow("help after a game") << QStringList{"g", "-h"} << 0 << QByteArray("usage: qorchat") << QByteArray();
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("qorchat 1.") << QByteArray();
+        QTest::newRow("short version") << QStringList{"-v"} << 0 << QByteArray("qorchat 1.") << QByteArray();
+        QTest::newRow("no game") << QStringList{} << 2 << QByteArray() << QByteArray("qorchat: a game name is required");
+        QTest::newRow("empty game") << QStringList{""} << 2 << QByteArray() << QByteArray("qorchat: a game name is required");
+        QTest::newRow("unknown option") << QStringList{"--port", "1", "g"} << 2 << QByteArray()
+                                        << QByteArray("qorchat: Unknown option 'port'.");
+        QTest::newRow("unknown short option") << QStringList{"-x", "g"} << 2 << QByteArray()
+                                              << QByteArray("qorchat: Unknown option 'x'.");
+        QTest::newRow("host with a value") << QStringList{"--host=yes", "g"} << 2 << QByteArray()
+                                           << QByteArray("qorchat: Unexpected value after '--host'.");
+        QTest::newRow("two games") << QStringList{"a", "b"} << 2 << QByteArray()
+                                   << QByteArray("qorchat: only one game name may be given");
+        QTest::newRow("server without value") << QStringList{"g", "--server"} << 2 << QByteArray()
+                                              << QByteArray("qorchat: Missing value after '--server'.");
+        QTest::newRow("server port 0") << QStringList{"--server", "h:0", "g"} << 2 << QByteArray()
+                                       << QByteArray("qorchat: --server: not HOST[:PORT]: h:0");
+        QTest::newRow("server port too big") << QStringList{"--server", "h:65536", "g"} << 2 << QByteArray()
+                                             << QByteArray("qorchat: --server: not HOST[:PORT]: h:65536");
+        QTest::newRow("server open bracket") << QStringList{"--server", "[::1:5", "g"} << 2 << QByteArray()
+                                             << QByteArray("qorchat: --server: not HOST[:PORT]: [::1:5");
+        QTest::newRow("server with space") << QStringList{"--server=a b", "g"} << 2 << QByteArray()
+                                           << QByteArray("qorchat: --server: not HOST[:PORT]: a b");
+        QTest::newRow("empty server") << QStringList{"--server=", "g"} << 2 << QByteArray()
+                                      << QByteArray("qorchat: --server: not HOST[:PORT]: ");
     }
     void arguments()
     {
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, stdoutStart);
+        QFETCH(QByteArray, error);
         const Run r = run(args);
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY(r.out.startsWith(stdoutStart));
         if (exitCode != 0)
-            QVERIFY(r.err.contains("usage: qorchat"));
+            QCOMPARE(r.err, error + "\nTry 'qorchat --help' for more information.\n");
+        else
+            QCOMPARE(r.err, QByteArray());
+    }
+
+    // The bytes of the game name reach the library as given; a shell passes the
+    // ones a QProcess argument cannot hold.
+    void gameNameNotUtf8()
+    {
+        Options o;
+        o.program = QStringLiteral("/bin/sh");
+        const Run r = run({"-c", "exec \"$0\" \"$(printf 'g\\377')\"", QStringLiteral(QORCHAT_LAUNCHER)}, o);
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QByteArray("qorchat: the game name is not valid UTF-8\nTry 'qorchat --help' for more information.\n"));
     }
 
     void helpListsTheExitStatuses()
     {
         const Run r = run({"--help"});
         for (const char *line : {"  0  the match started", "  2  usage error", "  3  the user left", "  4  sign-in failed",
-                                 "  5  the server could not", "  6  no display", "  7  the match started, but", "--server [tls://]HOST[:PORT]", "QORCHAT_SERVER"})
+                                 "  5  the server could not", "  6  no display", "  7  the match started, but", "--server [tls://]HOST[:PORT]", "QORCHAT_SERVER", "-h, --help", "-v, --version"})
             QVERIFY2(r.out.contains(line), line);
     }
 
