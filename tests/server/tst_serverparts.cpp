@@ -317,7 +317,7 @@ void TestServerParts::throttle()
         now += delay;
     }
     // Success clears the account but not the address.
-    t.succeeded(QStringLiteral("taro"));
+    t.succeeded(QStringLiteral("taro"), a);
     QCOMPARE(t.waitMs(QStringLiteral("taro"), b, now - 1), 0);
     QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, now - 1), 1);
     // Long quiet: forgotten, and the next failure starts from the base again.
