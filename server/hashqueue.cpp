@@ -42,7 +42,7 @@ HashQueue::~HashQueue() { stop(); }
 int HashQueue::capacity() const
 {
     const qint64 perThread = kMaxWaitMs * 1000 / std::max<qint64>(1, m_averageUs);
-    return int(std::clamp<qint64>(perThread * m_threads, m_threads, kMaxQueued));
+    return int(std::min<qint64>(m_maxQueued, std::max<qint64>(perThread * m_threads, m_threads)));
 }
 
 qint64 HashQueue::expectedWaitMs() const

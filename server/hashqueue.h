@@ -34,8 +34,12 @@ public:
     // already running. Returns how many queued ones were dropped.
     int stop();
 
-    bool hasRoom() const { return queued() < capacity(); }
+    // Work that finds a thread free never waits; what waits is bounded.
+    bool hasRoom() const { return m_running < m_threads || queued() < capacity(); }
+    // How many may wait now.
     int capacity() const;
+    // Tests: fewer than kMaxQueued.
+    void setMaxQueued(int n) { m_maxQueued = n; }
     // How long new work would wait for a thread, at the measured pace.
     qint64 expectedWaitMs() const;
     qint64 averageUs() const { return m_averageUs; }
@@ -56,6 +60,7 @@ private:
     QThreadPool m_pool;
     int m_threads;
     int m_running = 0;
+    int m_maxQueued = kMaxQueued;
     bool m_stopped = false;
     quint64 m_nextId = 1;
     qint64 m_averageUs = kFirstGuessUs;
