@@ -34,9 +34,10 @@ Running start(const QStringList &args, const QProcessEnvironment &env = QProcess
         });
     }
     // Small hashes keep the sanitizer build quick; the product's default is tested apart.
-    r.process->start(QStringLiteral(QORCHAT_SERVER_EXE),
-                     QStringList(args) << QStringLiteral("--hash-memory") << QStringLiteral("8")
-                                       << QStringLiteral("--hash-passes") << QStringLiteral("1"));
+    QStringList all = args;
+    if (!all.contains(QStringLiteral("--hash-memory")))
+        all << QStringLiteral("--hash-memory") << QStringLiteral("8") << QStringLiteral("--hash-passes") << QStringLiteral("1");
+    r.process->start(QStringLiteral(QORCHAT_SERVER_EXE), all);
     if (!r.process->waitForStarted(5000))
         return r;
     while (!r.process->canReadLine() && r.process->state() == QProcess::Running)
@@ -73,6 +74,7 @@ private slots:
     void defaultDatabaseLocation();
     void gamesFile();
     void outOfDescriptors();
+    void stopDropsQueuedHashes();
     void errors_data();
     void errors();
     void privateFiles();
@@ -202,6 +204,32 @@ void TestServerProcess::outOfDescriptors()
     QVERIFY(served);
     QVERIFY(greeted->sync());
     QVERIFY(stop(*server.process, SIGTERM));
+}
+
+void TestServerProcess::stopDropsQueuedHashes()
+{
+    // Hashes slow enough that registrations queue up behind two threads.
+    Running server = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                            QStringLiteral(":memory:"), QStringLiteral("--hash-memory"), QStringLiteral("16384"),
+                            QStringLiteral("--hash-passes"), QStringLiteral("4")});
+    QVERIFY(server.port != 0);
+    std::vector<std::unique_ptr<LobbyClient>> clients;
+    for (int i = 0; i < 30; ++i) {
+        clients.push_back(std::make_unique<LobbyClient>(server.port, QHostAddress(QStringLiteral("127.0.1.%1").arg(i + 1))));
+        QVERIFY(!clients.back()->status().isNull());
+    }
+    for (size_t i = 0; i < clients.size(); ++i)
+        clients[i]->send(QStringLiteral("REGISTUSER user%1 secret1 u@x.jp").arg(i));
+    QCOMPARE(clients.front()->status(30000), QStringLiteral("+OK"));
+    QVERIFY(stop(*server.process, SIGTERM));
+    // The queue was dropped rather than worked through, and the last line comes
+    // once the server really stopped.
+    const QStringList log = QString::fromUtf8(server.process->readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+    static const QRegularExpression dropped(QStringLiteral(" stopping: (\\d+) queued password hashes dropped"));
+    const auto line = std::find_if(log.begin(), log.end(), [](const QString &l) { return dropped.match(l).hasMatch(); });
+    QVERIFY2(line != log.end(), qPrintable(log.join(u'\n')));
+    QVERIFY(dropped.match(*line).captured(1).toInt() > 0);
+    QVERIFY(log.last().endsWith(QLatin1String(" stopped")));
 }
 
 void TestServerProcess::errors_data()
