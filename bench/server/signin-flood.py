@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The reference server under hostile sign-in and connection loads, one scenario per run.
 
-  flood     N wrong LOGINs from N loopback addresses (127.x.y.z), each connection closed
-            at once, then one real LOGIN from yet another address: how long the real
-            LOGIN waits for its answer, against the same LOGIN on the idle server.
+  flood     N wrong LOGINs (--register: N new registrations) from N loopback addresses
+            (127.x.y.z), each connection closed at once, then one real LOGIN from yet
+            another address: how long the real LOGIN waits for its answer, against the
+            same LOGIN on the idle server.
   parallel  N connections from ONE address, one wrong LOGIN each for the same account:
             how many answers come within the client's reply window (10 s).
   shutdown  N REGISTUSERs queued, then SIGTERM: how long the server takes to exit.
@@ -149,7 +150,10 @@ async def flood(args):
                 c = await Conn.open(port, source(i))
                 await c.status()
                 c.send("GAMENAME Shogi")
-                c.send(f"LOGIN {accounts[i % len(accounts)]} wrong{i}")
+                if args.register:
+                    c.send(f"REGISTUSER flood{i} secret1 f{i}@x.jp")
+                else:
+                    c.send(f"LOGIN {accounts[i % len(accounts)]} wrong{i}")
                 await c.w.drain()
                 if args.wait_answers:
                     await c.status()  # +OK of GAMENAME
@@ -175,7 +179,7 @@ async def flood(args):
                 break
             last = now
         busy = time.monotonic() - t0 - 1
-        return {"scenario": "flood", "n": args.n, "accounts": args.accounts, "idle_login_s": [round(x, 4) for x in idle],
+        return {"scenario": "flood", "register": args.register, "n": args.n, "accounts": args.accounts, "idle_login_s": [round(x, 4) for x in idle],
                 "flood_sent_s": round(sent, 2), "login_during_flood_s": round(dt, 3), "reply": reply,
                 "ratio_to_idle_median": round(dt / sorted(idle)[1], 1), "busy_after_flood_s": round(busy, 1),
                 "server_cpu_s": round(last - cpu0, 1), "guess_answers": answers}
@@ -362,6 +366,7 @@ def main():
     ap.add_argument("--server", default="build/server/qorchat-server")
     ap.add_argument("-n", type=int, default=3000)
     ap.add_argument("--accounts", type=int, default=30, help="flood: accounts the guesses are spread over")
+    ap.add_argument("--register", action="store_true", help="flood: new registrations instead of wrong LOGINs")
     ap.add_argument("--wait-answers", action="store_true", help="flood: guessers wait for their answer")
     ap.add_argument("--nofile", type=int, default=128)
     ap.add_argument("--mb", type=int, default=50)
