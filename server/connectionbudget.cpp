@@ -75,11 +75,8 @@ ConnectionBudget::Admission ConnectionBudget::admit(QTcpSocket *socket, const QS
     if (m_sockets.size() >= m_max)
         return Admission::Full;
     int &from = m_perAddress[address];
-    if (m_maxPerAddress > 0 && from >= m_maxPerAddress) {
-        if (from == 0)
-            m_perAddress.remove(address);
+    if (m_maxPerAddress > 0 && from >= m_maxPerAddress)
         return Admission::AddressFull;
-    }
     ++from;
     m_sockets.insert(socket, address);
     watch(socket, [this, socket] { release(socket); });
