@@ -10,12 +10,14 @@
 #include <csignal>
 #include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "clusterbus.h"
+#include "connectionbudget.h"
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
@@ -40,18 +42,36 @@ QString defaultDatabase()
     return base + QStringLiteral("/qorchat-server/lobby.sqlite");
 }
 
-// Each client costs a descriptor; the usual soft limit of 1024 is below the
-// default client limit.
-void raiseDescriptorLimit(int maxClients)
+int openDescriptors()
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return 64;
+    int n = 0;
+    while (const dirent *e = ::readdir(dir))
+        n += e->d_name[0] != '.';
+    ::closedir(dir);
+    return n - 1; // the directory's own
+}
+
+// Each connection costs a descriptor, and so does everything else the server
+// holds; the usual soft limit of 1024 is below what the default client limit
+// needs. Returns the connections the limit leaves room for (0: not even one).
+int fitDescriptorLimit(int maxClients, int beyond, rlim_t *limit)
 {
     rlimit rl{};
     if (::getrlimit(RLIMIT_NOFILE, &rl) != 0)
-        return;
-    const rlim_t wanted = rlim_t(maxClients) + 64;
-    if (rl.rlim_cur >= wanted)
-        return;
-    rl.rlim_cur = rl.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, rl.rlim_max);
-    ::setrlimit(RLIMIT_NOFILE, &rl);
+        return maxClients;
+    const rlim_t wanted = rlim_t(maxClients) + rlim_t(beyond);
+    if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < wanted) {
+        rl.rlim_cur = rl.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, rl.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &rl);
+        ::getrlimit(RLIMIT_NOFILE, &rl);
+    }
+    *limit = rl.rlim_cur;
+    if (rl.rlim_cur == RLIM_INFINITY)
+        return maxClients;
+    return ConnectionBudget::connectionsWithin(quint64(rl.rlim_cur), beyond, maxClients);
 }
 
 QCommandLineOption option(const char *name, const QString &text, const char *valueName, const QString &value)
@@ -239,8 +259,22 @@ int main(int argc, char *argv[])
         }
     }
 
-    raiseDescriptorLimit(maxClients);
     SignalQuit signalQuit;
+    // What is open now, the listening ports, Redis's two connections, the pool's threads.
+    const int beyond = ConnectionBudget::descriptorsBeyondConnections(openDescriptors() + 2 + (cluster ? 2 : 0),
+                                                                      LobbyServer::hashThreads());
+    rlim_t descriptorLimit = 0;
+    const int connections = fitDescriptorLimit(maxClients, beyond, &descriptorLimit);
+    if (connections < 1)
+        return fail(QStringLiteral("the descriptor limit %1 is too low: the server needs %2 besides its connections; "
+                                   "raise it (ulimit -n, LimitNOFILE=)")
+                        .arg(quint64(descriptorLimit))
+                        .arg(beyond));
+    if (connections < maxClients)
+        qCWarning(lcServer,
+                  "limit: the descriptor limit %llu leaves room for %d connections, not --max-clients %d; raise it "
+                  "(ulimit -n, LimitNOFILE=)",
+                  static_cast<unsigned long long>(descriptorLimit), connections, maxClients);
     QObject::connect(&signalQuit, &SignalQuit::received, &app, [](int sig) {
         // The log goes to standard error (the journal under systemd): nothing to re-open.
         if (sig == SIGHUP) {
@@ -251,7 +285,7 @@ int main(int argc, char *argv[])
         QCoreApplication::quit();
     });
 
-    LobbyServer server(store, std::move(catalog), maxClients);
+    LobbyServer server(store, std::move(catalog), connections);
     server.setMaxPerAddress(int(perAddress));
     server.setSignInTimeout(int(signInSeconds) * 1000);
     const bool plain = !tls || parser.isSet(tlsPortOpt);
@@ -261,7 +295,7 @@ int main(int argc, char *argv[])
     if (tls) {
         tlsListener.emplace(*tlsConfig);
         tlsListener->setHandshakeTimeout(tlsTimeout);
-        tlsListener->setMaxHandshakes(maxClients);
+        tlsListener->setMaxHandshakes(connections);
         tlsListener->setListenBacklogSize(1024);
         tlsListener->setMaxPendingConnections(1024);
         if (!tlsListener->listen(address, quint16(tlsPort)))
@@ -296,10 +330,11 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     qCInfo(lcServer, "started %s on %s port %s, database %s, at most %d clients", QORCHAT_VERSION,
            qPrintable(address.toString()), qPrintable(ports.join(QStringLiteral(", "))),
-           qPrintable(LobbyStore::displayName(dbPath)), maxClients);
+           qPrintable(LobbyStore::displayName(dbPath)), connections);
     const int code = app.exec();
     if (tlsListener)
         tlsListener->close();
+    server.shutdown();
     qCInfo(lcServer, "stopped");
     return code;
 }

@@ -90,6 +90,7 @@ private slots:
     void hashingKeepsLineOrder();
     void floodDoesNotHoldOthers();
     void failedSignInsSlowDown();
+    void parallelGuessesWaitInLine();
     void signInDeadline();
     void perAddressCap();
     void lookAlikeIds_data();
@@ -734,6 +735,33 @@ void TestLobbyServer::failedSignInsSlowDown()
     QVERIFY(d.status(100).isNull());
     QCOMPARE(d.status(), QStringLiteral("+OK"));
     QCOMPARE(d.status(), QStringLiteral("-ERR 2")); // HOST after the sign-in
+}
+
+void TestLobbyServer::parallelGuessesWaitInLine()
+{
+    Lobby lobby;
+    lobby.server->setFailureDelays(2000, 4000);
+    lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"))->send(QStringLiteral("QUIT"));
+    QTRY_COMPARE(lobby.server->signedInCount(), 0);
+    std::vector<std::unique_ptr<LobbyClient>> guessers;
+    for (int i = 0; i < 10; ++i) {
+        guessers.push_back(lobby.client());
+        QVERIFY(!guessers.back()->status().isNull());
+        QCOMPARE(guessers.back()->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    }
+    for (size_t i = 0; i < guessers.size(); ++i)
+        guessers[i]->send(QStringLiteral("LOGIN taro wrong%1").arg(i));
+    // Each guess counts when it is taken on: the second waits 2 s behind the
+    // first, and the rest, which would wait beyond the longest delay, are
+    // answered at once instead of after the client gave up.
+    QStringList replies;
+    for (auto &g : guessers)
+        replies << g->status();
+    replies.sort();
+    QStringList expected(8, QStringLiteral("-ERR 99 too many failed sign-ins, try again later"));
+    expected.prepend(QStringLiteral("-ERR 2"));
+    expected.prepend(QStringLiteral("-ERR 2"));
+    QCOMPARE(replies, expected);
 }
 
 void TestLobbyServer::signInDeadline()
