@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The part of package-test.sh inside the fresh root R (mmdebstrap's customize
-# hook: /proc, /sys and /dev are mounted there): in-root.sh R DEBDIR VERSION
+# hook: /proc, /sys and /dev are mounted there): in-root.sh R DEBDIR VERSION [CACHE]
+# CACHE receives the archive's packages that were downloaded.
 set -euo pipefail
 r=$1
 debdir=$2
 version=$3
+cache=${4:-}
 say() { echo "package-test: $*"; }
 fail() {
   echo "package-test: FAILED: $*" >&2
@@ -13,11 +15,12 @@ fail() {
 in_root() { chroot "$r" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"; }
 pkgs=(libqorchat1 libqorchat-dev qorchat qorchat-server)
 
-# Every path but the package system's own bookkeeping, caches and scratch.
+# Every path but the package system's own bookkeeping (deb-systemd-helper's
+# included), caches and scratch.
 snapshot() {
   (cd "$r" && find . -xdev \( -path ./proc -o -path ./sys -o -path ./dev -o -path ./run -o -path ./tmp \
     -o -path ./root -o -path ./var/cache -o -path ./var/lib/apt -o -path ./var/lib/dpkg -o -path ./var/log \
-    -o -path ./var/tmp \) -prune -o -print | sed 's/^\.//' | sort)
+    -o -path ./var/tmp -o -path './var/lib/systemd/deb-systemd-*' \) -prune -o -print | sed 's/^\.//' | sort)
 }
 # Paths in $2 that were not in $1, minus the files the installed packages own.
 added() {
@@ -29,12 +32,13 @@ added() {
 }
 
 mkdir -p "$r/tmp/debs"
-cp "$debdir"/*.deb "$r/tmp/debs/"
+for d in libqorchat1 libqorchat-dev qorchat qorchat-server; do cp "$debdir/${d}_"*.deb "$r/tmp/debs/"; done
 # What the packages need, resolved by apt from the archive, before they come in:
 # what they then add is theirs alone.
 deps=$(for d in "$r"/tmp/debs/*.deb; do dpkg-deb -f "$d" Depends; done | tr ',' '\n' |
   grep -Ev '^ *(libqorchat1|libqorchat-dev|qorchat|qorchat-server)( |$)' | sed 's/^ *//' | sort -u | paste -sd, -)
 in_root apt-get satisfy -y -qq --no-install-recommends "$deps" >/dev/null
+[ -z "$cache" ] || find "$r/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -a -t "$cache" {} +
 snapshot >"$r/tmp/before"
 say "installing ${pkgs[*]} with apt"
 in_root apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb >"$r/tmp/install.log" 2>&1 ||
@@ -80,7 +84,7 @@ cleanup() {
   for p in $launcher_pid $server_pid; do kill "$p" 2>/dev/null || true; done
 }
 trap cleanup EXIT
-chroot "$r" env -i PATH=/usr/bin:/bin runuser -u qorchat-server -- \
+chroot "$r" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin runuser -u qorchat-server -- \
   sh -c '. /etc/default/qorchat-server; echo $$ >/tmp/server.pid
          exec qorchat-server $QORCHAT_SERVER_OPTIONS --listen 127.0.0.1 --port 0' \
   >"$r/tmp/server.log" 2>&1 &
@@ -159,7 +163,7 @@ in_root apt-get remove -y -qq "${pkgs[@]}" >/dev/null
 snapshot >"$r/tmp/removed"
 left=$(added "$r/tmp/before" "$r/tmp/removed" |
   grep -Ev '^/etc/default/qorchat-server$|^/var/lib/qorchat-server(/lobby\.sqlite(-wal|-shm)?)?$' |
-  grep -Ev '^/etc/systemd/system/multi-user\.target\.wants(/qorchat-server\.service)?$|^/var/lib/systemd/deb-systemd-helper-enabled(/|$)' || true)
+  grep -Ev '^/etc/systemd/system(/multi-user\.target\.wants(/qorchat-server\.service)?)?$|^/var/lib/systemd$' || true)
 [ -z "$left" ] || fail "removing left: $left"
 [ -e "$r/etc/default/qorchat-server" ] && [ -e "$r/var/lib/qorchat-server/lobby.sqlite" ] ||
   fail "removing did not keep the configuration and the database"

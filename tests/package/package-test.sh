@@ -34,8 +34,9 @@ mkdir -p "$work"
 if [ "$prebuilt" != --prebuilt ]; then
   "$src/scripts/package" --out "$work"
 fi
-debs=("$work"/*.deb)
-[ -e "${debs[0]}" ] || fail "no packages in $work"
+debs=()
+for d in "$work"/*.deb; do [[ "$d" == *-dbgsym_* ]] || debs+=("$d"); done
+[ ${#debs[@]} -eq 4 ] || fail "not the four packages in $work: ${debs[*]}"
 t_built=$(date +%s)
 
 # The archive this machine's apt uses, as its sources files say.
@@ -49,9 +50,13 @@ done
 # the new root, and removes the root afterwards whatever happens (target /dev/null).
 say "making a Debian bookworm root and installing ${#debs[@]} packages into it"
 version=$(dpkg-deb -f "${debs[0]}" Version)
+# Downloaded packages are kept between runs, as ccache keeps objects.
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/qorchat-package-test/archives"
+mkdir -p "$cache"
 status=0
-mmdebstrap --quiet --variant=minbase --include=gcc,libc6-dev,pkg-config \
-  --customize-hook="'$here/in-root.sh' \"\$1\" '$work' '$version'" \
+mmdebstrap --quiet --variant=minbase --include=gcc,libc6-dev,pkg-config --skip=essential/unlink \
+  --setup-hook="mkdir -p \"\$1/var/cache/apt/archives\" && cp -a '$cache/.' \"\$1/var/cache/apt/archives/\"" \
+  --customize-hook="'$here/in-root.sh' \"\$1\" '$work' '$version' '$cache'" \
   bookworm /dev/null "${sources[@]}" || status=$?
 t_end=$(date +%s)
 say "took $((t_end - t0)) s: packages $((t_built - t0)) s, root and checks $((t_end - t_built)) s"
