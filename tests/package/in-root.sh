@@ -41,7 +41,7 @@ in_root apt-get satisfy -y -qq --no-install-recommends "$deps" >/dev/null
 [ -z "$cache" ] || find "$r/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -a -t "$cache" {} +
 snapshot >"$r/tmp/before"
 say "installing ${pkgs[*]} with apt"
-in_root apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb >"$r/tmp/install.log" 2>&1 ||
+in_root apt-get install -y -qq --no-install-recommends $(cd "$r" && ls tmp/debs/*.deb | sed 's|^|/|') >"$r/tmp/install.log" 2>&1 ||
   { cat "$r/tmp/install.log"; fail "apt could not install the packages"; }
 for p in "${pkgs[@]}"; do
   [ "$(in_root dpkg-query -W -f='${Status}' "$p")" = "install ok installed" ] || fail "$p is not installed"
@@ -56,8 +56,8 @@ got=$(in_root qorchat --version)
 # The service's pieces: its user, its state folder, its options as a conffile,
 # the unit, and every page the unit names as its documentation.
 in_root getent passwd qorchat-server >/dev/null || fail "no system user qorchat-server"
-[ "$(stat -c '%U %a' "$r/var/lib/qorchat-server")" = "qorchat-server 700" ] ||
-  fail "/var/lib/qorchat-server: $(stat -c '%U %a' "$r/var/lib/qorchat-server")"
+state=$(in_root stat -c '%U %a' /var/lib/qorchat-server)
+[ "$state" = "qorchat-server 700" ] || fail "/var/lib/qorchat-server: $state"
 in_root dpkg-query -W -f='${Conffiles}\n' qorchat-server | grep -q '^ /etc/default/qorchat-server ' ||
   fail "/etc/default/qorchat-server is not a conffile"
 unit=$(in_root dpkg -L qorchat-server | grep '/systemd/system/qorchat-server.service$') || fail "no systemd unit"
@@ -96,7 +96,7 @@ for _ in $(seq 150); do
 done
 server_pid=$(cat "$r/tmp/server.pid" 2>/dev/null || true)
 [ -n "$port" ] || { cat "$r/tmp/server.log"; fail "the server did not start"; }
-[ "$(stat -c %U "/proc/$server_pid")" = "$(stat -c %U "$r/var/lib/qorchat-server")" ] || fail "the server does not run as qorchat-server"
+[ "$(stat -c %u "/proc/$server_pid")" = "$(in_root id -u qorchat-server)" ] || fail "the server does not run as qorchat-server"
 [ -e "$r/var/lib/qorchat-server/lobby.sqlite" ] || fail "the server did not open the packaged database"
 
 # An account registered over the wire, then stored in the player's settings as
