@@ -16,11 +16,11 @@ in_root() { chroot "$r" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 D
 pkgs=(libqorchat1 libqorchat-dev qorchat qorchat-server)
 
 # Every path but the package system's own bookkeeping (deb-systemd-helper's
-# included), caches and scratch.
+# included), the account files' backups, caches and scratch.
 snapshot() {
   (cd "$r" && find . -xdev \( -path ./proc -o -path ./sys -o -path ./dev -o -path ./run -o -path ./tmp \
     -o -path ./root -o -path ./var/cache -o -path ./var/lib/apt -o -path ./var/lib/dpkg -o -path ./var/log \
-    -o -path ./var/tmp -o -path './var/lib/systemd/deb-systemd-*' \) -prune -o -print | sed 's/^\.//' | sort)
+    -o -path ./var/tmp -o -path './var/lib/systemd/deb-systemd-*' -o -path './etc/*-' \) -prune -o -print | sed 's/^\.//' | sort)
 }
 # Paths in $2 that were not in $1, minus the files the installed packages own.
 added() {
