@@ -159,7 +159,7 @@ rm -f "$r"/tmp/*.pid
 
 # Removed: only the options and the database stay (and the service's enabled
 # state, which is configuration until purged).
-in_root apt-get remove -y -qq "${pkgs[@]}" >/dev/null
+in_root dpkg --remove "${pkgs[@]}" >/dev/null
 snapshot >"$r/tmp/removed"
 left=$(added "$r/tmp/before" "$r/tmp/removed" |
   grep -Ev '^/etc/default/qorchat-server$|^/var/lib/qorchat-server(/lobby\.sqlite(-wal|-shm)?)?$' |
@@ -168,7 +168,7 @@ left=$(added "$r/tmp/before" "$r/tmp/removed" |
 [ -e "$r/etc/default/qorchat-server" ] && [ -e "$r/var/lib/qorchat-server/lobby.sqlite" ] ||
   fail "removing did not keep the configuration and the database"
 
-in_root apt-get purge -y -qq "${pkgs[@]}" >/dev/null
+in_root dpkg --purge "${pkgs[@]}" >/dev/null
 snapshot >"$r/tmp/purged"
 left=$(added "$r/tmp/before" "$r/tmp/purged" || true)
 [ -z "$left" ] || fail "purging left: $left"
