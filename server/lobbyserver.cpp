@@ -12,6 +12,7 @@
 #include "clientconnection.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
+#include "moderation.h"
 #include "net/protocol/protocol.h"
 #include "serverlog.h"
 #include "session/codec.h"
@@ -233,6 +234,7 @@ void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &
     if (to.isEmpty())
         return;
     const QByteArray bytes = ClientConnection::encodeLine(line);
+    m_counters.deliveries += quint64(to.size());
     for (ClientConnection *c : to)
         c->sendEncoded(bytes);
 }
@@ -240,6 +242,14 @@ void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &
 void LobbyServer::handleLine(ClientConnection *c, const QString &line)
 {
     const QString k = keyword(line);
+    if (lcServer().isDebugEnabled()) {
+        // Never a password: of the account commands only the user ID.
+        const bool secret = k == QLatin1String(kw::LOGIN) || k == QLatin1String(kw::REGISTUSER)
+                            || k == QLatin1String(kw::UPDATEUSER);
+        qCDebug(lcServer, "command from %s: %s",
+                qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
+                qPrintable(secret ? k + u' ' + fieldsAndRest(line, 1).value(0) : line));
+    }
     if (k == QLatin1String(kw::QUIT))
         return c->close(true);
     if (k == QLatin1String(kw::GAMENAME))
@@ -289,6 +299,7 @@ void LobbyServer::dropClient(ClientConnection *c)
     if (!c->signedIn())
         return;
     qCInfo(lcServer, "sign-out: %s from %s", qPrintable(c->user), qPrintable(address));
+    m_store.touchLastSeen(c->user, m_clock().toSecsSinceEpoch());
     if (m_bus) {
         const QString user = c->user;
         replaceWithRemote(c);
@@ -357,6 +368,12 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
         return err(c, err::BadUserId);
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
+    if (m_moderation) {
+        if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
+            qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(f[0]), qPrintable(ban->target));
+            return err(c, err::ServerFailure);
+        }
+    }
     // Look first: hashing is the expensive part.
     switch (m_store.nameTaken(f[0])) {
     case LobbyStore::Result::Missing:
@@ -402,6 +419,7 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     const QString account = LobbyStore::foldName(user);
     // After failures this account or address waits; nobody else does.
     if (const qint64 wait = m_throttle.waitMs(account, address, m_uptime.elapsed()); wait > 0) {
+        ++m_counters.signInsThrottled;
         c->holdInput();
         QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), line] {
             if (!guard || !m_clients.contains(guard.data()))
@@ -411,12 +429,21 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
         });
         return;
     }
+    if (m_moderation) {
+        if (const auto ban = m_moderation->banOf(QString(), QHostAddress(address)); ban) {
+            ++m_counters.signInsRefused;
+            qCInfo(lcServer, "refused: sign-in as %s from banned %s: %s", qPrintable(user), qPrintable(ban->target),
+                   qPrintable(ban->reason));
+            return c->send(errLine(err::Banned, QStringLiteral("address banned")));
+        }
+    }
     passwordhash::Stored stored;
     switch (m_store.findPassword(user, &stored)) {
     case LobbyStore::Result::Ok:
         break;
     case LobbyStore::Result::Missing:
         m_throttle.failed(QString(), address, m_uptime.elapsed());
+        ++m_counters.signInsFailed;
         qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
         return err(c, err::NoSuchUser);
     default:
@@ -438,6 +465,7 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
                     break;
                 case passwordhash::Check::Mismatch:
                     m_throttle.failed(account, address, m_uptime.elapsed());
+                    ++m_counters.signInsFailed;
                     qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
                     return err(client, err::WrongPassword);
                 case passwordhash::Check::Invalid:
@@ -445,6 +473,19 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
                     return err(client, err::ServerFailure);
                 }
                 m_throttle.succeeded(account);
+                // Only to whoever knows the password: a ban or a disabled account says
+                // nothing about whether an ID exists.
+                if (m_moderation) {
+                    const auto found = m_store.account(user);
+                    const auto ban = m_moderation->banOf(account, QHostAddress(address));
+                    if (ban || (found && found->disabled)) {
+                        ++m_counters.signInsRefused;
+                        qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
+                               ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");
+                        return client->send(errLine(err::Banned, ban ? QStringLiteral("account banned")
+                                                                     : QStringLiteral("account disabled")));
+                    }
+                }
                 if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
                     qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
                               qPrintable(m_store.lastError()));
@@ -461,6 +502,9 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
         if (client->signInTimer)
             client->signInTimer->stop();
         qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(addressKey(client->peerAddress())));
+        ++m_counters.signInsOk;
+        if (!m_store.touchLastSeen(client->user, m_clock().toSecsSinceEpoch()))
+            qCWarning(lcServer, "database error: last sign-in not kept: %s", qPrintable(m_store.lastError()));
         if (!m_store.countAccess(m_clock()))
             qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
         const ::GameInfo &info = *client->game;
@@ -576,7 +620,10 @@ void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { send
 
 void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
 {
-    const QString text = inertText(afterKeyword(line));
+    ++m_counters.chatIn;
+    if (!mayChat(c, room))
+        return;
+    const QString text = masked(inertText(afterKeyword(line)), c);
     if (m_bus) {
         // Through the bus even for this node's players, so that every node sees
         // chat and list changes in one order. Without it, the local players still talk.
@@ -586,9 +633,12 @@ void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool roo
     }
     const QString out = chatLine(room, c->user, text);
     if (room) {
-        if (c->room)
+        if (c->room) {
+            m_counters.chatOut += quint64(c->room->members.size());
             broadcast(c->room->members, out);
+        }
     } else if (Game *g = gameOf(c)) {
+        m_counters.chatOut += quint64(g->players.size());
         broadcast(g->players, out);
     }
 }
@@ -600,7 +650,7 @@ void LobbyServer::onPlayerInfo(ClientConnection *c, const QString &line)
     if (!validUserId(name))
         return;
     if (const auto comment = m_store.comment(name))
-        c->send(playerInfoLine(name, *comment));
+        c->send(playerInfoLine(name, masked(*comment, c)));
 }
 
 void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
@@ -649,7 +699,7 @@ void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
         return err(c, err::NotHost);
     if (c->room)
         return err(c, err::AlreadyInRoom);
-    const QString name = roomNameArgument(line);
+    const QString name = roomArgument(c, line);
     if (!validRoomName(name))
         return err(c, err::BadRoomName);
     if (findRoom(*g, name))
@@ -679,7 +729,7 @@ void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
     Game *g = gameOf(c);
     if (c->room)
         return err(c, err::AlreadyInRoom);
-    Room *room = findRoom(*g, roomNameArgument(line));
+    Room *room = findRoom(*g, roomArgument(c, line));
     if (!room)
         return err(c, err::NoSuchRoom);
     if (room->members.size() >= g->info.maxPlayers)
@@ -700,7 +750,7 @@ void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
 
 void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
 {
-    Room *room = findRoom(*gameOf(c), roomNameArgument(line));
+    Room *room = findRoom(*gameOf(c), roomArgument(c, line));
     if (!room)
         return err(c, err::NoSuchRoom);
     ok(c);
@@ -724,7 +774,7 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
 void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
 {
     Game *g = gameOf(c);
-    const QString name = roomNameArgument(line);
+    const QString name = roomArgument(c, line);
     Room *room = c->room;
     if (!room || room->name != name)
         return err(c, findRoom(*g, name) ? err::NotRoomOwner : err::NoSuchRoom);
@@ -847,11 +897,15 @@ void LobbyServer::flushLists()
             entries.reserve(g->players.size());
             for (const ClientConnection *p : std::as_const(g->players))
                 entries << playerEntry(p);
-            broadcast(g->players, listLine(QLatin1String(kw::PLAYERLIST), entries));
+            const QString line = listLine(QLatin1String(kw::PLAYERLIST), entries);
+            m_counters.listBytes += quint64(line.size()) * quint64(g->players.size());
+            broadcast(g->players, line);
         }
         if (g->roomsDirty) {
             g->roomsDirty = false;
-            broadcast(g->players, listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
+            const QString line = listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g));
+            m_counters.listBytes += quint64(line.size()) * quint64(g->players.size());
+            broadcast(g->players, line);
         }
     }
 }

@@ -24,6 +24,7 @@
 
 class ClientConnection;
 class LobbyStore;
+class Moderation;
 
 struct Room {
     QString name;
@@ -63,6 +64,49 @@ public:
     int pendingHashes() const { return int(m_hashJobs.size()); }
     // Cluster mode: presence, rooms and chat go through the bus to every node.
     void setBus(LobbyBus *bus) { m_bus = bus; }
+    LobbyBus *bus() const { return m_bus; }
+
+    // ---- Operators' tools ----
+    // Bans, mutes, word list and flood limit; without it nobody is moderated.
+    void setModeration(Moderation *moderation) { m_moderation = moderation; }
+    // Games not yet played keep their settings until their last player leaves.
+    void setCatalog(GameCatalog catalog) { m_catalog = std::move(catalog); }
+    struct OnlinePlayer {
+        QString user;
+        QString game;
+        QString address; // empty for a player on another node
+        QString room;
+        bool host = false;
+    };
+    QList<OnlinePlayer> onlinePlayers() const;
+    // Closes the connections of the account (any look-alike of the ID) or of every
+    // address in subnet on this node; how many.
+    int kickAccount(const QString &folded);
+    int kickAddress(const QPair<QHostAddress, int> &subnet);
+    // A lobby chat line from Moderation::kNoticeSender to every player of game, or of
+    // every game when game is empty; the number of players reached.
+    int notice(const QString &game, const QString &text);
+
+    struct Counters {
+        quint64 signInsOk = 0;
+        quint64 signInsFailed = 0;    // wrong password or unknown user
+        quint64 signInsThrottled = 0; // made to wait after failures
+        quint64 signInsRefused = 0;   // banned or disabled
+        quint64 chatIn = 0;           // chat lines received from players
+        quint64 chatOut = 0;          // chat lines written to players
+        quint64 chatDropped = 0;      // not relayed: muted or flooding
+        quint64 deliveries = 0;       // lines written to players by fan-out
+        quint64 listBytes = 0;        // bytes of pushed player and room lists
+    };
+    const Counters &counters() const { return m_counters; }
+    struct GameLoad {
+        QString game;
+        int players = 0; // local and, in a cluster, remote
+        int rooms = 0;
+    };
+    QList<GameLoad> gameLoads() const;
+    // Connections of this node by kind: "plain", "tls".
+    QHash<QString, int> connectionKinds() const;
 
     void clusterJoin(const QString &game, const QString &user, bool host, const QString &node) override;
     void clusterPart(const QString &game, const QString &user) override;
@@ -152,7 +196,7 @@ private:
     void markRooms(Game &g);
     void scheduleListFlush();
     void flushLists();
-    static void broadcast(const QList<ClientConnection *> &to, const QString &line);
+    void broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
 
@@ -175,5 +219,11 @@ private:
     QHash<quint64, HashJob> m_hashJobs;
     quint64 m_nextHashJob = 0;
     LobbyBus *m_bus = nullptr;
+    Moderation *m_moderation = nullptr;
+    Counters m_counters;
+    // Whether c may chat now; false (with the player told) when muted or flooding.
+    bool mayChat(ClientConnection *c, bool room);
+    QString masked(const QString &text, const ClientConnection *c) const;
+    QString roomArgument(const ClientConnection *c, const QString &line) const;
     QHash<QString, ClientConnection *> m_pendingLogins; // user -> connection, while the bus claims the name
 };

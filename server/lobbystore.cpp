@@ -149,6 +149,7 @@ bool LobbyStore::migrate()
              QStringLiteral("CREATE TABLE IF NOT EXISTS access_hours (hour %1 PRIMARY KEY, count %1 NOT NULL)").arg(bigint),
              QStringLiteral("CREATE TABLE IF NOT EXISTS access_days (day %1 PRIMARY KEY, count %1 NOT NULL)").arg(bigint)}),
         [this, blob] { return addHashColumns(blob); },
+        [this] { return addOperatorTables(); },
     };
     if (!m_db.transaction()) {
         m_lastError = m_db.lastError().text();
@@ -196,6 +197,7 @@ bool LobbyStore::migrate()
 
 void LobbyStore::failed(const QSqlError &error)
 {
+    ++m_errorCount;
     m_lastError = error.text();
     if (!m_server)
         return;
