@@ -166,7 +166,8 @@ QJsonObject AdminCommands::run(const QJsonObject &request, const QString &actor)
         // A user ID has no "." or ":", so an address never reads as one.
         const auto address = ban ? parseAddressTarget(args[0]) : std::nullopt;
         if (!address && (args[0].contains(u'/') || args[0].contains(u'.') || args[0].contains(u':')))
-            return fail(QStringLiteral("not an address or network: %1").arg(args[0]));
+            return fail(ban ? QStringLiteral("not an address or network: %1").arg(args[0])
+                            : QStringLiteral("%1 takes a user ID: %2").arg(command, args[0]));
         QString stored = address.value_or(QString());
         QString shown = stored;
         if (!address) {
