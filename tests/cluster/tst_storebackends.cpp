@@ -28,6 +28,8 @@ private slots:
     void sharedByNodes();
     void schemaVersion_data() { backends(); }
     void schemaVersion();
+    void operatorTables_data() { backends(); }
+    void operatorTables();
     void migratesFileWithoutVersion();
     void badLocations_data();
     void badLocations();
@@ -203,6 +205,80 @@ void TestStoreBackends::schemaVersion()
     LobbyStore store;
     QVERIFY(!store.open(location, &error));
     QVERIFY2(error.contains(QLatin1String("newer")), qPrintable(error));
+}
+
+void TestStoreBackends::operatorTables()
+{
+    const QString location = freshDatabase();
+    QString error;
+    LobbyStore store;
+    QVERIFY2(store.open(location, &error), qPrintable(error));
+    store.setHashParams(kCheap);
+    for (const char *name : {"Taro", "jiro", "saburo"})
+        QCOMPARE(store.createUser(QString::fromLatin1(name), kPassword, QStringLiteral("%1@x.jp").arg(QLatin1String(name)),
+                                  QString()),
+                 R::Ok);
+    // Accounts: found by look-alike ID, searched by ID or e-mail address with LIKE's
+    // own characters taken literally, disabled, seen, deleted.
+    QCOMPARE(store.account(QStringLiteral("TARO"))->name, QStringLiteral("Taro"));
+    QVERIFY(!store.account(QStringLiteral("nobody")));
+    const auto names = [&](const QString &pattern) {
+        QStringList out;
+        for (const auto &a : store.accounts(pattern, 10))
+            out << a.name;
+        return out;
+    };
+    QCOMPARE(names(QStringLiteral("ro")), (QStringList{QStringLiteral("Taro"), QStringLiteral("jiro"), QStringLiteral("saburo")}));
+    QCOMPARE(names(QStringLiteral("TARO@")), QStringList{QStringLiteral("Taro")});
+    QCOMPARE(names(QStringLiteral("%")), QStringList());
+    QCOMPARE(names(QStringLiteral("_")), QStringList());
+    QCOMPARE(store.setDisabled(QStringLiteral("jiro"), true), R::Ok);
+    QCOMPARE(store.setDisabled(QStringLiteral("nobody"), true), R::Missing);
+    QVERIFY(store.touchLastSeen(QStringLiteral("jiro"), 1234));
+    const auto jiro = store.account(QStringLiteral("jiro"));
+    QVERIFY(jiro->disabled);
+    QCOMPARE(jiro->lastSeen, 1234);
+    QVERIFY(jiro->created > 0);
+    QCOMPARE(store.account(QStringLiteral("Taro"))->lastSeen, 0);
+    QCOMPARE(store.deleteAccount(QStringLiteral("saburo")), R::Ok);
+    QCOMPARE(store.checkPassword(QStringLiteral("saburo"), kPassword), R::Missing);
+
+    // Sanctions: in force until they expire or are lifted.
+    const auto sanction = [](const char *kind, const char *scope, const char *target, qint64 expires) {
+        LobbyStore::Sanction s;
+        s.kind = QLatin1String(kind);
+        s.scope = QLatin1String(scope);
+        s.target = QLatin1String(target);
+        s.actor = QStringLiteral("op");
+        s.created = 100;
+        s.expires = expires;
+        return s;
+    };
+    QVERIFY(store.addSanction(sanction("ban", "account", "taro", 0)));
+    QVERIFY(store.addSanction(sanction("ban", "address", "10.0.0.0/8", 200)));
+    QVERIFY(store.addSanction(sanction("mute", "account", "jiro", 300)));
+    QCOMPARE(store.activeSanctions(150)->size(), 3);
+    QCOMPARE(store.activeSanctions(250)->size(), 2);
+    QCOMPARE(store.activeSanctions(150, QStringLiteral("ban"))->size(), 2);
+    QCOMPARE(store.activeSanctions(150, QStringLiteral("ban"), QStringLiteral("address"))->first().target,
+             QStringLiteral("10.0.0.0/8"));
+    QCOMPARE(store.liftSanctions(QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("taro"), 150), 1);
+    QCOMPARE(store.liftSanctions(QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("taro"), 150), 0);
+    // An expired one is not lifted again.
+    QCOMPARE(store.liftSanctions(QStringLiteral("mute"), QStringLiteral("account"), QStringLiteral("jiro"), 400), 0);
+    QCOMPARE(store.activeSanctions(150)->size(), 2);
+
+    // The audit trail, newest first, by target.
+    QVERIFY(store.addAudit({10, QStringLiteral("op"), QStringLiteral("ban"), QStringLiteral("taro"), QStringLiteral("spam"), 0}));
+    QVERIFY(store.addAudit({20, QStringLiteral("server"), QStringLiteral("mute"), QStringLiteral("jiro"), QStringLiteral("flood"), 80}));
+    const auto all = store.audit(10);
+    QCOMPARE(all->size(), 2);
+    QCOMPARE(all->first().actor, QStringLiteral("server"));
+    QCOMPARE(all->first().expires, 80);
+    QCOMPARE(all->last().expires, 0);
+    QCOMPARE(store.audit(1)->size(), 1);
+    QCOMPARE(store.audit(10, QStringLiteral("taro"))->first().reason, QStringLiteral("spam"));
+    QCOMPARE(store.errorCount(), 0u);
 }
 
 void TestStoreBackends::migratesFileWithoutVersion()
