@@ -27,7 +27,38 @@ QList<LobbyServer::OnlinePlayer> LobbyServer::onlinePlayers() const
     return out;
 }
 
+void LobbyServer::setModeration(Moderation *moderation)
+{
+    m_moderation = moderation;
+    if (m_moderation)
+        m_moderation->setChangeHandler([this] {
+            if (m_bus)
+                m_bus->sanctionsChanged();
+        });
+}
+
+void LobbyServer::clusterKick(const QString &folded) { kickLocal(folded); }
+
+void LobbyServer::clusterSanctionsChanged()
+{
+    if (m_moderation)
+        m_moderation->reloadMutes();
+}
+
 int LobbyServer::kickAccount(const QString &folded)
+{
+    int n = kickLocal(folded);
+    if (!m_bus)
+        return n;
+    // A player on another node: that node closes it when the kick comes round.
+    for (const ClientConnection *c : std::as_const(m_signedIn)) {
+        if (c->isRemote() && LobbyStore::foldName(c->user) == folded && m_bus->kick(folded))
+            ++n;
+    }
+    return n;
+}
+
+int LobbyServer::kickLocal(const QString &folded)
 {
     int n = 0;
     const auto clients = m_clients;
@@ -64,6 +95,11 @@ int LobbyServer::notice(const QString &game, const QString &text)
     for (const auto &g : std::as_const(m_games)) {
         if (!game.isEmpty() && g->info.name != game)
             continue;
+        // Through the bus every node's players of the game read it.
+        if (m_bus && m_bus->lobbyMessage(g->info.name, sender, text)) {
+            n += int(g->players.size());
+            continue;
+        }
         QList<ClientConnection *> local;
         for (ClientConnection *p : std::as_const(g->players)) {
             if (!p->isRemote())

@@ -68,7 +68,7 @@ public:
 
     // ---- Operators' tools ----
     // Bans, mutes, word list and flood limit; without it nobody is moderated.
-    void setModeration(Moderation *moderation) { m_moderation = moderation; }
+    void setModeration(Moderation *moderation);
     // Games not yet played keep their settings until their last player leaves.
     void setCatalog(GameCatalog catalog) { m_catalog = std::move(catalog); }
     struct OnlinePlayer {
@@ -121,6 +121,8 @@ public:
     void clusterReset(const QList<ClusterGame> &games) override;
     QList<ClusterGame> clusterLocalState() const override;
     void clusterLost(const QStringList &users) override;
+    void clusterKick(const QString &folded) override;
+    void clusterSanctionsChanged() override;
 
 private:
     struct Game {
@@ -225,5 +227,6 @@ private:
     bool mayChat(ClientConnection *c, bool room);
     QString masked(const QString &text, const ClientConnection *c) const;
     QString roomArgument(const ClientConnection *c, const QString &line) const;
+    int kickLocal(const QString &folded);
     QHash<QString, ClientConnection *> m_pendingLogins; // user -> connection, while the bus claims the name
 };

@@ -226,6 +226,8 @@ bool Moderation::impose(const QString &kind, const QString &scope, const QString
         return false;
     if (kind == QLatin1String("mute"))
         m_mutesRead = -1;
+    if (m_changed)
+        m_changed();
     record(kind, target, reason, actor, s.expires);
     return true;
 }
@@ -237,6 +239,8 @@ int Moderation::lift(const QString &kind, const QString &scope, const QString &t
         return n;
     if (kind == QLatin1String("mute"))
         m_mutesRead = -1;
+    if (n > 0 && m_changed)
+        m_changed();
     if (n > 0)
         record(QStringLiteral("un") + kind, target, QString(), actor);
     return n;

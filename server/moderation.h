@@ -79,6 +79,8 @@ public:
     // An audit entry for an action that is not a sanction (kick, notice, accounts).
     bool record(const QString &action, const QString &target, const QString &reason, const QString &actor,
                 qint64 expires = 0);
+    // Called after every change of bans or mutes made here.
+    void setChangeHandler(std::function<void()> handler) { m_changed = std::move(handler); }
     // Actions recorded since start, by action name (for the metrics).
     const QHash<QString, quint64> &actionCounts() const { return m_actions; }
 
@@ -99,6 +101,7 @@ private:
     };
     QHash<QString, AutoMutes> m_autoMutes;
     QHash<QString, quint64> m_actions;
+    std::function<void()> m_changed;
 };
 
 // "90", "90s", "30m", "12h", "7d" in seconds; nullopt when not a positive duration.
