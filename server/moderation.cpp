@@ -178,6 +178,10 @@ std::optional<qint64> parseDuration(const QString &text)
 
 std::optional<QString> parseAddressTarget(const QString &text)
 {
+    // QHostAddress reads "90" as 0.0.0.90; a user ID may be all digits.
+    const QString host = text.section(u'/', 0, 0);
+    if (!host.contains(u'.') && !host.contains(u':'))
+        return std::nullopt;
     if (!text.contains(u'/')) {
         const QHostAddress a(text);
         if (a.isNull())
