@@ -329,7 +329,8 @@ void TestServerProcess::versionAndHelp()
     QCOMPARE(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput()).simplified();
     for (const char *expected : {"(default: 2300)", "(default: 1000)", "(default: 60)", "(default: 19456)",
-                                 "(default: 2)", "(default: info)", "(default: 0)"})
+                                 "(default: 2)", "(default: info)", "(default: 0)", "(default: 20)", "(default: 3600)",
+                                 "--admin-socket <PATH>", "--metrics <HOST:PORT>", "--backup <FILE>", "--config <FILE>"})
         QVERIFY2(help.contains(QLatin1String(expected)), expected);
 }
 
@@ -378,6 +379,7 @@ void TestServerProcess::adminCommandLine_data()
     QTest::newRow("unknown command") << QStringList{"shout"} << 2 << "unknown command shout";
     QTest::newRow("bad duration") << QStringList{"ban", "taro", "--for", "5x"} << 2 << "--for: not a duration: 5x";
     QTest::newRow("no server") << QStringList{"--socket", "@DIR@/none.sock", "status"} << 3 << "none.sock";
+    QTest::newRow("help lists the commands") << QStringList{"--help"} << 0 << "reset-password USER";
 }
 
 void TestServerProcess::adminCommandLine()
