@@ -89,7 +89,7 @@ void ClientConnection::sendEncoded(const QByteArray &bytes)
     // Shared, not copied: one broadcast line is queued for every receiver.
     m_out.push_back(bytes);
     m_outBytes += bytes.size();
-    if (m_outBytes + (m_qtHolds ? m_socket->bytesToWrite() : 0) > kMaxPendingOutput) {
+    if (m_outBytes + (m_qtHolds ? heldByQt() : 0) > kMaxPendingOutput) {
         qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         return close(false);
     }
@@ -184,10 +184,17 @@ void ClientConnection::passToQt()
     m_out.clear();
     m_outBytes = 0;
     m_qtHolds = true;
-    if (m_socket->bytesToWrite() > kMaxPendingOutput) {
+    if (heldByQt() > kMaxPendingOutput) {
         qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         close(false);
     }
+}
+
+qint64 ClientConnection::heldByQt() const
+{
+    // A TLS socket moves what it encrypted out of bytesToWrite(): count both.
+    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
+    return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
 }
 
 QHostAddress ClientConnection::peerAddress() const { return m_peer; }

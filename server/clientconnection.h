@@ -93,6 +93,8 @@ private:
     bool hasPendingInput() const;
     void flushOutput();
     void passToQt();
+    // Output Qt's socket still holds, plain and (TLS) encrypted.
+    qint64 heldByQt() const;
     void finish();
     void peerClosed();
 

@@ -97,6 +97,7 @@ ClusterBus::ClusterBus(const Options &options, LobbyEvents &lobby, QObject *pare
     connect(&m_tick, &QTimer::timeout, this, &ClusterBus::tick);
     m_reconnect.setSingleShot(true);
     connect(&m_reconnect, &QTimer::timeout, this, &ClusterBus::connectLinks);
+    m_clock.start();
 }
 
 ClusterBus::~ClusterBus()
@@ -228,10 +229,13 @@ void ClusterBus::lost(const QString &why)
     closeLinks();
     m_syncing = false;
     m_buffered.clear();
-    // Their changes may or may not have been made; the next sync tells.
+    // Made, but the node cannot show it to their clients now: refused, and the next
+    // restore undoes them.
     auto waiting = std::exchange(m_waiting, {});
-    for (auto &[seq, reply] : waiting)
-        reply(protocol::err::ServerFailure);
+    for (Waiting &w : waiting) {
+        refused(w.user, w.request);
+        w.reply(protocol::err::ServerFailure);
+    }
     if (wasReady)
         emit readyChanged(false);
     scheduleReconnect();
@@ -277,20 +281,53 @@ bool ClusterBus::command(const QList<QByteArray> &args, Callback callback)
     return true;
 }
 
+qint64 ClusterBus::redisNowAtMost() const
+{
+    // Redis read its clock between the question and the answer.
+    return m_redisTime + (m_clock.elapsed() - m_timeAsked);
+}
+
+void ClusterBus::refused(const QByteArray &user, qint64 request)
+{
+    m_refused.append({user, request});
+}
+
 void ClusterBus::operation(const QByteArray &op, QList<QByteArray> args, Reply reply)
 {
-    if (m_state != State::Ready && op != "restore" && op != "part") {
+    if (m_state != State::Ready && op != "part") {
         if (reply)
             reply(protocol::err::ServerFailure);
         return;
     }
-    args = QList<QByteArray>{"EVAL", lobbyScript(), "0", kPrefix, m_channel, op, utf8(m_node)} + args;
-    command(args, [this, op, reply = std::move(reply)](redisReply *r) {
+    const QByteArray user = args.value(0);
+    const qint64 request = ++m_nextRequest;
+    // The script runs by the deadline or not at all; only once Redis's clock has
+    // surely passed it may this node answer "-ERR 99".
+    const qint64 budget = m_options.answerTimeoutMs;
+    const qint64 deadline = reply && m_timeAnswered >= 0 ? redisNowAtMost() + budget : 0;
+    const qint64 refuseAt = m_clock.elapsed() + budget + (m_timeAnswered - m_timeAsked) + 100;
+    args = QList<QByteArray>{"EVAL",
+                             lobbyScript(),
+                             "0",
+                             kPrefix,
+                             m_channel,
+                             op,
+                             utf8(m_node),
+                             QByteArray::number(m_epoch),
+                             QByteArray::number(request),
+                             QByteArray::number(deadline)} +
+           args;
+    command(args, [this, op, user, request, refuseAt, reply = std::move(reply)](redisReply *r) {
         if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 2) {
             if (r)
                 qCWarning(lcServer, "redis %s failed: %s", op.constData(), str(r).constData());
-            if (reply)
-                reply(protocol::err::ServerFailure);
+            if (!reply)
+                return;
+            refused(user, request);
+            const qint64 wait = refuseAt - m_clock.elapsed();
+            if (r || wait <= 0)
+                return reply(protocol::err::ServerFailure);
+            QTimer::singleShot(int(wait), this, [reply] { reply(protocol::err::ServerFailure); });
             return;
         }
         const int error = int(integer(r->element[0]));
@@ -301,7 +338,7 @@ void ClusterBus::operation(const QByteArray &op, QList<QByteArray> args, Reply r
         if (error || seq <= m_appliedSeq)
             reply(error);
         else
-            m_waiting.emplace_back(seq, reply);
+            m_waiting.push_back({seq, reply, user, request});
     });
 }
 
@@ -309,8 +346,8 @@ void ClusterBus::applied(qint64 seq)
 {
     if (seq > m_appliedSeq)
         m_appliedSeq = seq;
-    while (!m_waiting.empty() && m_waiting.front().first <= m_appliedSeq) {
-        Reply reply = std::move(m_waiting.front().second);
+    while (!m_waiting.empty() && m_waiting.front().seq <= m_appliedSeq) {
+        Reply reply = std::move(m_waiting.front().reply);
         m_waiting.pop_front();
         reply(0);
     }
@@ -338,7 +375,10 @@ void ClusterBus::enterRoom(const QString &game, const QString &room, const QStri
     operation("enter", {utf8(user), utf8(game), utf8(room), QByteArray::number(maxPlayers)}, std::move(reply));
 }
 
-void ClusterBus::leaveRoom(const QString &user, Reply reply) { operation("leave", {utf8(user)}, std::move(reply)); }
+void ClusterBus::leaveRoom(const QString &user, int maxPlayers, Reply reply)
+{
+    operation("leave", {utf8(user), QByteArray::number(maxPlayers)}, std::move(reply));
+}
 
 void ClusterBus::deleteRoom(const QString &game, const QString &room, const QString &user, Reply reply)
 {
@@ -350,20 +390,26 @@ void ClusterBus::start(const QString &user, int minPlayers, const QString &hostA
     operation("start", {utf8(user), QByteArray::number(minPlayers), utf8(hostAddress)}, std::move(reply));
 }
 
+bool ClusterBus::publishChat(const QByteArray &payload)
+{
+    if (m_state != State::Ready) {
+        ++m_chatLost;
+        return false;
+    }
+    return command({"PUBLISH", m_channel, payload}, [this](redisReply *r) {
+        if (!r)
+            ++m_chatLost;
+    });
+}
+
 bool ClusterBus::lobbyMessage(const QString &game, const QString &user, const QString &message)
 {
-    if (m_state != State::Ready)
-        return false;
-    return command({"PUBLISH", m_channel, record({"0", "M", utf8(game), utf8(user), utf8(message)})},
-                   [](redisReply *) {});
+    return publishChat(record({"0", "M", utf8(game), utf8(m_node), utf8(user), utf8(message)}));
 }
 
 bool ClusterBus::roomMessage(const QString &game, const QString &room, const QString &user, const QString &message)
 {
-    if (m_state != State::Ready)
-        return false;
-    return command({"PUBLISH", m_channel, record({"0", "R", utf8(game), utf8(room), utf8(user), utf8(message)})},
-                   [](redisReply *) {});
+    return publishChat(record({"0", "R", utf8(game), utf8(room), utf8(m_node), utf8(user), utf8(message)}));
 }
 
 bool ClusterBus::kick(const QString &folded)
@@ -402,7 +448,11 @@ void ClusterBus::sync()
     m_syncing = true;
     m_resyncWanted = false;
     m_buffered.clear();
+    ++m_epoch;
     QList<QByteArray> records;
+    const auto refusedSent = m_refused.size();
+    for (const auto &[user, request] : std::as_const(m_refused))
+        records << record({"X", user, QByteArray::number(request)});
     for (const ClusterGame &g : m_lobby.clusterLocalState()) {
         for (const ClusterPlayer &p : g.players)
             records << record({"U", utf8(p.user), utf8(g.name), p.host ? "1" : "0"});
@@ -416,15 +466,21 @@ void ClusterBus::sync()
     command(QList<QByteArray>{"SET", kPrefix + "alive:" + utf8(m_node), "1", "PX",
                               QByteArray::number(m_options.aliveTtlMs)},
             [](redisReply *) {});
-    command(QList<QByteArray>{"EVAL", lobbyScript(), "0", kPrefix, m_channel, "restore", utf8(m_node)} + records,
-            [this](redisReply *r) {
-                if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 2) {
+    askTime();
+    const QByteArray fresh = QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+    command(QList<QByteArray>{"EVAL", lobbyScript(), "0", kPrefix, m_channel, "restore", utf8(m_node),
+                              QByteArray::number(m_epoch), m_generation, fresh} +
+                records,
+            [this, refusedSent](redisReply *r) {
+                if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 3) {
                     if (r)
                         return lost(QStringLiteral("restore failed: %1").arg(text(str(r))));
                     return;
                 }
+                m_refused.remove(0, std::min(refusedSent, m_refused.size()));
+                m_generation = str(r->element[2]);
                 QStringList others;
-                for (size_t i = 2; i < r->elements; ++i)
+                for (size_t i = 3; i < r->elements; ++i)
                     others << text(str(r->element[i]));
                 if (!others.isEmpty())
                     m_lobby.clusterLost(others);
@@ -435,6 +491,21 @@ void ClusterBus::sync()
         if (r->type != REDIS_REPLY_ARRAY || r->elements < 1)
             return lost(QStringLiteral("snapshot failed: %1").arg(text(str(r))));
         applySnapshot(r);
+    });
+}
+
+// Often enough that the two clocks cannot drift apart by much in between.
+void ClusterBus::askTime()
+{
+    const qint64 asked = m_clock.elapsed();
+    command({"TIME"}, [this, asked](redisReply *r) {
+        // A slow answer tells the time too loosely; the last good one is better.
+        const qint64 now = m_clock.elapsed();
+        if (!r || r->type != REDIS_REPLY_ARRAY || r->elements < 2 || (m_timeAnswered >= 0 && now - asked > 500))
+            return;
+        m_timeAsked = asked;
+        m_timeAnswered = now;
+        m_redisTime = integer(r->element[0]) * 1000 + integer(r->element[1]) / 1000;
     });
 }
 
@@ -463,6 +534,7 @@ void ClusterBus::applySnapshot(redisReply *r)
     m_syncing = false;
     const bool wasReady = m_state == State::Ready;
     m_state = State::Ready;
+    logChatLost();
     if (!wasReady && m_everReady)
         qCInfo(lcServer, "redis %s:%u reachable again: accepting sign-ins", qPrintable(m_options.host),
               unsigned(m_options.port));
@@ -510,7 +582,12 @@ void ClusterBus::event(const QByteArray &payload)
     const qint64 seq = head[0].toLongLong();
     if (seq != 0 && seq <= m_appliedSeq)
         return; // already in the snapshot
-    applyEvent(splitFields(payload, head[1] == "M" ? 5 : head[1] == "R" ? 6 : 8));
+    const QList<QByteArray> f = splitFields(payload, head[1] == "M" ? 6 : head[1] == "R" ? 7 : 8);
+    // This node's own chat reached its players before it was published.
+    const qsizetype origin = head[1] == "M" ? 3 : 4;
+    if (seq == 0 && f.size() > origin && f[origin] == utf8(m_node))
+        return;
+    applyEvent(f);
     if (seq != 0)
         applied(seq);
 }
@@ -531,13 +608,13 @@ void ClusterBus::applyEvent(const QList<QByteArray> &f)
     else if (type == "L" && n == 5)
         m_lobby.clusterLeaveRoom(game, text(f[3]), text(f[4]));
     else if (type == "D" && n == 5)
-        m_lobby.clusterDeleteRoom(game, text(f[3]), f[4] == "1");
+        m_lobby.clusterDeleteRoom(game, text(f[3]), f[4] != "0", f[4] == "2");
     else if (type == "S" && n == 5)
         m_lobby.clusterStart(game, text(f[3]), text(f[4]));
-    else if (type == "M" && n == 5)
-        m_lobby.clusterLobbyMessage(game, text(f[3]), text(f[4]));
-    else if (type == "R" && n == 6)
-        m_lobby.clusterRoomMessage(game, text(f[3]), text(f[4]), text(f[5]));
+    else if (type == "M" && n == 6)
+        m_lobby.clusterLobbyMessage(game, text(f[4]), text(f[5]));
+    else if (type == "R" && n == 7)
+        m_lobby.clusterRoomMessage(game, text(f[3]), text(f[5]), text(f[6]));
     else if (type == "K" && n == 4)
         m_lobby.clusterKick(text(f[3]));
     else if (type == "X" && n == 3)
@@ -548,8 +625,18 @@ void ClusterBus::applyEvent(const QList<QByteArray> &f)
 
 // ---- Liveness ------------------------------------------------------------------
 
+void ClusterBus::logChatLost()
+{
+    if (m_chatLost == m_chatLostLogged)
+        return;
+    qCWarning(lcServer, "%lld chat line(s) of this node's players did not reach the other nodes (%lld since start)",
+              m_chatLost - m_chatLostLogged, m_chatLost);
+    m_chatLostLogged = m_chatLost;
+}
+
 void ClusterBus::tick()
 {
+    logChatLost();
     if (m_state == State::Down)
         return;
     if (m_pingOut) {
@@ -567,6 +654,7 @@ void ClusterBus::tick()
                     m_pingOut = false;
             });
     command({"SADD", kPrefix + "nodes", utf8(m_node)}, [](redisReply *) {});
+    askTime();
     // Every node looks for dead ones; the script makes the second look find none.
     command({"EVAL", lobbyScript(), "0", kPrefix, m_channel, "reap", utf8(m_node)}, [](redisReply *r) {
         if (r && r->type == REDIS_REPLY_ARRAY && r->elements >= 3 && integer(r->element[2]) > 0)

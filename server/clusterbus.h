@@ -50,7 +50,7 @@ public:
     void createRoom(const QString &game, const QString &room, const QString &user, Reply reply) override;
     void enterRoom(const QString &game, const QString &room, const QString &user, int maxPlayers,
                    Reply reply) override;
-    void leaveRoom(const QString &user, Reply reply) override;
+    void leaveRoom(const QString &user, int maxPlayers, Reply reply) override;
     void deleteRoom(const QString &game, const QString &room, const QString &user, Reply reply) override;
     void start(const QString &user, int minPlayers, const QString &hostAddress, Reply reply) override;
     bool lobbyMessage(const QString &game, const QString &user, const QString &text) override;
@@ -69,6 +69,13 @@ private:
         RedisQtAdapter *adapter = nullptr;
     };
     using Callback = std::function<void(redisReply *)>;
+    // An answer that waits for its event; applied in Redis already.
+    struct Waiting {
+        qint64 seq = 0;
+        Reply reply;
+        QByteArray user;
+        qint64 request = 0;
+    };
 
     static void onConnect(const redisAsyncContext *ac, int status);
     static void onDisconnect(const redisAsyncContext *ac, int status);
@@ -86,13 +93,23 @@ private:
     bool command(const QList<QByteArray> &args, Callback callback);
     // Runs an operation of the script; reply gets 0 once this node has applied its
     // events, else the error number.
+    // user: whose request it is, args[0]; the script records what would undo it.
     void operation(const QByteArray &op, QList<QByteArray> args, Reply reply);
+    // A request answered "-ERR 99" whose script may still run or have run: the
+    // next restore undoes what it did.
+    void refused(const QByteArray &user, qint64 request);
+    // Redis's clock (ms) at the latest this node's present moment can be, by the
+    // last TIME it asked for.
+    qint64 redisNowAtMost() const;
+    void askTime();
+    bool publishChat(const QByteArray &payload);
     void sync();
     void applySnapshot(redisReply *reply);
     void event(const QByteArray &payload);
     void applyEvent(const QList<QByteArray> &f);
     void applied(qint64 seq);
     void tick();
+    void logChatLost();
     void dropThisNode();
 
     Options m_options;
@@ -110,7 +127,16 @@ private:
     bool m_resyncWanted = false;
     std::deque<QByteArray> m_buffered; // events that arrive while a snapshot is read
     qint64 m_appliedSeq = 0;
-    std::deque<std::pair<qint64, Reply>> m_waiting; // answers waiting for their events
+    std::deque<Waiting> m_waiting; // answers waiting for their events
+    // Fencing: scripts of an older epoch, or run after their deadline, change nothing.
+    qint64 m_epoch = 0;
+    qint64 m_nextRequest = 0;
+    QList<std::pair<QByteArray, qint64>> m_refused;
+    QByteArray m_generation; // of the shared state this node last restored into
+    QElapsedTimer m_clock;
+    qint64 m_timeAsked = -1, m_timeAnswered = -1, m_redisTime = 0; // the last TIME exchange
+    // Chat lines of this node's players that may not have reached the other nodes.
+    qint64 m_chatLost = 0, m_chatLostLogged = 0;
     bool m_everReady = false;
     bool m_destroying = false;
 };

@@ -34,9 +34,11 @@ public:
     virtual void clusterCreateRoom(const QString &game, const QString &room, const QString &owner) = 0;
     virtual void clusterEnterRoom(const QString &game, const QString &room, const QString &user) = 0;
     virtual void clusterLeaveRoom(const QString &game, const QString &room, const QString &user) = 0;
-    // notify: the members other than the owner get DELETEROOM.
-    virtual void clusterDeleteRoom(const QString &game, const QString &room, bool notify) = 0;
+    // notify: the members other than the owner get DELETEROOM; ownerToo: the owner
+    // as well (the room was closed by the cluster, not by its owner).
+    virtual void clusterDeleteRoom(const QString &game, const QString &room, bool notify, bool ownerToo) = 0;
     virtual void clusterStart(const QString &game, const QString &room, const QString &hostAddress) = 0;
+    // Chat of other nodes' players; a node delivers its own players' chat itself.
     virtual void clusterLobbyMessage(const QString &game, const QString &user, const QString &text) = 0;
     virtual void clusterRoomMessage(const QString &game, const QString &room, const QString &user,
                                     const QString &text) = 0;
@@ -68,10 +70,11 @@ public:
     virtual void createRoom(const QString &game, const QString &room, const QString &user, Reply reply) = 0;
     virtual void enterRoom(const QString &game, const QString &room, const QString &user, int maxPlayers,
                            Reply reply) = 0;
-    virtual void leaveRoom(const QString &user, Reply reply) = 0;
+    virtual void leaveRoom(const QString &user, int maxPlayers, Reply reply) = 0;
     virtual void deleteRoom(const QString &game, const QString &room, const QString &user, Reply reply) = 0;
     virtual void start(const QString &user, int minPlayers, const QString &hostAddress, Reply reply) = 0;
-    // False when the message could not be sent to the other nodes.
+    // For the other nodes; the caller delivers to this node's players. False when
+    // the message could not be sent.
     virtual bool lobbyMessage(const QString &game, const QString &user, const QString &text) = 0;
     virtual bool roomMessage(const QString &game, const QString &room, const QString &user, const QString &text) = 0;
     // The shared state and this node disagree; put this node's part back.

@@ -93,11 +93,15 @@ void LobbyServer::clusterLeaveRoom(const QString &game, const QString &room, con
     leaveRoom(c);
 }
 
-void LobbyServer::clusterDeleteRoom(const QString &game, const QString &room, bool notify)
+void LobbyServer::clusterDeleteRoom(const QString &game, const QString &room, bool notify, bool ownerToo)
 {
     Game *g = gameNamed(game);
-    if (Room *r = g ? findRoom(*g, room) : nullptr)
-        deleteRoom(*g, r, notify);
+    Room *r = g ? findRoom(*g, room) : nullptr;
+    if (!r)
+        return;
+    if (ownerToo)
+        r->owner->send(deleteRoomLine(r->name));
+    deleteRoom(*g, r, notify);
 }
 
 void LobbyServer::clusterStart(const QString &game, const QString &room, const QString &hostAddress)
@@ -250,9 +254,9 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
         ClientConnection *c = it.key();
         if (!c->signedIn())
             continue;
+        // The owner too: its room was closed without its asking.
         if (!c->room || c->room->name != it->room) {
-            if (!it->owner)
-                c->send(deleteRoomLine(it->room));
+            c->send(deleteRoomLine(it->room));
             continue;
         }
         QStringList entries;

@@ -124,8 +124,9 @@ QList<LobbyServer::GameLoad> LobbyServer::gameLoads() const
 QHash<QString, int> LobbyServer::connectionKinds() const
 {
     QHash<QString, int> kinds{{QStringLiteral("plain"), 0}, {QStringLiteral("tls"), 0}};
-    for (const ClientConnection *c : m_clients)
-        ++kinds[qobject_cast<QSslSocket *>(c->socket()) ? QStringLiteral("tls") : QStringLiteral("plain")];
+    // Every connection holding a descriptor: also TLS handshakes and closing ones.
+    for (const QTcpSocket *socket : m_budget.sockets())
+        ++kinds[qobject_cast<const QSslSocket *>(socket) ? QStringLiteral("tls") : QStringLiteral("plain")];
     return kinds;
 }
 

@@ -4,10 +4,7 @@
 #include <QTcpSocket>
 #include <QThread>
 
-#include <cerrno>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <sys/socket.h>
 
 #include "clientconnection.h"
 #include "hostaddress.h"
@@ -16,14 +13,13 @@
 #include "net/protocol/protocol.h"
 #include "serverlog.h"
 #include "session/codec.h"
+#include "tlslistener.h"
 
 using namespace protocol;
 
 namespace {
 
-constexpr int kRejectFlushMs = 2000;
 constexpr int kAcceptRetryMs = 1000;
-constexpr int kHashNice = 10;
 
 bool hasControl(const QString &s)
 {
@@ -73,21 +69,6 @@ QString inertText(const QString &text)
     return out;
 }
 
-// Hashing threads yield to the event loop: a burst of sign-ins must not slow
-// the chat of everyone else. Linux applies a nice value to one thread.
-void lowerThreadPriority()
-{
-    thread_local bool lowered = false;
-    if (lowered)
-        return;
-    lowered = true;
-    const auto tid = id_t(::syscall(SYS_gettid));
-    errno = 0;
-    const int nice = ::getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        ::setpriority(PRIO_PROCESS, tid, std::min(19, nice + kHashNice));
-}
-
 bool validRoomName(const QString &name)
 {
     return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= limits::kRoomNameBytes;
@@ -108,30 +89,45 @@ int checkAccountFields(const QString &password, const QString &email, const QStr
 } // namespace
 
 LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent)
-    : QObject(parent), m_store(store), m_catalog(std::move(catalog)), m_maxClients(maxClients),
-      m_clock([] { return QDateTime::currentDateTime(); })
+    : QObject(parent), m_store(store), m_catalog(std::move(catalog)), m_budget(maxClients),
+      m_clock([] { return QDateTime::currentDateTime(); }), m_hashes(hashThreads())
 {
     m_uptime.start();
-    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     m_listTimer.setSingleShot(true);
     connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
     addListener(&m_server);
 }
 
+int LobbyServer::hashThreads() { return std::max(1, QThread::idealThreadCount()); }
+
 void LobbyServer::addListener(QTcpServer *listener)
 {
+    auto *tls = qobject_cast<TlsListener *>(listener);
+    if (tls)
+        tls->setBudget(&m_budget);
     connect(listener, &QTcpServer::newConnection, this, [this, listener] { accept(listener); });
-    // Out of descriptors, QTcpServer stops accepting for good; try again shortly.
-    connect(listener, &QTcpServer::acceptError, this, [this, listener](QAbstractSocket::SocketError) {
+    // After an error QTcpServer stops accepting. Out of descriptors after all
+    // (the budget leaves room, something else took it): the waiting connection is
+    // refused with the reserved descriptor, and the next one gets its turn.
+    connect(listener, &QTcpServer::acceptError, this, [this, listener, tls](QAbstractSocket::SocketError error) {
         qCWarning(lcServer, "limit: accept failed: %s", qPrintable(listener->errorString()));
-        QTimer::singleShot(kAcceptRetryMs, listener, [listener] { listener->resumeAccepting(); });
+        const bool shed = error == QAbstractSocket::SocketResourceError && m_budget.shedOne(listener, !tls);
+        QTimer::singleShot(shed ? 0 : kAcceptRetryMs, listener, [listener] { listener->resumeAccepting(); });
     });
+}
+
+void LobbyServer::shutdown()
+{
+    m_server.close();
+    const int running = m_hashes.running();
+    const int dropped = m_hashes.stop();
+    qCInfo(lcServer, "stopping: %d queued password hashes dropped, %d running ones finished", dropped, running);
 }
 
 LobbyServer::~LobbyServer()
 {
     m_server.close();
-    m_pool.waitForDone();
+    m_hashes.stop();
     const auto clients = m_clients;
     for (ClientConnection *c : clients) {
         disconnect(c, nullptr, this, nullptr);
@@ -154,19 +150,22 @@ void LobbyServer::accept(QTcpServer *listener)
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        const QString address = addressKey(socket->peerAddress());
-        if (m_clients.size() >= m_maxClients) {
-            qCWarning(lcServer, "limit: %s refused, server full (%d clients)", qPrintable(address), m_maxClients);
+        const QString address = ConnectionBudget::key(socket);
+        // A TLS connection was admitted before its handshake.
+        switch (m_budget.admit(socket, address)) {
+        case ConnectionBudget::Admission::Admitted:
+            break;
+        case ConnectionBudget::Admission::Full:
+            qCWarning(lcServer, "limit: %s refused, server full (%d connections)", qPrintable(address),
+                      m_budget.connections());
             refuse(socket, err::ServerFull, QStringLiteral("server full"));
             continue;
-        }
-        int &fromAddress = m_perAddress[address];
-        if (m_maxPerAddress > 0 && fromAddress >= m_maxPerAddress) {
-            qCWarning(lcServer, "limit: %s refused, %d connections from that address", qPrintable(address), fromAddress);
+        case ConnectionBudget::Admission::AddressFull:
+            qCWarning(lcServer, "limit: %s refused, %d connections from that address", qPrintable(address),
+                      m_budget.fromAddress(address));
             refuse(socket, err::TooManyFromAddress, QStringLiteral("too many connections from your address"));
             continue;
         }
-        ++fromAddress;
         auto *c = new ClientConnection(socket, this);
         m_clients.insert(c);
         connect(c, &ClientConnection::lineReceived, this, &LobbyServer::handleLine);
@@ -189,10 +188,13 @@ void LobbyServer::accept(QTcpServer *listener)
 
 void LobbyServer::refuse(QTcpSocket *socket, int code, const QString &text)
 {
-    socket->write(ClientConnection::encodeLine(errLine(code, text)));
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kRejectFlushMs, socket, &QTcpSocket::abort);
-    socket->disconnectFromHost();
+    // A refused socket holds its descriptor no longer than this: the line fits
+    // the empty send buffer, and the kernel delivers it after the close.
+    const QByteArray line = ClientConnection::encodeLine(errLine(code, text));
+    if (const qintptr fd = socket->socketDescriptor(); fd >= 0)
+        [[maybe_unused]] const ssize_t n = ::send(int(fd), line.constData(), size_t(line.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    socket->abort();
+    socket->deleteLater();
 }
 
 QString LobbyServer::addressKey(const QHostAddress &address)
@@ -202,27 +204,37 @@ QString LobbyServer::addressKey(const QHostAddress &address)
     return v4 ? QHostAddress(ip).toString() : address.toString();
 }
 
-void LobbyServer::runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done)
+bool LobbyServer::runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done,
+                          std::function<void()> settled)
 {
-    const quint64 id = m_nextHashJob++;
-    m_hashJobs.insert(id, HashJob{c, std::move(done)});
+    auto result = std::make_shared<HashResult>();
+    const quint64 id = m_hashes.submit(
+        [work = std::move(work), result] { *result = work(); },
+        [this, guard = QPointer<ClientConnection>(c), result, done = std::move(done),
+         settled = std::move(settled)](bool ran) {
+            ClientConnection *client = guard.data();
+            if (client)
+                m_hashOf.remove(client);
+            if (settled)
+                settled();
+            if (!client || !m_clients.contains(client))
+                return;
+            if (ran)
+                done(client, *result);
+            client->releaseInput();
+        });
+    if (id == 0)
+        return false;
+    m_hashOf.insert(c, id);
     c->holdInput();
-    m_pool.start([this, id, work = std::move(work)] {
-        lowerThreadPriority();
-        HashResult result = work();
-        QMetaObject::invokeMethod(this, [this, id, result = std::move(result)] { finishHash(id, result); },
-                                  Qt::QueuedConnection);
-    });
+    return true;
 }
 
-void LobbyServer::finishHash(quint64 id, const HashResult &result)
+void LobbyServer::refuseBusy(ClientConnection *c)
 {
-    const HashJob job = m_hashJobs.take(id);
-    ClientConnection *c = job.client.data();
-    if (!c || !m_clients.contains(c))
-        return;
-    job.done(c, result);
-    c->releaseInput();
+    qCWarning(lcServer, "limit: %s refused, %d password hashes waiting", qPrintable(addressKey(c->peerAddress())),
+              m_hashes.queued());
+    c->send(errLine(err::ServerFailure, QStringLiteral("server busy, try again later")));
 }
 
 void LobbyServer::ok(ClientConnection *c) { c->send(okLine()); }
@@ -293,9 +305,10 @@ void LobbyServer::dropClient(ClientConnection *c)
 {
     if (!m_clients.remove(c))
         return;
+    // Nobody is left to hear its answer.
+    if (const quint64 job = m_hashOf.take(c))
+        m_hashes.cancel(job);
     const QString address = addressKey(c->peerAddress());
-    if (auto it = m_perAddress.find(address); it != m_perAddress.end() && --*it <= 0)
-        m_perAddress.erase(it);
     if (!c->signedIn())
         return;
     qCInfo(lcServer, "sign-out: %s from %s", qPrintable(c->user), qPrintable(address));
@@ -385,7 +398,8 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
         return err(c, err::ServerFailure);
     }
     const passwordhash::Params params = m_store.hashParams();
-    runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+    const bool queued = runHash(
+        c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
             [this, f](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2()) {
                     qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(f[0]));
@@ -403,6 +417,8 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
                     return err(client, err::ServerFailure);
                 }
             });
+    if (!queued)
+        refuseBusy(c);
 }
 
 void LobbyServer::onLogin(ClientConnection *c, const QString &line)
@@ -416,19 +432,7 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     if (!validUserId(user))
         return err(c, err::NoSuchUser);
     const QString address = addressKey(c->peerAddress());
-    const QString account = LobbyStore::foldName(user);
-    // After failures this account or address waits; nobody else does.
-    if (const qint64 wait = m_throttle.waitMs(account, address, m_uptime.elapsed()); wait > 0) {
-        ++m_counters.signInsThrottled;
-        c->holdInput();
-        QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), line] {
-            if (!guard || !m_clients.contains(guard.data()))
-                return;
-            onLogin(guard.data(), line);
-            guard->releaseInput();
-        });
-        return;
-    }
+    // Before anything is counted or hashed: the refusal says nothing about the ID.
     if (m_moderation) {
         if (const auto ban = m_moderation->banOf(QString(), QHostAddress(address)); ban) {
             ++m_counters.signInsRefused;
@@ -438,11 +442,48 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
         }
     }
     passwordhash::Stored stored;
+    const LobbyStore::Result found = m_store.findPassword(user, &stored);
+    if (found != LobbyStore::Result::Ok && found != LobbyStore::Result::Missing) {
+        qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
+        return err(c, err::ServerFailure);
+    }
+    // An unknown user ID counts against the address only.
+    const QString account = found == LobbyStore::Result::Ok ? LobbyStore::foldName(user) : QString();
+    const qint64 now = m_uptime.elapsed();
+    // After failures this account or address waits; nobody else does. Beyond the
+    // longest delay only when attempts came faster than the delays: those are
+    // answered now, while their client still listens.
+    const qint64 wait = m_throttle.waitMs(account, address, now);
+    if (wait > m_throttle.maxMs()) {
+        ++m_counters.signInsThrottled;
+        qCInfo(lcServer, "refused: sign-in as %s from %s, too many failed attempts", qPrintable(user), qPrintable(address));
+        return c->send(errLine(err::ServerFailure, QStringLiteral("too many failed sign-ins, try again later")));
+    }
+    if (wait == 0 && !account.isEmpty() && !m_hashes.hasRoom())
+        return refuseBusySignIn(c);
+    // Counted as failed now, at the time it will be checked: the next attempt waits
+    // behind this one. A success takes it back.
+    m_throttle.failed(account, address, now + wait);
+    if (wait == 0)
+        return checkLogin(c, user, f[1], now);
+    ++m_counters.signInsThrottled;
+    c->holdInput();
+    QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = f[1], now] {
+        if (!guard || !m_clients.contains(guard.data()))
+            return;
+        checkLogin(guard.data(), user, password, now);
+        guard->releaseInput();
+    });
+}
+
+void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt)
+{
+    const QString address = addressKey(c->peerAddress());
+    passwordhash::Stored stored;
     switch (m_store.findPassword(user, &stored)) {
     case LobbyStore::Result::Ok:
         break;
     case LobbyStore::Result::Missing:
-        m_throttle.failed(QString(), address, m_uptime.elapsed());
         ++m_counters.signInsFailed;
         qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
         return err(c, err::NoSuchUser);
@@ -450,47 +491,93 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
         return err(c, err::ServerFailure);
     }
-    const passwordhash::Params params = m_store.hashParams();
-    runHash(c,
-            [password = f[1], stored, params] {
-                HashResult r;
-                r.check = passwordhash::verify(password, stored);
-                if (r.check == passwordhash::Check::Match && passwordhash::outdated(stored, params))
-                    r.fresh = passwordhash::hash(password, params);
-                return r;
-            },
-            [this, user, account, address](ClientConnection *client, const HashResult &r) {
-                switch (r.check) {
-                case passwordhash::Check::Match:
-                    break;
-                case passwordhash::Check::Mismatch:
-                    m_throttle.failed(account, address, m_uptime.elapsed());
-                    ++m_counters.signInsFailed;
-                    qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
-                    return err(client, err::WrongPassword);
-                case passwordhash::Check::Invalid:
-                    qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
-                    return err(client, err::ServerFailure);
-                }
-                m_throttle.succeeded(account);
-                // Only to whoever knows the password: a ban or a disabled account says
-                // nothing about whether an ID exists.
-                if (m_moderation) {
-                    const auto found = m_store.account(user);
-                    const auto ban = m_moderation->banOf(account, QHostAddress(address));
-                    if (ban || (found && found->disabled)) {
-                        ++m_counters.signInsRefused;
-                        qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
-                               ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");
-                        return client->send(errLine(err::Banned, ban ? QStringLiteral("account banned")
-                                                                     : QStringLiteral("account disabled")));
-                    }
-                }
-                if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
-                    qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
-                              qPrintable(m_store.lastError()));
-                completeSignIn(client, user);
+    const QString account = LobbyStore::foldName(user);
+    if (m_verifying.contains(account)) {
+        // One check per account at a time: this one follows the running one.
+        c->holdInput();
+        m_waitingForAccount[account].push_back(
+            [this, guard = QPointer<ClientConnection>(c), user, password, receivedAt] {
+                if (!guard || !m_clients.contains(guard.data()))
+                    return;
+                checkLogin(guard.data(), user, password, receivedAt);
+                guard->releaseInput();
             });
+        return;
+    }
+    const qint64 answerIn = m_uptime.elapsed() - receivedAt + m_hashes.expectedWaitMs() + m_hashes.averageUs() / 1000;
+    if (answerIn > kReplyBudgetMs)
+        return refuseBusySignIn(c);
+    const passwordhash::Params params = m_store.hashParams();
+    m_verifying.insert(account);
+    const bool queued = runHash(
+        c,
+        [password, stored, params] {
+            HashResult r;
+            r.check = passwordhash::verify(password, stored);
+            if (r.check == passwordhash::Check::Match && passwordhash::outdated(stored, params))
+                r.fresh = passwordhash::hash(password, params);
+            return r;
+        },
+        [this, user, account, address](ClientConnection *client, const HashResult &r) {
+            switch (r.check) {
+            case passwordhash::Check::Match:
+                break;
+            case passwordhash::Check::Mismatch:
+                // Already counted by the throttle when it was taken on.
+                ++m_counters.signInsFailed;
+                qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
+                return err(client, err::WrongPassword);
+            case passwordhash::Check::Invalid:
+                qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
+                return err(client, err::ServerFailure);
+            }
+            m_throttle.succeeded(account, address);
+            // Only to whoever knows the password: a ban or a disabled account says
+            // nothing about whether an ID exists.
+            if (m_moderation) {
+                const auto found = m_store.account(user);
+                const auto ban = m_moderation->banOf(account, QHostAddress(address));
+                if (ban || (found && found->disabled)) {
+                    ++m_counters.signInsRefused;
+                    qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
+                           ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");
+                    return client->send(errLine(err::Banned, ban ? QStringLiteral("account banned")
+                                                                 : QStringLiteral("account disabled")));
+                }
+            }
+            if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
+                qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
+                          qPrintable(m_store.lastError()));
+            completeSignIn(client, user);
+        },
+        [this, account] { accountSettled(account); });
+    if (!queued) {
+        accountSettled(account);
+        refuseBusySignIn(c);
+    }
+}
+
+void LobbyServer::refuseBusySignIn(ClientConnection *c)
+{
+    ++m_counters.signInsRefused;
+    refuseBusy(c);
+}
+
+void LobbyServer::accountSettled(const QString &account)
+{
+    m_verifying.remove(account);
+    // The next waiting LOGIN for the account, skipping those whose client left.
+    for (auto it = m_waitingForAccount.find(account); it != m_waitingForAccount.end();
+         it = m_waitingForAccount.find(account)) {
+        if (it->empty() || m_verifying.contains(account)) {
+            if (it->empty())
+                m_waitingForAccount.erase(it);
+            return;
+        }
+        const std::function<void()> next = std::move(it->front());
+        it->pop_front();
+        next();
+    }
 }
 
 void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
@@ -621,15 +708,17 @@ void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { send
 void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
 {
     ++m_counters.chatIn;
+    // Muted players and the word list before anyone hears it, here or elsewhere.
     if (!mayChat(c, room))
         return;
     const QString text = masked(inertText(afterKeyword(line)), c);
+    // This node's players hear it at once, whatever the bus does; the other nodes
+    // deliver it to theirs.
     if (m_bus) {
-        // Through the bus even for this node's players, so that every node sees
-        // chat and list changes in one order. Without it, the local players still talk.
-        if (room ? c->room && m_bus->roomMessage(c->game->name, c->room->name, c->user, text)
-                 : m_bus->lobbyMessage(c->game->name, c->user, text))
-            return;
+        if (!room)
+            m_bus->lobbyMessage(c->game->name, c->user, text);
+        else if (c->room)
+            m_bus->roomMessage(c->game->name, c->room->name, c->user, text);
     }
     const QString out = chatLine(room, c->user, text);
     if (room) {
@@ -661,7 +750,8 @@ void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
     const passwordhash::Params params = m_store.hashParams();
-    runHash(c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+    const bool queued = runHash(
+        c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
             [this, f](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2() || m_store.updateAccount(f[0], r.fresh, f[2], f[3]) != LobbyStore::Result::Ok) {
                     qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(f[0]),
@@ -670,6 +760,8 @@ void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
                 }
                 ok(client);
             });
+    if (!queued)
+        refuseBusy(c);
 }
 
 // ---- Rooms -------------------------------------------------------------------
@@ -765,7 +857,7 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
     if (!c->room)
         return err(c, err::NoSuchRoom);
     if (m_bus)
-        return m_bus->leaveRoom(c->user, answer(c));
+        return m_bus->leaveRoom(c->user, gameOf(c)->info.maxPlayers, answer(c));
     // A host that leaves takes its room with it, as when its connection drops.
     leaveRoom(c);
     ok(c);

@@ -10,14 +10,16 @@
 #include <QPointer>
 #include <QSet>
 #include <QTcpServer>
-#include <QThreadPool>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "connectionbudget.h"
 #include "gamecatalog.h"
+#include "hashqueue.h"
 #include "lobbybus.h"
 #include "passwordhash.h"
 #include "signinthrottle.h"
@@ -41,6 +43,9 @@ public:
     static constexpr int kListIntervalMs = 200;
     static constexpr int kListMsPerPlayer = 1;
     static constexpr int kDefaultSignInTimeoutMs = 60000;
+    // A client gives up on an answer after about ten seconds: a sign-in that could
+    // not be answered within this is refused instead ("try again later").
+    static constexpr qint64 kReplyBudgetMs = 9000;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -48,6 +53,9 @@ public:
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     // Another listening port (TLS) whose connections join the same lobby.
     void addListener(QTcpServer *listener);
+    // Stops listening, drops the hashes still queued and waits for the running
+    // ones; before the server is destroyed on a signal.
+    void shutdown();
     QHostAddress serverAddress() const { return m_server.serverAddress(); }
     quint16 serverPort() const { return m_server.serverPort(); }
 
@@ -58,10 +66,14 @@ public:
     // A connection not signed in after this long is closed; 0: never.
     void setSignInTimeout(int ms) { m_signInTimeoutMs = ms; }
     // Connections from one address served at once; 0: no limit.
-    void setMaxPerAddress(int n) { m_maxPerAddress = n; }
+    void setMaxPerAddress(int n) { m_budget.setMaxPerAddress(n); }
+    // Every connection's descriptor: clients, TLS handshakes, refusals.
+    const ConnectionBudget &budget() const { return m_budget; }
+    // Worker threads for password hashes.
+    static int hashThreads();
     void setFailureDelays(qint64 baseMs, qint64 maxMs) { m_throttle.setDelays(baseMs, maxMs); }
-    // Password hashes being computed on the pool.
-    int pendingHashes() const { return int(m_hashJobs.size()); }
+    // Password hashes queued or being computed.
+    int pendingHashes() const { return m_hashes.queued() + m_hashes.running(); }
     // Cluster mode: presence, rooms and chat go through the bus to every node.
     void setBus(LobbyBus *bus) { m_bus = bus; }
     LobbyBus *bus() const { return m_bus; }
@@ -90,8 +102,8 @@ public:
     struct Counters {
         quint64 signInsOk = 0;
         quint64 signInsFailed = 0;    // wrong password or unknown user
-        quint64 signInsThrottled = 0; // made to wait after failures
-        quint64 signInsRefused = 0;   // banned or disabled
+        quint64 signInsThrottled = 0; // made to wait, or refused, after failures
+        quint64 signInsRefused = 0;   // banned, disabled, or the server busy
         quint64 chatIn = 0;           // chat lines received from players
         quint64 chatOut = 0;          // chat lines written to players
         quint64 chatDropped = 0;      // not relayed: muted or flooding
@@ -105,7 +117,7 @@ public:
         int rooms = 0;
     };
     QList<GameLoad> gameLoads() const;
-    // Connections of this node by kind: "plain", "tls".
+    // Connections this node holds (as counted against --max-clients) by kind: "plain", "tls".
     QHash<QString, int> connectionKinds() const;
 
     void clusterJoin(const QString &game, const QString &user, bool host, const QString &node) override;
@@ -113,7 +125,7 @@ public:
     void clusterCreateRoom(const QString &game, const QString &room, const QString &owner) override;
     void clusterEnterRoom(const QString &game, const QString &room, const QString &user) override;
     void clusterLeaveRoom(const QString &game, const QString &room, const QString &user) override;
-    void clusterDeleteRoom(const QString &game, const QString &room, bool notify) override;
+    void clusterDeleteRoom(const QString &game, const QString &room, bool notify, bool ownerToo) override;
     void clusterStart(const QString &game, const QString &room, const QString &hostAddress) override;
     void clusterLobbyMessage(const QString &game, const QString &user, const QString &text) override;
     void clusterRoomMessage(const QString &game, const QString &room, const QString &user,
@@ -138,17 +150,20 @@ private:
         passwordhash::Stored fresh;
     };
     using HashDone = std::function<void(ClientConnection *, const HashResult &)>;
-    struct HashJob {
-        QPointer<ClientConnection> client;
-        HashDone done;
-    };
 
     void accept(QTcpServer *listener);
     void refuse(QTcpSocket *socket, int code, const QString &text);
     static QString addressKey(const QHostAddress &address);
-    // Runs work on the pool; the client's later lines wait until done has answered.
-    void runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done);
-    void finishHash(quint64 id, const HashResult &result);
+    // Queues work for a worker thread; the client's later lines wait until done has
+    // answered. settled follows in any case (also when the client left). False: the
+    // queue is full, nothing was queued.
+    bool runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done,
+                 std::function<void()> settled = {});
+    void refuseBusy(ClientConnection *c);
+    void refuseBusySignIn(ClientConnection *c);
+    // The password check of a LOGIN taken on at receivedAt (uptime ms).
+    void checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt);
+    void accountSettled(const QString &account);
     void completeSignIn(ClientConnection *c, const QString &user);
     void handleLine(ClientConnection *c, const QString &line);
     void dropClient(ClientConnection *c);
@@ -204,7 +219,7 @@ private:
 
     LobbyStore &m_store;
     GameCatalog m_catalog;
-    int m_maxClients;
+    ConnectionBudget m_budget;
     QTcpServer m_server;
     QSet<ClientConnection *> m_clients;
     QHash<QString, ClientConnection *> m_signedIn; // user -> connection
@@ -213,13 +228,13 @@ private:
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
     int m_signInTimeoutMs = kDefaultSignInTimeoutMs;
-    int m_maxPerAddress = 0;
-    QHash<QString, int> m_perAddress;
     SignInThrottle m_throttle;
     QElapsedTimer m_uptime;
-    QThreadPool m_pool;
-    QHash<quint64, HashJob> m_hashJobs;
-    quint64 m_nextHashJob = 0;
+    HashQueue m_hashes;
+    QHash<ClientConnection *, quint64> m_hashOf; // its queued or running hash
+    // Accounts whose password is being checked, and the LOGINs waiting behind.
+    QSet<QString> m_verifying;
+    QHash<QString, std::deque<std::function<void()>>> m_waitingForAccount;
     LobbyBus *m_bus = nullptr;
     Moderation *m_moderation = nullptr;
     Counters m_counters;

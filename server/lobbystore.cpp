@@ -5,12 +5,17 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QHash>
 #include <QUrl>
 #include <QVariant>
+
+#include <unicode/unistr.h>
+#include <unicode/uspoof.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -21,6 +26,39 @@ constexpr qint64 kKeepDays = 366 * 3;
 
 qint64 hourKey(const QDateTime &t) { return t.toSecsSinceEpoch() / 3600; }
 qint64 dayKey(const QDateTime &t) { return t.toLocalTime().date().toJulianDay(); }
+
+struct SpoofCheckerClose {
+    void operator()(USpoofChecker *checker) const { uspoof_close(checker); }
+};
+
+// Configured once; ICU allows concurrent skeletons on a checker that is not changed.
+const USpoofChecker *spoofChecker()
+{
+    static const std::unique_ptr<USpoofChecker, SpoofCheckerClose> checker = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<USpoofChecker, SpoofCheckerClose> c(uspoof_open(&status));
+        if (U_FAILURE(status)) {
+            qFatal("ICU spoof checker unavailable: %s", u_errorName(status));
+        }
+        return c;
+    }();
+    return checker.get();
+}
+
+} // namespace
+
+QSqlError LobbyStore::run(QSqlQuery &q, const QString &sql, const QVariantList &values)
+{
+    if (!q.prepare(sql))
+        return q.lastError();
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    return q.exec() ? QSqlError() : q.lastError();
+}
+
+namespace {
+
+QByteArray orEmpty(const QByteArray &bytes) { return bytes.isNull() ? QByteArray("") : bytes; }
 
 } // namespace
 
@@ -149,7 +187,8 @@ bool LobbyStore::migrate()
              QStringLiteral("CREATE TABLE IF NOT EXISTS access_hours (hour %1 PRIMARY KEY, count %1 NOT NULL)").arg(bigint),
              QStringLiteral("CREATE TABLE IF NOT EXISTS access_days (day %1 PRIMARY KEY, count %1 NOT NULL)").arg(bigint)}),
         [this, blob] { return addHashColumns(blob); },
-        [this] { return addOperatorTables(); },
+        [this] { return addLookAlikeKeys(); },
+        [this, bigint] { return addOperatorTables(bigint); },
     };
     if (!m_db.transaction()) {
         m_lastError = m_db.lastError().text();
@@ -195,28 +234,74 @@ bool LobbyStore::migrate()
     return true;
 }
 
-void LobbyStore::failed(const QSqlError &error)
+bool LobbyStore::failed(const QSqlError &error)
 {
     ++m_errorCount;
     m_lastError = error.text();
     if (!m_server)
-        return;
+        return false;
     // A restarted or unreachable database server leaves a dead connection behind;
     // open a new one so that the next request has a chance. A new connection, not
     // the old one reopened: the driver keeps state of the old session.
-    QSqlQuery probe(m_db);
-    if (m_db.isOpen() && probe.exec(QStringLiteral("SELECT 1")))
-        return;
-    probe = QSqlQuery();
+    {
+        QSqlQuery probe(m_db);
+        if (m_db.isOpen() && probe.exec(QStringLiteral("SELECT 1")))
+            return false;
+    }
     // Queries of the caller may still use the old one; it goes at the next chance.
     for (const QString &name : std::exchange(m_stale, {}))
         QSqlDatabase::removeDatabase(name);
     m_stale << m_connection;
     m_connection = nextConnectionName();
     m_db = QSqlDatabase::cloneDatabase(m_db, m_connection);
-    if (!m_db.open() || !exec(QStringLiteral("SET client_min_messages TO WARNING")))
+    const bool reopened = m_db.open() && exec(QStringLiteral("SET client_min_messages TO WARNING"));
+    if (!reopened)
         qCWarning(lcServer, "database error: connection lost: %s", qPrintable(m_db.lastError().text()));
     m_lastError = error.text();
+    return reopened;
+}
+
+bool LobbyStore::isUniqueViolation(const QSqlError &error)
+{
+    // PostgreSQL's SQLSTATE; SQLite's constraint code, plain or extended. The only
+    // constraints a write here can break are the unique ones.
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("23505") || code == QLatin1String("19") || code == QLatin1String("2067") ||
+           code == QLatin1String("1555");
+}
+
+QSqlError LobbyStore::perform(Access access, const std::function<QSqlError(Queries &)> &work)
+{
+    for (int attempt = 0;; ++attempt) {
+        const bool write = access == Access::Write;
+        bool begun = false;
+        bool committing = false;
+        Queries queries;
+        QSqlError error;
+        if (write && !(begun = m_db.transaction()))
+            error = m_db.lastError();
+        if (!error.isValid())
+            error = work(queries);
+        if (!error.isValid() && write) {
+            committing = true;
+            if (!m_db.commit())
+                error = m_db.lastError();
+        }
+        if (!error.isValid()) {
+            m_lastError.clear();
+            return error;
+        }
+        if (begun)
+            m_db.rollback();
+        queries.clear();
+        if (isUniqueViolation(error)) {
+            m_lastError = error.text();
+            return error;
+        }
+        if (!failed(error) || committing || attempt > 0)
+            return error;
+        qCInfo(lcServer, "database: connection lost, repeating the request on a new one");
+    }
 }
 
 int LobbyStore::schemaVersion()
@@ -227,19 +312,28 @@ int LobbyStore::schemaVersion()
     return q.value(0).toInt();
 }
 
+// PostgreSQL has ADD COLUMN IF NOT EXISTS; SQLite is asked.
+QStringList LobbyStore::userColumns()
+{
+    QStringList columns;
+    if (m_server)
+        return columns;
+    QSqlQuery info(m_db);
+    if (!info.exec(QStringLiteral("PRAGMA table_info(users)"))) {
+        m_lastError = info.lastError().text();
+        return {QString()};
+    }
+    while (info.next())
+        columns << info.value(1).toString();
+    return columns;
+}
+
 // The Argon2 hash and the folded name (for look-alike IDs).
 bool LobbyStore::addHashColumns(const QString &blob)
 {
-    QStringList columns;
-    if (!m_server) {
-        QSqlQuery info(m_db);
-        if (!info.exec(QStringLiteral("PRAGMA table_info(users)"))) {
-            m_lastError = info.lastError().text();
-            return false;
-        }
-        while (info.next())
-            columns << info.value(1).toString();
-    }
+    const QStringList columns = userColumns();
+    if (columns == QStringList{QString()})
+        return false;
     const QString ifMissing = m_server ? QStringLiteral("IF NOT EXISTS ") : QString();
     if (!columns.contains(QLatin1String("hash")) &&
         !exec(QStringLiteral("ALTER TABLE users ADD COLUMN %1hash %2 NOT NULL DEFAULT ''").arg(ifMissing, blob)))
@@ -254,17 +348,59 @@ bool LobbyStore::addHashColumns(const QString &blob)
         }
         while (names.next()) {
             QSqlQuery set(m_db);
-            set.prepare(QStringLiteral("UPDATE users SET folded = ? WHERE name = ?"));
-            set.addBindValue(foldName(names.value(0).toString()));
-            set.addBindValue(names.value(0));
-            if (!set.exec()) {
-                m_lastError = set.lastError().text();
+            const QSqlError e = run(set, QStringLiteral("UPDATE users SET folded = ? WHERE name = ?"),
+                                    {foldName(names.value(0).toString()), names.value(0)});
+            if (e.isValid()) {
+                m_lastError = e.text();
                 return false;
             }
         }
     }
-    // Not unique: an older database may already hold look-alikes; they keep working.
     return exec(QStringLiteral("CREATE INDEX IF NOT EXISTS users_folded ON users (folded)"));
+}
+
+// The look-alike key, unique. Accounts that already share a key all stay and keep
+// signing in; only the oldest holds the key, the others have none (NULL is outside
+// a UNIQUE index on both backends). Registrations are checked against the key, so
+// the group gets no new member either way.
+bool LobbyStore::addLookAlikeKeys()
+{
+    const QStringList columns = userColumns();
+    if (columns == QStringList{QString()})
+        return false;
+    if (!columns.contains(QLatin1String("lookalike")) &&
+        !exec(QStringLiteral("ALTER TABLE users ADD COLUMN %1lookalike TEXT")
+                  .arg(m_server ? QStringLiteral("IF NOT EXISTS ") : QString())))
+        return false;
+    QSqlQuery names(m_db);
+    names.setForwardOnly(true);
+    if (!names.exec(QStringLiteral("SELECT name FROM users ORDER BY created, name"))) {
+        m_lastError = names.lastError().text();
+        return false;
+    }
+    QList<std::pair<QString, QString>> keys;
+    QHash<QString, QString> holder;
+    while (names.next()) {
+        const QString name = names.value(0).toString();
+        const QString key = lookAlikeKey(name);
+        if (const auto older = holder.constFind(key); older != holder.cend()) {
+            qCWarning(lcServer, "database: look-alike user IDs: %s is like %s; both keep their accounts",
+                      qPrintable(name), qPrintable(*older));
+            continue;
+        }
+        holder.insert(key, name);
+        keys.append({name, key});
+    }
+    names = QSqlQuery();
+    for (const auto &[name, key] : keys) {
+        QSqlQuery set(m_db);
+        const QSqlError e = run(set, QStringLiteral("UPDATE users SET lookalike = ? WHERE name = ?"), {key, name});
+        if (e.isValid()) {
+            m_lastError = e.text();
+            return false;
+        }
+    }
+    return exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS users_lookalike ON users (lookalike)"));
 }
 
 QString LobbyStore::foldName(const QString &user)
@@ -272,107 +408,110 @@ QString LobbyStore::foldName(const QString &user)
     return user.normalized(QString::NormalizationForm_KC).toCaseFolded();
 }
 
+QString LobbyStore::lookAlikeKey(const QString &user)
+{
+    QString folded = foldName(user);
+    // An ideographic space is a space after NFKC, and invisible at the end of a name.
+    folded.removeIf([](QChar c) { return c.isSpace(); });
+    const icu::UnicodeString id(false, reinterpret_cast<const char16_t *>(folded.utf16()), int32_t(folded.size()));
+    icu::UnicodeString skeleton;
+    UErrorCode status = U_ZERO_ERROR;
+    uspoof_getSkeletonUnicodeString(spoofChecker(), 0, id, skeleton, &status);
+    if (U_FAILURE(status))
+        return folded;
+    // Prototypes may be capitals (a Cherokee letter's is "A").
+    return QString(reinterpret_cast<const QChar *>(skeleton.getBuffer()), skeleton.length()).toCaseFolded();
+}
+
 LobbyStore::Result LobbyStore::nameTaken(const QString &user)
 {
-    QSqlQuery find(m_db);
-    find.prepare(QStringLiteral("SELECT 1 FROM users WHERE name = ? OR folded = ?"));
-    find.addBindValue(user);
-    find.addBindValue(foldName(user));
-    if (!find.exec()) {
-        failed(find.lastError());
+    bool taken = false;
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        QSqlQuery &find = queries.emplace_back(m_db);
+        const QSqlError e = run(find, QStringLiteral("SELECT 1 FROM users WHERE name = ? OR lookalike = ?"),
+                                {user, lookAlikeKey(user)});
+        taken = !e.isValid() && find.next();
+        return e;
+    });
+    if (error.isValid())
         return Result::Failed;
-    }
-    return find.next() ? Result::Exists : Result::Missing;
+    return taken ? Result::Exists : Result::Missing;
 }
 
 LobbyStore::Result LobbyStore::addUser(const QString &user, const passwordhash::Stored &password, const QString &email,
                                        const QString &comment)
 {
-    const Result taken = nameTaken(user);
-    if (taken != Result::Missing)
-        return taken;
-    QSqlQuery q(m_db);
-    // A null QString binds as NULL; an absent comment is stored as empty text.
-    q.prepare(QStringLiteral("INSERT INTO users (name, salt, key, iterations, hash, folded, email, comment, created)"
-                             " VALUES (?, ?, ?, ?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"));
-    q.addBindValue(user);
-    q.addBindValue(password.salt.isNull() ? QByteArray("") : password.salt);
-    q.addBindValue(password.key.isNull() ? QByteArray("") : password.key);
-    q.addBindValue(password.iterations);
-    q.addBindValue(password.encoded.isNull() ? QByteArray("") : password.encoded);
-    q.addBindValue(foldName(user));
-    q.addBindValue(email);
-    q.addBindValue(comment);
-    q.addBindValue(QDateTime::currentSecsSinceEpoch());
-    if (!q.exec()) {
-        failed(q.lastError());
-        return Result::Failed;
-    }
-    return Result::Ok;
+    // No look first: the primary key and the look-alike index decide, also between
+    // nodes registering at the same instant.
+    const QSqlError error = perform(Access::Write, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        // A null QString binds as NULL; an absent comment is stored as empty text.
+        return run(q,
+                   QStringLiteral("INSERT INTO users (name, salt, key, iterations, hash, folded, lookalike, email, comment,"
+                                  " created) VALUES (?, ?, ?, ?, ?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"),
+                   {user, orEmpty(password.salt), orEmpty(password.key), password.iterations, orEmpty(password.encoded),
+                    foldName(user), lookAlikeKey(user), email, comment, QDateTime::currentSecsSinceEpoch()});
+    });
+    if (!error.isValid())
+        return Result::Ok;
+    return isUniqueViolation(error) ? Result::Exists : Result::Failed;
 }
 
 LobbyStore::Result LobbyStore::findPassword(const QString &user, passwordhash::Stored *out)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT salt, key, iterations, hash FROM users WHERE name = ?"));
-    q.addBindValue(user);
-    if (!q.exec()) {
-        failed(q.lastError());
+    bool found = false;
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q, QStringLiteral("SELECT salt, key, iterations, hash FROM users WHERE name = ?"), {user});
+        found = !e.isValid() && q.next();
+        if (found) {
+            out->salt = q.value(0).toByteArray();
+            out->key = q.value(1).toByteArray();
+            out->iterations = q.value(2).toInt();
+            out->encoded = q.value(3).toByteArray();
+        }
+        return e;
+    });
+    if (error.isValid())
         return Result::Failed;
-    }
-    if (!q.next())
-        return Result::Missing;
-    out->salt = q.value(0).toByteArray();
-    out->key = q.value(1).toByteArray();
-    out->iterations = q.value(2).toInt();
-    out->encoded = q.value(3).toByteArray();
-    return Result::Ok;
+    return found ? Result::Ok : Result::Missing;
+}
+
+QSqlError LobbyStore::writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found)
+{
+    QSqlQuery &q = queries.emplace_back(m_db);
+    const QSqlError e = run(q, QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, hash = ? WHERE name = ?"),
+                            {orEmpty(password.salt), orEmpty(password.key), password.iterations,
+                             orEmpty(password.encoded), user});
+    *found = !e.isValid() && q.numRowsAffected() == 1;
+    return e;
 }
 
 LobbyStore::Result LobbyStore::setPassword(const QString &user, const passwordhash::Stored &password)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, hash = ? WHERE name = ?"));
-    q.addBindValue(password.salt.isNull() ? QByteArray("") : password.salt);
-    q.addBindValue(password.key.isNull() ? QByteArray("") : password.key);
-    q.addBindValue(password.iterations);
-    q.addBindValue(password.encoded.isNull() ? QByteArray("") : password.encoded);
-    q.addBindValue(user);
-    if (!q.exec()) {
-        failed(q.lastError());
+    bool found = false;
+    if (perform(Access::Write, [&](Queries &queries) { return writePassword(queries, user, password, &found); }).isValid())
         return Result::Failed;
-    }
-    return q.numRowsAffected() == 1 ? Result::Ok : Result::Missing;
+    return found ? Result::Ok : Result::Missing;
 }
 
 LobbyStore::Result LobbyStore::updateAccount(const QString &user, const passwordhash::Stored &password,
                                              const QString &email, const QString &comment)
 {
-    if (!m_db.transaction()) {
-        m_lastError = m_db.lastError().text();
-        return Result::Failed;
-    }
-    Result r = setPassword(user, password);
-    if (r == Result::Ok) {
-        QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("UPDATE users SET email = coalesce(?, ''), comment = coalesce(?, '') WHERE name = ?"));
-        q.addBindValue(email);
-        q.addBindValue(comment);
-        q.addBindValue(user);
-        if (!q.exec()) {
-            m_lastError = q.lastError().text();
-            r = Result::Failed;
+    bool found = false;
+    const QSqlError error = perform(Access::Write, [&](Queries &queries) {
+        QSqlError e = writePassword(queries, user, password, &found);
+        if (!e.isValid() && found) {
+            QSqlQuery &q = queries.emplace_back(m_db);
+            e = run(q, QStringLiteral("UPDATE users SET email = coalesce(?, ''), comment = coalesce(?, '') WHERE name = ?"),
+                    {email, comment, user});
         }
-    }
-    if (r != Result::Ok || !m_db.commit()) {
-        if (r == Result::Ok)
-            m_lastError = m_db.lastError().text();
-        m_db.rollback();
-        return r == Result::Ok ? Result::Failed : r;
-    }
-    return Result::Ok;
+        return e;
+    });
+    if (error.isValid())
+        return Result::Failed;
+    return found ? Result::Ok : Result::Missing;
 }
-
 LobbyStore::Result LobbyStore::createUser(const QString &user, const QString &password, const QString &email,
                                           const QString &comment)
 {
@@ -424,70 +563,54 @@ LobbyStore::Result LobbyStore::updateUser(const QString &user, const QString &pa
 
 std::optional<QString> LobbyStore::comment(const QString &user)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT comment FROM users WHERE name = ?"));
-    q.addBindValue(user);
-    if (!q.exec() || !q.next())
-        return std::nullopt;
-    return q.value(0).toString();
+    std::optional<QString> out;
+    perform(Access::Read, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q, QStringLiteral("SELECT comment FROM users WHERE name = ?"), {user});
+        if (!e.isValid() && q.next())
+            out = q.value(0).toString();
+        return e;
+    });
+    return out;
 }
 
 bool LobbyStore::countAccess(const QDateTime &when)
 {
-    const qint64 hour = hourKey(when);
-    const qint64 day = dayKey(when);
-    if (!m_db.transaction()) {
-        failed(m_db.lastError());
-        return false;
-    }
-    QSqlError error;
-    const auto bump = [&](const char *table, const char *key, qint64 value, qint64 keep) {
-        if (error.isValid())
-            return;
-        QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("INSERT INTO %1 (%2, count) VALUES (?, 1)"
-                                 " ON CONFLICT(%2) DO UPDATE SET count = %1.count + 1")
-                      .arg(QLatin1String(table), QLatin1String(key)));
-        q.addBindValue(value);
-        if (!q.exec()) {
-            error = q.lastError();
-            return;
-        }
-        QSqlQuery prune(m_db);
-        prune.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 < ?").arg(QLatin1String(table), QLatin1String(key)));
-        prune.addBindValue(value - keep);
-        if (!prune.exec())
-            error = prune.lastError();
+    const auto bump = [this](Queries &queries, const char *table, const char *key, qint64 value, qint64 keep) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q,
+                                QStringLiteral("INSERT INTO %1 (%2, count) VALUES (?, 1)"
+                                               " ON CONFLICT(%2) DO UPDATE SET count = %1.count + 1")
+                                    .arg(QLatin1String(table), QLatin1String(key)),
+                                {value});
+        if (e.isValid())
+            return e;
+        QSqlQuery &prune = queries.emplace_back(m_db);
+        return run(prune, QStringLiteral("DELETE FROM %1 WHERE %2 < ?").arg(QLatin1String(table), QLatin1String(key)),
+                   {value - keep});
     };
-    bump("access_hours", "hour", hour, kKeepHours);
-    bump("access_days", "day", day, kKeepDays);
-    if (!error.isValid() && !m_db.commit())
-        error = m_db.lastError();
-    if (error.isValid()) {
-        m_db.rollback();
-        failed(error);
-        return false;
-    }
-    return true;
+    return !perform(Access::Write, [&](Queries &queries) {
+                const QSqlError e = bump(queries, "access_hours", "hour", hourKey(when), kKeepHours);
+                return e.isValid() ? e : bump(queries, "access_days", "day", dayKey(when), kKeepDays);
+            }).isValid();
 }
 
 QList<int> LobbyStore::counts(const char *table, const char *key, qint64 newest, int n)
 {
     QList<int> out(n, 0);
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT %2, count FROM %1 WHERE %2 > ? AND %2 <= ?")
-                  .arg(QLatin1String(table), QLatin1String(key)));
-    q.addBindValue(newest - n);
-    q.addBindValue(newest);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return out;
-    }
-    while (q.next()) {
-        const qint64 age = newest - q.value(0).toLongLong();
-        // The client reads 16-bit counts; a larger one would come out as 0 there.
-        out[age] = int(std::clamp<qint64>(q.value(1).toLongLong(), 0, protocol::limits::kChartCountMax));
-    }
+    perform(Access::Read, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q,
+                                QStringLiteral("SELECT %2, count FROM %1 WHERE %2 > ? AND %2 <= ?")
+                                    .arg(QLatin1String(table), QLatin1String(key)),
+                                {newest - n, newest});
+        while (!e.isValid() && q.next()) {
+            const qint64 age = newest - q.value(0).toLongLong();
+            // The client reads 16-bit counts; a larger one would come out as 0 there.
+            out[age] = int(std::clamp<qint64>(q.value(1).toLongLong(), 0, protocol::limits::kChartCountMax));
+        }
+        return e;
+    });
     return out;
 }
 

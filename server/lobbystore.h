@@ -1,14 +1,17 @@
 #pragma once
 // Accounts and access counts in SQLite (a file, the default) or PostgreSQL (shared by
 // the nodes of a cluster). Passwords are kept only as hashes (passwordhash.h); a
-// user ID is unique by its folded form (foldName).
+// user ID is unique by its look-alike key (lookAlikeKey), enforced by the database.
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <list>
 #include <optional>
 
 #include "passwordhash.h"
@@ -26,7 +29,7 @@ public:
     static bool isServerUrl(const QString &location);
     // The location as it may be logged: without a password.
     static QString displayName(const QString &location);
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     int schemaVersion();
     void close();
 
@@ -34,12 +37,17 @@ public:
     void setHashParams(const passwordhash::Params &params) { m_params = params; }
     const passwordhash::Params &hashParams() const { return m_params; }
 
-    // NFKC and case folding: two IDs with the same folded form are one account.
+    // NFKC and case folding.
     static QString foldName(const QString &user);
+    // The confusable skeleton of the folded ID without its white space: IDs that look
+    // alike across scripts (Latin a, Cyrillic а, Greek α) have the same key, and two
+    // IDs with the same key cannot both be registered.
+    static QString lookAlikeKey(const QString &user);
 
     enum class Result { Ok, Exists, Missing, WrongPassword, Failed };
     // Exists when the name or a look-alike is taken.
     Result nameTaken(const QString &user);
+    // Exists also when another node registered the name or a look-alike meanwhile.
     Result addUser(const QString &user, const passwordhash::Stored &password, const QString &email,
                    const QString &comment);
     Result findPassword(const QString &user, passwordhash::Stored *out);
@@ -117,12 +125,31 @@ public:
     bool backup(const QString &file, QString *error);
 
 private:
-    bool addOperatorTables();
+    // Reads may run twice; a write runs in a transaction so that a failure before
+    // its commit leaves nothing behind.
+    enum class Access { Read, Write };
+    // Runs work, which returns the error of its first failing statement, on the open
+    // connection. When the database server dropped that connection (a restart), runs
+    // it once more on a fresh one, unless a commit was under way: then whether it
+    // took effect is unknown.
+    // The queries of one request, alive until its transaction ended: PostgreSQL
+    // cannot free a statement inside a failed transaction.
+    using Queries = std::list<QSqlQuery>;
+    QSqlError perform(Access access, const std::function<QSqlError(Queries &)> &work);
+    static bool isUniqueViolation(const QSqlError &error);
+    QSqlError writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found);
+    // Prepares sql, binds values in order and runs it.
+    static QSqlError run(QSqlQuery &q, const QString &sql, const QVariantList &values);
     bool exec(const QString &sql);
     bool connectServer(const QString &location);
     bool migrate();
     bool addHashColumns(const QString &blob);
-    void failed(const QSqlError &error);
+    bool addLookAlikeKeys();
+    bool addOperatorTables(const QString &bigint);
+    Result changeOne(const QString &sql, const QVariantList &values);
+    QStringList userColumns();
+    // Records the error; true when the connection was found dead and a new one opened.
+    bool failed(const QSqlError &error);
     static QString nextConnectionName();
     QList<int> counts(const char *table, const char *key, qint64 newest, int n);
 

@@ -27,13 +27,19 @@ QVariant expiry(qint64 expires) { return expires > 0 ? QVariant(expires) : QVari
 
 } // namespace
 
-bool LobbyStore::addOperatorTables()
+// Last seen, disabled, and the tables of sanctions and of the audit trail.
+bool LobbyStore::addOperatorTables(const QString &bigint)
 {
+    const QStringList columns = userColumns();
+    if (columns == QStringList{QString()})
+        return false;
     const QString key = m_server ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
-    const QString bigint = m_server ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
     const QString ifMissing = m_server ? QStringLiteral("IF NOT EXISTS ") : QString();
-    return exec(QStringLiteral("ALTER TABLE users ADD COLUMN %1last_seen %2").arg(ifMissing, bigint))
-        && exec(QStringLiteral("ALTER TABLE users ADD COLUMN %1disabled INTEGER NOT NULL DEFAULT 0").arg(ifMissing))
+    const auto addColumn = [&](const char *name, const QString &type) {
+        return columns.contains(QLatin1String(name)) ||
+               exec(QStringLiteral("ALTER TABLE users ADD COLUMN %1%2 %3").arg(ifMissing, QLatin1String(name), type));
+    };
+    return addColumn("last_seen", bigint) && addColumn("disabled", QStringLiteral("INTEGER NOT NULL DEFAULT 0"))
         && exec(QStringLiteral("CREATE TABLE IF NOT EXISTS sanctions (id %1, kind TEXT NOT NULL, scope TEXT NOT NULL,"
                                " target TEXT NOT NULL, reason TEXT NOT NULL, actor TEXT NOT NULL,"
                                " created %2 NOT NULL, expires %2, lifted %2)")
@@ -55,192 +61,174 @@ bool LobbyStore::ping()
 
 std::optional<LobbyStore::Account> LobbyStore::account(const QString &user)
 {
-    QSqlQuery q(m_db);
-    // The exact ID first: an older database may hold look-alikes.
-    q.prepare(QStringLiteral("SELECT %1 FROM users WHERE name = ? OR folded = ? ORDER BY name = ? DESC, name LIMIT 1")
-                  .arg(QLatin1String(kAccountColumns)));
-    q.addBindValue(user);
-    q.addBindValue(foldName(user));
-    q.addBindValue(user);
-    if (!q.exec()) {
-        failed(q.lastError());
+    std::optional<Account> out;
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        // The exact ID first: an older database may hold look-alikes.
+        const QSqlError e = run(q,
+                                QStringLiteral("SELECT %1 FROM users WHERE name = ? OR folded = ?"
+                                               " ORDER BY name = ? DESC, name LIMIT 1")
+                                    .arg(QLatin1String(kAccountColumns)),
+                                {user, foldName(user), user});
+        if (!e.isValid() && q.next())
+            out = accountFrom(q);
+        return e;
+    });
+    if (error.isValid())
         return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    return accountFrom(q);
+    return out;
 }
 
 QList<LobbyStore::Account> LobbyStore::accounts(const QString &pattern, int limit)
 {
     QList<Account> out;
-    QSqlQuery q(m_db);
     QString escaped = pattern.toCaseFolded();
     escaped.replace(u'\\', QLatin1String("\\\\")).replace(u'%', QLatin1String("\\%")).replace(u'_', QLatin1String("\\_"));
-    q.prepare(QStringLiteral("SELECT %1 FROM users WHERE folded LIKE ? ESCAPE '\\' OR lower(email) LIKE ? ESCAPE '\\'"
-                             " ORDER BY name LIMIT ?")
-                  .arg(QLatin1String(kAccountColumns)));
     const QString like = QStringLiteral("%") + escaped + QStringLiteral("%");
-    q.addBindValue(like);
-    q.addBindValue(like);
-    q.addBindValue(limit);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return out;
-    }
-    while (q.next())
-        out << accountFrom(q);
+    perform(Access::Read, [&](Queries &queries) {
+        out.clear();
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q,
+                                QStringLiteral("SELECT %1 FROM users WHERE folded LIKE ? ESCAPE '\\'"
+                                               " OR lower(email) LIKE ? ESCAPE '\\' ORDER BY name LIMIT ?")
+                                    .arg(QLatin1String(kAccountColumns)),
+                                {like, like, limit});
+        while (!e.isValid() && q.next())
+            out << accountFrom(q);
+        return e;
+    });
     return out;
+}
+
+// One row changed: Ok; none: Missing.
+LobbyStore::Result LobbyStore::changeOne(const QString &sql, const QVariantList &values)
+{
+    bool found = false;
+    const QSqlError error = perform(Access::Write, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q, sql, values);
+        found = !e.isValid() && q.numRowsAffected() == 1;
+        return e;
+    });
+    if (error.isValid())
+        return Result::Failed;
+    return found ? Result::Ok : Result::Missing;
 }
 
 LobbyStore::Result LobbyStore::setDisabled(const QString &user, bool disabled)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE users SET disabled = ? WHERE name = ?"));
-    q.addBindValue(disabled ? 1 : 0);
-    q.addBindValue(user);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return Result::Failed;
-    }
-    return q.numRowsAffected() == 1 ? Result::Ok : Result::Missing;
+    return changeOne(QStringLiteral("UPDATE users SET disabled = ? WHERE name = ?"), {disabled ? 1 : 0, user});
 }
 
 LobbyStore::Result LobbyStore::deleteAccount(const QString &user)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("DELETE FROM users WHERE name = ?"));
-    q.addBindValue(user);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return Result::Failed;
-    }
-    return q.numRowsAffected() == 1 ? Result::Ok : Result::Missing;
+    return changeOne(QStringLiteral("DELETE FROM users WHERE name = ?"), {user});
 }
 
 bool LobbyStore::touchLastSeen(const QString &user, qint64 when)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE users SET last_seen = ? WHERE name = ?"));
-    q.addBindValue(when);
-    q.addBindValue(user);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return false;
-    }
-    return true;
+    return changeOne(QStringLiteral("UPDATE users SET last_seen = ? WHERE name = ?"), {when, user}) != Result::Failed;
 }
 
 bool LobbyStore::addSanction(const Sanction &s)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT INTO sanctions (kind, scope, target, reason, actor, created, expires)"
-                             " VALUES (?, ?, ?, coalesce(?, ''), ?, ?, ?)"));
-    q.addBindValue(s.kind);
-    q.addBindValue(s.scope);
-    q.addBindValue(s.target);
-    q.addBindValue(s.reason);
-    q.addBindValue(s.actor);
-    q.addBindValue(s.created);
-    q.addBindValue(expiry(s.expires));
-    if (!q.exec()) {
-        failed(q.lastError());
-        return false;
-    }
-    return true;
+    return !perform(Access::Write, [&](Queries &queries) {
+                QSqlQuery &q = queries.emplace_back(m_db);
+                return run(q,
+                           QStringLiteral("INSERT INTO sanctions (kind, scope, target, reason, actor, created, expires)"
+                                          " VALUES (?, ?, ?, coalesce(?, ''), ?, ?, ?)"),
+                           {s.kind, s.scope, s.target, s.reason, s.actor, s.created, expiry(s.expires)});
+            }).isValid();
 }
 
 int LobbyStore::liftSanctions(const QString &kind, const QString &scope, const QString &target, qint64 now)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE sanctions SET lifted = ? WHERE kind = ? AND scope = ? AND target = ?"
-                             " AND lifted IS NULL AND (expires IS NULL OR expires > ?)"));
-    q.addBindValue(now);
-    q.addBindValue(kind);
-    q.addBindValue(scope);
-    q.addBindValue(target);
-    q.addBindValue(now);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return -1;
-    }
-    return q.numRowsAffected();
+    int lifted = 0;
+    const QSqlError error = perform(Access::Write, [&](Queries &queries) {
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q,
+                                QStringLiteral("UPDATE sanctions SET lifted = ? WHERE kind = ? AND scope = ? AND target = ?"
+                                               " AND lifted IS NULL AND (expires IS NULL OR expires > ?)"),
+                                {now, kind, scope, target, now});
+        lifted = e.isValid() ? 0 : q.numRowsAffected();
+        return e;
+    });
+    return error.isValid() ? -1 : lifted;
 }
 
 std::optional<QList<LobbyStore::Sanction>> LobbyStore::activeSanctions(qint64 now, const QString &kind,
                                                                        const QString &scope, const QString &target)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT id, kind, scope, target, reason, actor, created, coalesce(expires, 0)"
-                             " FROM sanctions WHERE lifted IS NULL AND (expires IS NULL OR expires > ?)"
-                             " AND (? = '' OR kind = ?) AND (? = '' OR scope = ?) AND (? = '' OR target = ?)"
-                             " ORDER BY id"));
-    q.addBindValue(now);
+    QVariantList values{now};
     for (const QString &v : {kind, scope, target}) {
-        q.addBindValue(v.isNull() ? QStringLiteral("") : v);
-        q.addBindValue(v.isNull() ? QStringLiteral("") : v);
-    }
-    if (!q.exec()) {
-        failed(q.lastError());
-        return std::nullopt;
+        const QString text = v.isNull() ? QStringLiteral("") : v;
+        values << text << text;
     }
     QList<Sanction> out;
-    while (q.next()) {
-        Sanction s;
-        s.id = q.value(0).toLongLong();
-        s.kind = q.value(1).toString();
-        s.scope = q.value(2).toString();
-        s.target = q.value(3).toString();
-        s.reason = q.value(4).toString();
-        s.actor = q.value(5).toString();
-        s.created = q.value(6).toLongLong();
-        s.expires = q.value(7).toLongLong();
-        out << s;
-    }
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        out.clear();
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q,
+                                QStringLiteral("SELECT id, kind, scope, target, reason, actor, created, coalesce(expires, 0)"
+                                               " FROM sanctions WHERE lifted IS NULL AND (expires IS NULL OR expires > ?)"
+                                               " AND (? = '' OR kind = ?) AND (? = '' OR scope = ?)"
+                                               " AND (? = '' OR target = ?) ORDER BY id"),
+                                values);
+        while (!e.isValid() && q.next()) {
+            Sanction s;
+            s.id = q.value(0).toLongLong();
+            s.kind = q.value(1).toString();
+            s.scope = q.value(2).toString();
+            s.target = q.value(3).toString();
+            s.reason = q.value(4).toString();
+            s.actor = q.value(5).toString();
+            s.created = q.value(6).toLongLong();
+            s.expires = q.value(7).toLongLong();
+            out << s;
+        }
+        return e;
+    });
+    if (error.isValid())
+        return std::nullopt;
     return out;
 }
 
 bool LobbyStore::addAudit(const AuditEntry &e)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT INTO audit (at, actor, action, target, reason, expires)"
-                             " VALUES (?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"));
-    q.addBindValue(e.at);
-    q.addBindValue(e.actor);
-    q.addBindValue(e.action);
-    q.addBindValue(e.target);
-    q.addBindValue(e.reason);
-    q.addBindValue(expiry(e.expires));
-    if (!q.exec()) {
-        failed(q.lastError());
-        return false;
-    }
-    return true;
+    return !perform(Access::Write, [&](Queries &queries) {
+                QSqlQuery &q = queries.emplace_back(m_db);
+                return run(q,
+                           QStringLiteral("INSERT INTO audit (at, actor, action, target, reason, expires)"
+                                          " VALUES (?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"),
+                           {e.at, e.actor, e.action, e.target, e.reason, expiry(e.expires)});
+            }).isValid();
 }
 
 std::optional<QList<LobbyStore::AuditEntry>> LobbyStore::audit(int limit, const QString &target)
 {
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT at, actor, action, target, reason, coalesce(expires, 0) FROM audit"
-                             " WHERE ? = '' OR target = ? ORDER BY id DESC LIMIT ?"));
-    q.addBindValue(target.isNull() ? QStringLiteral("") : target);
-    q.addBindValue(target.isNull() ? QStringLiteral("") : target);
-    q.addBindValue(limit);
-    if (!q.exec()) {
-        failed(q.lastError());
-        return std::nullopt;
-    }
+    const QString text = target.isNull() ? QStringLiteral("") : target;
     QList<AuditEntry> out;
-    while (q.next()) {
-        AuditEntry e;
-        e.at = q.value(0).toLongLong();
-        e.actor = q.value(1).toString();
-        e.action = q.value(2).toString();
-        e.target = q.value(3).toString();
-        e.reason = q.value(4).toString();
-        e.expires = q.value(5).toLongLong();
-        out << e;
-    }
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        out.clear();
+        QSqlQuery &q = queries.emplace_back(m_db);
+        const QSqlError e = run(q,
+                                QStringLiteral("SELECT at, actor, action, target, reason, coalesce(expires, 0) FROM audit"
+                                               " WHERE ? = '' OR target = ? ORDER BY id DESC LIMIT ?"),
+                                {text, text, limit});
+        while (!e.isValid() && q.next()) {
+            AuditEntry a;
+            a.at = q.value(0).toLongLong();
+            a.actor = q.value(1).toString();
+            a.action = q.value(2).toString();
+            a.target = q.value(3).toString();
+            a.reason = q.value(4).toString();
+            a.expires = q.value(5).toLongLong();
+            out << a;
+        }
+        return e;
+    });
+    if (error.isValid())
+        return std::nullopt;
     return out;
 }
 

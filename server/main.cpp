@@ -10,6 +10,7 @@
 #include <csignal>
 #include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include "adminchannel.h"
 #include "admincommands.h"
 #include "clusterbus.h"
+#include "connectionbudget.h"
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
@@ -45,18 +47,36 @@ QString defaultDatabase()
     return base + QStringLiteral("/qorchat-server/lobby.sqlite");
 }
 
-// Each client costs a descriptor; the usual soft limit of 1024 is below the
-// default client limit.
-void raiseDescriptorLimit(int maxClients)
+int openDescriptors()
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return 64;
+    int n = 0;
+    while (const dirent *e = ::readdir(dir))
+        n += e->d_name[0] != '.';
+    ::closedir(dir);
+    return n - 1; // the directory's own
+}
+
+// Each connection costs a descriptor, and so does everything else the server
+// holds; the usual soft limit of 1024 is below what the default client limit
+// needs. Returns the connections the limit leaves room for (0: not even one).
+int fitDescriptorLimit(int maxClients, int beyond, rlim_t *limit)
 {
     rlimit rl{};
     if (::getrlimit(RLIMIT_NOFILE, &rl) != 0)
-        return;
-    const rlim_t wanted = rlim_t(maxClients) + 64;
-    if (rl.rlim_cur >= wanted)
-        return;
-    rl.rlim_cur = rl.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, rl.rlim_max);
-    ::setrlimit(RLIMIT_NOFILE, &rl);
+        return maxClients;
+    const rlim_t wanted = rlim_t(maxClients) + rlim_t(beyond);
+    if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < wanted) {
+        rl.rlim_cur = rl.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, rl.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &rl);
+        ::getrlimit(RLIMIT_NOFILE, &rl);
+    }
+    *limit = rl.rlim_cur;
+    if (rl.rlim_cur == RLIM_INFINITY)
+        return maxClients;
+    return ConnectionBudget::connectionsWithin(quint64(rl.rlim_cur), beyond, maxClients);
 }
 
 QCommandLineOption option(const char *name, const QString &text, const char *valueName, const QString &value)
@@ -344,9 +364,30 @@ int main(int argc, char *argv[])
         }
     }
 
-    raiseDescriptorLimit(maxClients);
+    // Its pipe is open before the descriptors are counted; its handler comes once
+    // there is something to reload.
+    SignalQuit signalQuit;
+    const QString adminPath = parser.isSet(adminOpt) ? parser.value(adminOpt) : defaultAdminSocket(dbPath);
+    // What is open now, the listening ports, Redis's two connections, the admin socket
+    // and the metrics endpoint with one client each, the pool's threads.
+    const int beyond = ConnectionBudget::descriptorsBeyondConnections(
+        openDescriptors() + 2 + (cluster ? 2 : 0) + (adminPath != QLatin1String("off") ? 2 : 0) +
+            (parser.isSet(metricsOpt) ? 2 : 0),
+        LobbyServer::hashThreads());
+    rlim_t descriptorLimit = 0;
+    const int connections = fitDescriptorLimit(maxClients, beyond, &descriptorLimit);
+    if (connections < 1)
+        return fail(QStringLiteral("the descriptor limit %1 is too low: the server needs %2 besides its connections; "
+                                   "raise it (ulimit -n, LimitNOFILE=)")
+                        .arg(quint64(descriptorLimit))
+                        .arg(beyond));
+    if (connections < maxClients)
+        qCWarning(lcServer,
+                  "limit: the descriptor limit %llu leaves room for %d connections, not --max-clients %d; raise it "
+                  "(ulimit -n, LimitNOFILE=)",
+                  static_cast<unsigned long long>(descriptorLimit), connections, maxClients);
 
-    LobbyServer server(store, std::move(catalog), maxClients);
+    LobbyServer server(store, std::move(catalog), connections);
     Moderation moderation(store);
     moderation.setFloodLimit(floodLimit);
     if (words)
@@ -361,7 +402,7 @@ int main(int argc, char *argv[])
     if (tls) {
         tlsListener.emplace(*tlsConfig);
         tlsListener->setHandshakeTimeout(tlsTimeout);
-        tlsListener->setMaxHandshakes(maxClients);
+        tlsListener->setMaxHandshakes(connections);
         tlsListener->setListenBacklogSize(1024);
         tlsListener->setMaxPendingConnections(1024);
         if (!tlsListener->listen(address, quint16(tlsPort)))
@@ -413,14 +454,12 @@ int main(int argc, char *argv[])
     AdminCommands adminCommands(server, store, moderation);
     adminCommands.setReload(reload);
     std::unique_ptr<AdminChannel> adminChannel;
-    const QString adminPath = parser.isSet(adminOpt) ? parser.value(adminOpt) : defaultAdminSocket(dbPath);
     if (adminPath != QLatin1String("off")) {
         adminChannel = std::make_unique<AdminChannel>(adminCommands);
         if (!adminChannel->listen(adminPath, &error))
             return fail(QStringLiteral("--admin-socket: %1").arg(error));
     }
 
-    SignalQuit signalQuit;
     QObject::connect(&signalQuit, &SignalQuit::received, &app, [&reload](int sig) {
         if (sig == SIGHUP) {
             serviceglue::notify("RELOADING=1");
@@ -464,10 +503,11 @@ int main(int argc, char *argv[])
     serviceglue::notify("READY=1");
     qCInfo(lcServer, "started %s on %s port %s, database %s, at most %d clients", QORCHAT_VERSION,
            qPrintable(address.toString()), qPrintable(ports.join(QStringLiteral(", "))),
-           qPrintable(LobbyStore::displayName(dbPath)), maxClients);
+           qPrintable(LobbyStore::displayName(dbPath)), connections);
     const int code = app.exec();
     if (tlsListener)
         tlsListener->close();
+    server.shutdown();
     qCInfo(lcServer, "stopped");
     return code;
 }

@@ -79,7 +79,7 @@ QByteArray MetricsEndpoint::render() const
 {
     Page p;
     const auto kinds = m_server.connectionKinds();
-    p.family("qorchat_connections", "gauge", "Client connections open on this node, by kind.");
+    p.family("qorchat_connections", "gauge", "Connections held by this node (clients, TLS handshakes, closing ones), by kind.");
     for (const char *kind : {"plain", "tls"})
         p.sample(kinds.value(QLatin1String(kind)), QStringLiteral("kind=\"%1\"").arg(QLatin1String(kind)));
     p.family("qorchat_signed_in", "gauge", "Players signed in on this node.");

@@ -44,7 +44,13 @@ void SignInThrottle::failed(const QString &account, const QString &address, qint
     }
 }
 
-void SignInThrottle::succeeded(const QString &account) { m_entries.remove(accountKey(account)); }
+void SignInThrottle::succeeded(const QString &account, const QString &address)
+{
+    m_entries.remove(accountKey(account));
+    const auto it = m_entries.find(addressKey(address));
+    if (it != m_entries.end() && --it->failures <= 0)
+        m_entries.erase(it);
+}
 
 void SignInThrottle::prune(qint64 now)
 {

@@ -1,14 +1,17 @@
 #pragma once
 // Growing delays after failed sign-ins, per account and per address: after the
-// n-th failure the next attempt waits base * 2^(n-1), at most max. Times are
-// milliseconds on a monotonic clock the caller passes in.
+// n-th failure the next attempt waits base * 2^(n-1), at most max. An attempt is
+// counted as failed when it is taken on (at the time it is to be checked), so
+// that attempts sent in parallel queue up one behind the other; a success takes
+// its count back. Times are milliseconds on a monotonic clock the caller passes in.
 #include <QHash>
 #include <QString>
 
 class SignInThrottle {
 public:
     static constexpr qint64 kDefaultBaseMs = 1000;
-    static constexpr qint64 kDefaultMaxMs = 30000;
+    // Below the client's reply window of about ten seconds, with room for the hash.
+    static constexpr qint64 kDefaultMaxMs = 8000;
     // A key without failures for this long starts again from nothing.
     static constexpr qint64 kForgetMs = 15 * 60 * 1000;
 
@@ -18,9 +21,13 @@ public:
         m_maxMs = maxMs;
     }
     // How long an attempt for this account from this address must still wait.
+    // Above maxMs() only when attempts were taken on faster than the delays allow.
     qint64 waitMs(const QString &account, const QString &address, qint64 now) const;
+    qint64 maxMs() const { return m_maxMs; }
+    // An empty account counts against the address only.
     void failed(const QString &account, const QString &address, qint64 now);
-    void succeeded(const QString &account);
+    // The account starts again from nothing; the address's last count is taken back.
+    void succeeded(const QString &account, const QString &address);
     qsizetype size() const { return m_entries.size(); }
 
 private:

@@ -6,6 +6,7 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include "connectionbudget.h"
 #include "serverlog.h"
 
 #include <memory>
@@ -92,14 +93,29 @@ void TlsListener::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    const QString peer = socket->peerAddress().toString();
+    const QString peer = ConnectionBudget::key(socket);
+    const auto refuse = [this, socket](const QString &reason) {
+        socket->abort();
+        socket->deleteLater();
+        emit handshakeFailed(reason);
+    };
     if (m_handshaking >= m_maxHandshakes) {
         qCWarning(lcServer, "limit: TLS handshake from %s refused, %d handshakes running", qPrintable(peer),
                   m_handshaking);
-        socket->abort();
-        socket->deleteLater();
-        emit handshakeFailed(QStringLiteral("too many handshakes"));
-        return;
+        return refuse(QStringLiteral("too many handshakes"));
+    }
+    // Before the handshake nothing can be said to the peer: refused is closed.
+    switch (m_budget ? m_budget->admit(socket, peer) : ConnectionBudget::Admission::Admitted) {
+    case ConnectionBudget::Admission::Admitted:
+        break;
+    case ConnectionBudget::Admission::Full:
+        qCWarning(lcServer, "limit: TLS connection from %s refused, server full (%d connections)", qPrintable(peer),
+                  m_budget->connections());
+        return refuse(QStringLiteral("server full"));
+    case ConnectionBudget::Admission::AddressFull:
+        qCWarning(lcServer, "limit: TLS connection from %s refused, %d connections from that address", qPrintable(peer),
+                  m_budget->fromAddress(peer));
+        return refuse(QStringLiteral("too many connections from the address"));
     }
     ++m_handshaking;
     // Without it the greeting waits behind the session tickets for a delayed ACK.

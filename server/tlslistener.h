@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class ConnectionBudget;
+
 class TlsListener : public QTcpServer {
     Q_OBJECT
 public:
@@ -28,6 +30,9 @@ public:
     // Handshakes beyond this many at once are refused at once.
     void setMaxHandshakes(int n) { m_maxHandshakes = n > 0 ? n : 1; }
     int handshakesInProgress() const { return m_handshaking; }
+    // A handshake holds a connection of the server's budget (and of its address)
+    // from its first byte; without a budget only setMaxHandshakes applies.
+    void setBudget(ConnectionBudget *budget) { m_budget = budget; }
 
 signals:
     // A handshake was given up (after the log line); for tests and counters.
@@ -41,4 +46,5 @@ private:
     int m_handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
     int m_maxHandshakes = 1000;
     int m_handshaking = 0;
+    ConnectionBudget *m_budget = nullptr;
 };

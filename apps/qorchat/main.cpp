@@ -3,15 +3,17 @@
 // connect to when the match starts (empty for the host).
 #include "qorchat/qorchat.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <strings.h>
 
 namespace {
 
-enum Exit { Started = 0, Other = 1, Usage = 2, UserLeft = 3, SignInFailed = 4, Unreachable = 5, NoDisplay = 6 };
+enum Exit { Started = 0, Other = 1, Usage = 2, UserLeft = 3, SignInFailed = 4, Unreachable = 5, NoDisplay = 6, AddressUnknown = 7 };
 
 void usage(std::FILE *to)
 {
@@ -23,8 +25,8 @@ void usage(std::FILE *to)
                "                        [::1]:2300); the default port is 2300; tls:// encrypts\n"
                "                        the line, checking the server against the system's\n"
                "                        certificate authorities\n"
-               "  --help                show this text\n"
-               "  --version             show the version\n"
+               "  -h, --help            show this text\n"
+               "  -v, --version         show the version\n"
                "The server, highest first: --server, the environment variable\n"
                "QORCHAT_SERVER=[tls://]HOST[:PORT], the settings file\n"
                "(~/.config/vantelis/settings.ini, section [server], keys address and port),\n"
@@ -37,17 +39,15 @@ void usage(std::FILE *to)
                "  3  the user left the lobby (terms declined, cancelled, Exit, no reconnect)\n"
                "  4  sign-in failed\n"
                "  5  the server could not be reached\n"
-               "  6  no display\n",
+               "  6  no display\n"
+               "  7  the match started, but the server sent no usable address of its host\n"
+               "     (nothing is printed)\n",
                to);
 }
 
-int usageError(const char *message, const char *detail = nullptr)
+int usageError(const std::string &message)
 {
-    if (detail)
-        std::fprintf(stderr, "qorchat: %s %s\n", message, detail);
-    else
-        std::fprintf(stderr, "qorchat: %s\n", message);
-    usage(stderr);
+    std::fprintf(stderr, "qorchat: %s\nTry 'qorchat --help' for more information.\n", message.c_str());
     return Usage;
 }
 
@@ -98,56 +98,45 @@ bool splitServer(std::string text, std::string &host, int &port)
 
 int main(int argc, char **argv)
 {
-    bool host = false;
-    const char *game = nullptr;
-    const char *server = nullptr;
-    bool endOfOptions = false;
-    for (int i = 1; i < argc; ++i) {
-        const char *a = argv[i];
-        if (!endOfOptions && std::strcmp(a, "--help") == 0) {
-            usage(stdout);
-            return Started;
-        }
-        if (!endOfOptions && std::strcmp(a, "--version") == 0) {
-            std::printf("qorchat %s\n", qorchat_version());
-            return Started;
-        }
-        if (!endOfOptions && std::strcmp(a, "--host") == 0) {
-            host = true;
-            continue;
-        }
-        if (!endOfOptions && std::strcmp(a, "--server") == 0) {
-            if (i + 1 >= argc)
-                return usageError("--server needs HOST[:PORT]");
-            server = argv[++i];
-            continue;
-        }
-        if (!endOfOptions && std::strncmp(a, "--server=", 9) == 0) {
-            server = a + 9;
-            continue;
-        }
-        if (!endOfOptions && std::strcmp(a, "--") == 0) {
-            endOfOptions = true;
-            continue;
-        }
-        if (!endOfOptions && a[0] == '-' && a[1] != '\0')
-            return usageError("unknown option", a);
-        if (game)
-            return usageError("only one game name may be given");
-        game = a;
+    // Latin-1 keeps every byte as one character, so the game name and the server
+    // reach the library exactly as given (the library checks their UTF-8).
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLatin1(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption hostOption(QStringLiteral("host"));
+    const QCommandLineOption serverOption(QStringLiteral("server"), QString(), QStringLiteral("HOST[:PORT]"));
+    parser.addOptions({hostOption, serverOption});
+    if (!parser.parse(args))
+        return usageError(parser.errorText().toLatin1().toStdString());
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+        usage(stdout);
+        return Started;
     }
-    if (!game || !*game)
+    if (parser.isSet(versionOption)) {
+        std::printf("qorchat %s\n", qorchat_version());
+        return Started;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return usageError("only one game name may be given");
+    const QByteArray game = positional.value(0).toLatin1();
+    if (game.isEmpty())
         return usageError("a game name is required");
-    if (server) {
+    const bool host = parser.isSet(hostOption);
+    if (parser.isSet(serverOption)) {
+        const QByteArray server = parser.value(serverOption).toLatin1();
         std::string serverHost;
         int port = 0;
-        if (!splitServer(server, serverHost, port) || qorchat_set_server(serverHost.c_str(), port) != QORCHAT_OK)
-            return usageError("--server: not HOST[:PORT]:", server);
+        if (!splitServer(server.toStdString(), serverHost, port) || qorchat_set_server(serverHost.c_str(), port) != QORCHAT_OK)
+            return usageError("--server: not HOST[:PORT]: " + server.toStdString());
     }
 
     char address[QORCHAT_ADDRESS_BUFFER_SIZE];
     size_t length = 0;
-    const int r = qorchat_execute(game, host ? -1 : 0, address, sizeof address, &length);
+    const int r = qorchat_execute(game.constData(), host ? -1 : 0, address, sizeof address, &length);
     if (r == QORCHAT_E_NO_DISPLAY) {
         std::fputs("qorchat: the lobby needs a display; run it under xvfb-run, or set DISPLAY"
                    " (or WAYLAND_DISPLAY) to a running one\n",
@@ -165,6 +154,9 @@ int main(int argc, char **argv)
         std::printf("%s\n", address);
         std::fflush(stdout);
         return Started;
+    case QORCHAT_OUTCOME_ADDRESS_UNKNOWN:
+        std::fputs("qorchat: the match started, but the server sent no usable address of its host\n", stderr);
+        return AddressUnknown;
     case QORCHAT_OUTCOME_USER_LEFT:
         std::fputs("qorchat: the lobby was left without a match\n", stderr);
         return UserLeft;

@@ -14,7 +14,8 @@
  * thread that runs that application (its GUI thread); the lobby's windows run in
  * nested event loops there. A program whose application object is only a
  * QGuiApplication or a QCoreApplication gets QORCHAT_E_NO_GUI: the lobby needs
- * widgets. qorchat_set_server, qorchat_last_outcome, qorchat_last_address and
+ * widgets. qorchat_cancel, qorchat_set_server, qorchat_last_outcome,
+ * qorchat_last_address, qorchat_result_string, qorchat_outcome_string and
  * qorchat_version may be called from any thread.
  *
  * Display. The lobby is a set of windows: it needs an X11 or Wayland display
@@ -49,7 +50,8 @@ typedef enum qorchat_result {
     QORCHAT_E_WRONG_THREAD = 4,  /* not called on the application's GUI thread */
     QORCHAT_E_BUSY = 5,          /* called again while a call is running */
     QORCHAT_E_INTERNAL = 6,      /* an unexpected failure inside the call */
-    QORCHAT_E_NO_DISPLAY = 7     /* no display to show the lobby on; nothing was shown */
+    QORCHAT_E_NO_DISPLAY = 7,    /* no display to show the lobby on; nothing was shown */
+    QORCHAT_E_NOT_RUNNING = 8    /* qorchat_cancel: no call of qorchat_execute is running */
 } qorchat_result;
 
 /* What the last finished call of qorchat_execute came to. The numbers never
@@ -64,15 +66,19 @@ typedef enum qorchat_outcome {
     QORCHAT_OUTCOME_SIGN_IN_FAILED = 3,     /* the server refused the game, the host flag, the
                                                account or the login */
     QORCHAT_OUTCOME_SERVER_UNREACHABLE = 4, /* no connection to the server, or it was too busy */
-    QORCHAT_OUTCOME_NO_DISPLAY = 5          /* qorchat_execute returned QORCHAT_E_NO_DISPLAY */
+    QORCHAT_OUTCOME_NO_DISPLAY = 5,         /* qorchat_execute returned QORCHAT_E_NO_DISPLAY */
+    QORCHAT_OUTCOME_ADDRESS_UNKNOWN = 6     /* the match started, but the server sent no usable address
+                                               of its host to this joining player: the address is
+                                               empty; neither host nor join */
 } qorchat_outcome;
 
 /* The longest address qorchat_execute returns, in bytes without the NUL: a plain
  * IPv4 or IPv6 address in text form, without a scope id. */
 #define QORCHAT_ADDRESS_MAX 45
 
-/* A buffer of this many bytes holds any address the call can return. */
-#define QORCHAT_ADDRESS_BUFFER_SIZE 256
+/* The buffer size for an address: it holds any address the calls return, with
+ * its NUL. (It was 256 before; a buffer of that size still does.) */
+#define QORCHAT_ADDRESS_BUFFER_SIZE (QORCHAT_ADDRESS_MAX + 1)
 
 /* Runs the lobby for game_name (UTF-8). host: -1 when the local player hosts the
  * match, 0 when joining (any value other than -1 counts as joining).
@@ -93,6 +99,21 @@ QORCHAT_EXPORT int qorchat_last_address(char *address, size_t address_size, size
 
 /* A qorchat_outcome: what the last finished call of qorchat_execute came to. */
 QORCHAT_EXPORT int qorchat_last_outcome(void);
+
+/* Closes the running lobby as if the user had chosen Exit (or Cancel while
+ * signing in), for example because the game's own window closed: the running
+ * qorchat_execute returns QORCHAT_OK soon after, with QORCHAT_OUTCOME_USER_LEFT
+ * (QORCHAT_OUTCOME_MATCH_STARTED when the match started first). Any thread; it
+ * returns at once, the lobby closes on its own thread. Returns QORCHAT_OK, or
+ * QORCHAT_E_NOT_RUNNING when no call is running (nothing is kept for a later
+ * call). */
+QORCHAT_EXPORT int qorchat_cancel(void);
+
+/* Short English texts for logs, never NULL, static: what a qorchat_result or a
+ * qorchat_outcome number means ("unknown result" or "unknown outcome" for a
+ * number this library does not know). Not meant to be shown to players. */
+QORCHAT_EXPORT const char *qorchat_result_string(int result);
+QORCHAT_EXPORT const char *qorchat_outcome_string(int outcome);
 
 /* Chooses the lobby server for this process, above QORCHAT_SERVER and the
  * settings file, without writing anything. host: a host name or an IP address

@@ -21,6 +21,14 @@ public:
 
     /* As qorchat_set_server: an empty host forgets the choice, port 0 is 2300. */
     static int SetServer(const QString &host, int port);
+
+    /* As qorchat_cancel: any thread; the running Execute returns soon after, the
+     * outcome QORCHAT_OUTCOME_USER_LEFT. QORCHAT_OK or QORCHAT_E_NOT_RUNNING. */
+    static int Cancel();
+
+    /* As qorchat_result_string and qorchat_outcome_string. */
+    static QString ResultString(int result);
+    static QString OutcomeString(int outcome);
 };
 
 #endif

@@ -35,14 +35,15 @@ local function addMember(g, r, user)
   redis.call('HSET', ukey(user), 'room', r)
 end
 
--- A host that leaves takes its room with it.
-local function leave(user)
+-- A host that leaves takes its room with it. notice: '1' tells the other members,
+-- '2' the owner too (its room was closed by the cluster, not at its request).
+local function leave(user, notice)
   local g = redis.call('HGET', ukey(user), 'game')
   local r = redis.call('HGET', ukey(user), 'room')
   if not r then return false end
   if redis.call('LINDEX', rkey(g, r), 0) == user then
     closeRoom(g, r)
-    emit('D', g, r, '1')
+    emit('D', g, r, notice or '1')
   else
     redis.call('LREM', rkey(g, r), 0, user)
     redis.call('HDEL', ukey(user), 'room')
@@ -55,7 +56,7 @@ local function part(user)
   local u = ukey(user)
   local n = redis.call('HGET', u, 'node')
   if not n then return end
-  leave(user)
+  leave(user, '2')
   local g = redis.call('HGET', u, 'game')
   redis.call('LREM', pkey(g), 0, user)
   redis.call('SREM', nkey(n), user)
@@ -75,43 +76,95 @@ end
 
 local function dropNode(n)
   for _, user in ipairs(redis.call('SMEMBERS', nkey(n))) do part(user) end
-  redis.call('DEL', nkey(n), P .. 'alive:' .. n)
+  -- Without its epoch the node's operations are refused until it restores.
+  redis.call('DEL', nkey(n), P .. 'alive:' .. n, P .. 'epoch:' .. n)
   redis.call('SREM', P .. 'nodes', n)
 end
 
+-- What undoes a client's last change, kept with the request that made it.
+local function done(user, req, undo)
+  redis.call('HSET', ukey(user), 'req', req, 'undo', undo)
+end
+
+local function undo(user, req)
+  local u = ukey(user)
+  if not mine(user) or redis.call('HGET', u, 'req') ~= req then return end
+  local f = split(redis.call('HGET', u, 'undo') or '')
+  local g, r = f[2], f[3]
+  if f[1] == 'C' and redis.call('LINDEX', rkey(g, r), 0) == user then
+    closeRoom(g, r)
+    emit('D', g, r, '1')
+  elseif f[1] == 'E' and redis.call('HGET', u, 'room') == r and redis.call('LINDEX', rkey(g, r), 0) ~= user then
+    redis.call('LREM', rkey(g, r), 0, user)
+    redis.call('HDEL', u, 'room')
+    emit('L', g, r, user)
+  elseif f[1] == 'L' and not inRoom(user) and redis.call('EXISTS', rkey(g, r)) == 1
+      and redis.call('LLEN', rkey(g, r)) < tonumber(f[4]) then
+    addMember(g, r, user)
+    emit('E', g, r, user)
+  end
+  redis.call('HDEL', u, 'req', 'undo')
+end
+
+-- Operations a client waits for carry a fence: the node's epoch (set by its last
+-- restore), the request's number and the last moment (Redis's clock, ms) at which
+-- the script may still run. A later run was answered "-ERR 99" already and must
+-- change nothing.
+local A, req = {}, nil
+if op == 'join' or op == 'part' or op == 'create' or op == 'enter' or op == 'leave' or op == 'delete'
+    or op == 'start' then
+  local epoch, deadline
+  epoch, req, deadline = ARGV[5], ARGV[6], tonumber(ARGV[7])
+  if redis.call('GET', P .. 'epoch:' .. node) ~= epoch then return {E.ServerFailure, 0, 'fenced'} end
+  if deadline > 0 then
+    local t = redis.call('TIME')
+    if tonumber(t[1]) * 1000 + math.floor(tonumber(t[2]) / 1000) > deadline then
+      return {E.ServerFailure, 0, 'late'}
+    end
+  end
+  for i = 8, #ARGV do A[#A + 1] = ARGV[i] end
+end
+
 if op == 'join' then
-  local user, g, host = ARGV[5], ARGV[6], ARGV[7]
+  local user, g, host = A[1], A[2], A[3]
   if redis.call('EXISTS', ukey(user)) == 1 then return {E.AlreadySignedIn, 0} end
   join(user, g, host)
+  done(user, req, '')
   return {0, lastSeq}
 elseif op == 'part' then
-  if mine(ARGV[5]) then part(ARGV[5]) end
+  if mine(A[1]) then part(A[1]) end
   return {0, lastSeq}
 elseif op == 'create' then
-  local user, g, r = ARGV[5], ARGV[6], ARGV[7]
+  local user, g, r = A[1], A[2], A[3]
   if not mine(user) then return {E.ServerFailure, 0} end
   if inRoom(user) then return {E.AlreadyInRoom, 0} end
   if redis.call('EXISTS', rkey(g, r)) == 1 then return {E.RoomExists, 0} end
   redis.call('RPUSH', lkey(g), r)
   addMember(g, r, user)
   emit('C', g, r, user)
+  done(user, req, table.concat({'C', g, r}, SEP))
   return {0, lastSeq}
 elseif op == 'enter' then
-  local user, g, r, max = ARGV[5], ARGV[6], ARGV[7], tonumber(ARGV[8])
+  local user, g, r, max = A[1], A[2], A[3], tonumber(A[4])
   if not mine(user) then return {E.ServerFailure, 0} end
   if inRoom(user) then return {E.AlreadyInRoom, 0} end
   if redis.call('EXISTS', rkey(g, r)) == 0 then return {E.NoSuchRoom, 0} end
   if redis.call('LLEN', rkey(g, r)) >= max then return {E.RoomFull, 0} end
   addMember(g, r, user)
   emit('E', g, r, user)
+  done(user, req, table.concat({'E', g, r}, SEP))
   return {0, lastSeq}
 elseif op == 'leave' then
-  local user = ARGV[5]
+  local user, max = A[1], A[2]
   if not mine(user) then return {E.ServerFailure, 0} end
+  local g = redis.call('HGET', ukey(user), 'game')
+  local r = redis.call('HGET', ukey(user), 'room')
+  local owner = r and redis.call('LINDEX', rkey(g, r), 0) == user
   if not leave(user) then return {E.NoSuchRoom, 0} end
+  done(user, req, owner and '' or table.concat({'L', g, r, max}, SEP))
   return {0, lastSeq}
 elseif op == 'delete' then
-  local user, g, r = ARGV[5], ARGV[6], ARGV[7]
+  local user, g, r = A[1], A[2], A[3]
   if not mine(user) then return {E.ServerFailure, 0} end
   if redis.call('HGET', ukey(user), 'room') ~= r then
     return {redis.call('EXISTS', rkey(g, r)) == 1 and E.NotRoomOwner or E.NoSuchRoom, 0}
@@ -119,9 +172,10 @@ elseif op == 'delete' then
   if redis.call('LINDEX', rkey(g, r), 0) ~= user then return {E.NotRoomOwner, 0} end
   closeRoom(g, r)
   emit('D', g, r, '1')
+  done(user, req, '')
   return {0, lastSeq}
 elseif op == 'start' then
-  local user, min, address = ARGV[5], tonumber(ARGV[6]), ARGV[7]
+  local user, min, address = A[1], tonumber(A[2]), A[3]
   if not mine(user) then return {E.ServerFailure, 0} end
   local g = redis.call('HGET', ukey(user), 'game')
   local r = redis.call('HGET', ukey(user), 'room')
@@ -129,6 +183,7 @@ elseif op == 'start' then
   if redis.call('LLEN', rkey(g, r)) < min then return {E.TooFewPlayers, 0} end
   closeRoom(g, r)
   emit('S', g, r, address)
+  done(user, req, '')
   return {0, lastSeq}
 elseif op == 'reap' then
   local dead = 0
@@ -143,17 +198,32 @@ elseif op == 'drop' then
   dropNode(node)
   return {0, lastSeq}
 elseif op == 'restore' then
-  -- The node's own players ('U', user, game, host) and the rooms they are in
-  -- ('R', game, room, max, owner, members...), after the shared state lost them.
+  -- ARGV[5..7]: the node's new epoch, the generation of the shared state it last
+  -- saw and one to use if there is none. Then the node's own players ('U', user,
+  -- game, host), the rooms they are in ('R', game, room, max, owner, members...)
+  -- and the requests it answered "-ERR 99" ('X', user, request).
+  redis.call('SET', P .. 'epoch:' .. node, ARGV[5])
   redis.call('SADD', P .. 'nodes', node)
+  local gen = redis.call('GET', P .. 'gen')
+  if not gen then
+    gen = ARGV[7]
+    redis.call('SET', P .. 'gen', gen)
+  end
+  -- Only a shared state that lost everything (a restarted Redis) gets rooms back;
+  -- otherwise a room that is gone was closed on purpose and its members were told.
+  local fresh = gen ~= ARGV[6]
   local keep, lost, rooms = {}, {}, {}
-  for i = 5, #ARGV do
+  for i = 8, #ARGV do
+    local f = split(ARGV[i])
+    if f[1] == 'X' then undo(f[2], f[3]) end
+  end
+  for i = 8, #ARGV do
     local f = split(ARGV[i])
     if f[1] == 'U' then
       keep[f[2]] = true
       local n = redis.call('HGET', ukey(f[2]), 'node')
       if not n then join(f[2], f[3], f[4]) elseif n ~= node then lost[#lost + 1] = f[2] end
-    elseif f[1] == 'R' then
+    elseif f[1] == 'R' and fresh then
       rooms[#rooms + 1] = f
     end
   end
@@ -183,7 +253,7 @@ elseif op == 'restore' then
       end
     end
   end
-  local out = {0, lastSeq}
+  local out = {0, lastSeq, gen}
   for _, user in ipairs(lost) do out[#out + 1] = user end
   return out
 elseif op == 'snapshot' then

@@ -28,7 +28,8 @@ int ensureApplication()
             return QORCHAT_E_WRONG_THREAD;
         return QORCHAT_OK;
     }
-    const std::optional<QByteArray> platform = component::guiPlatform(component::systemDisplayProbe());
+    const component::DisplayProbe probe = component::systemDisplayProbe();
+    const std::optional<QByteArray> platform = component::guiPlatform(probe);
     if (!platform)
         return QORCHAT_E_NO_DISPLAY;
     static int argc = 1;
@@ -36,13 +37,20 @@ int ensureApplication()
     static char platformOption[] = "-platform";
     static QByteArray platformName;
     static char *argv[] = {name, nullptr, nullptr, nullptr};
-    if (!platform->isEmpty()) {
-        platformName = *platform;
+    const component::PlatformStart start = component::platformStart(*platform, probe);
+    argc = 1;
+    if (!start.platforms.isEmpty()) {
+        platformName = start.platforms;
         argv[1] = platformOption;
         argv[2] = platformName.data();
         argc = 3;
     }
-    new QApplication(argc, argv);
+    auto *app = new QApplication(argc, argv);
+    if (!start.fallback.isEmpty() && QGuiApplication::platformName().toLatin1() == start.fallback) {
+        // The display refused Qt after the probe: no lobby, and the next call tries again.
+        delete app;
+        return QORCHAT_E_NO_DISPLAY;
+    }
     return QORCHAT_OK;
 }
 
@@ -59,10 +67,12 @@ int copyOut(const QString &text, char *out, size_t size, size_t *length)
     return n == size_t(utf8.size()) ? QORCHAT_OK : QORCHAT_E_BUFFER;
 }
 
-int outcomeOf(LobbyEnd end)
+int outcomeOf(LobbyEnd end, bool joining, const QString &address)
 {
     switch (end) {
-    case LobbyEnd::MatchStarted: return QORCHAT_OUTCOME_MATCH_STARTED;
+    case LobbyEnd::MatchStarted:
+        // Empty is what the host gets: a joining game must not take it for that.
+        return joining && address.isEmpty() ? QORCHAT_OUTCOME_ADDRESS_UNKNOWN : QORCHAT_OUTCOME_MATCH_STARTED;
     case LobbyEnd::SignInFailed: return QORCHAT_OUTCOME_SIGN_IN_FAILED;
     case LobbyEnd::ServerUnreachable: return QORCHAT_OUTCOME_SERVER_UNREACHABLE;
     case LobbyEnd::UserLeft:
@@ -89,7 +99,7 @@ int QorChat::Execute(QString &gameName, int16_t &host, QString &strIp)
         LobbyEnd end = LobbyEnd::None;
         const int r = component::execute(gameName, host, strIp, &end);
         if (r != QORCHAT_E_BUSY)
-            g_lastOutcome = r == QORCHAT_OK ? outcomeOf(end) : QORCHAT_OUTCOME_NONE;
+            g_lastOutcome = r == QORCHAT_OK ? outcomeOf(end, host != -1, strIp) : QORCHAT_OUTCOME_NONE;
         return r;
     } catch (...) {
         g_lastOutcome = QORCHAT_OUTCOME_NONE;
@@ -107,6 +117,21 @@ int QorChat::Execute(const QString &gameName, bool host, QString &strIp)
 int QorChat::LastOutcome()
 {
     return g_lastOutcome;
+}
+
+int QorChat::Cancel()
+{
+    return component::cancel();
+}
+
+QString QorChat::ResultString(int result)
+{
+    return QString::fromLatin1(qorchat_result_string(result));
+}
+
+QString QorChat::OutcomeString(int outcome)
+{
+    return QString::fromLatin1(qorchat_outcome_string(outcome));
 }
 
 int QorChat::SetServer(const QString &host, int port)
@@ -171,6 +196,41 @@ int qorchat_set_server(const char *host, int port)
         return QorChat::SetServer(QString::fromUtf8(raw), port);
     }
     return QorChat::SetServer(QString(), port);
+}
+
+int qorchat_cancel(void)
+{
+    return QorChat::Cancel();
+}
+
+const char *qorchat_result_string(int result)
+{
+    switch (result) {
+    case QORCHAT_OK: return "ok";
+    case QORCHAT_E_ARGUMENT: return "invalid argument";
+    case QORCHAT_E_BUFFER: return "address buffer too small";
+    case QORCHAT_E_NO_GUI: return "the Qt application has no widgets";
+    case QORCHAT_E_WRONG_THREAD: return "not called on the GUI thread";
+    case QORCHAT_E_BUSY: return "a call is already running";
+    case QORCHAT_E_INTERNAL: return "internal error";
+    case QORCHAT_E_NO_DISPLAY: return "no display";
+    case QORCHAT_E_NOT_RUNNING: return "no call is running";
+    }
+    return "unknown result";
+}
+
+const char *qorchat_outcome_string(int outcome)
+{
+    switch (outcome) {
+    case QORCHAT_OUTCOME_NONE: return "none";
+    case QORCHAT_OUTCOME_MATCH_STARTED: return "match started";
+    case QORCHAT_OUTCOME_USER_LEFT: return "user left";
+    case QORCHAT_OUTCOME_SIGN_IN_FAILED: return "sign-in failed";
+    case QORCHAT_OUTCOME_SERVER_UNREACHABLE: return "server unreachable";
+    case QORCHAT_OUTCOME_NO_DISPLAY: return "no display";
+    case QORCHAT_OUTCOME_ADDRESS_UNKNOWN: return "match started, address unknown";
+    }
+    return "unknown outcome";
 }
 
 const char *qorchat_version(void)

@@ -113,4 +113,20 @@ std::optional<QByteArray> guiPlatform(const DisplayProbe &probe)
     return std::nullopt;
 }
 
+PlatformStart platformStart(const QByteArray &chosen, const DisplayProbe &probe)
+{
+    QByteArray list = chosen;
+    if (list.isEmpty()) {
+        // Both are there: the session's own first, as Qt itself would choose.
+        list = probe.env("XDG_SESSION_TYPE") == "wayland" ? QByteArrayLiteral("wayland;xcb") : QByteArrayLiteral("xcb;wayland");
+    }
+    const QByteArray name = list.split(';').constFirst().split(':').constFirst().trimmed();
+    if (name != "xcb" && !name.startsWith("wayland"))
+        return {chosen, QByteArray()};
+    for (const char *fallback : {"minimal", "offscreen"})
+        if (probe.plugin(fallback))
+            return {list + ';' + fallback, fallback};
+    return {chosen, QByteArray()};
+}
+
 } // namespace component

@@ -25,4 +25,14 @@ DisplayProbe systemDisplayProbe();
 // usable one), or nullopt when no GUI can start.
 std::optional<QByteArray> guiPlatform(const DisplayProbe &probe);
 
+// A display can pass the probe and then refuse Qt's own connection (a busy
+// server, a client limit); Qt would abort then. So Qt is given a list: the chosen
+// platform, then a fallback that needs no display server. Qt ends up on the
+// fallback only when the display was lost in between.
+struct PlatformStart {
+    QByteArray platforms; // for -platform ("" leaves it to Qt)
+    QByteArray fallback;  // "" when there is none
+};
+PlatformStart platformStart(const QByteArray &chosen, const DisplayProbe &probe);
+
 } // namespace component

@@ -12,12 +12,22 @@
 #include "signin/frmStatus.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
+
+#include <atomic>
 
 namespace component {
 namespace {
 bool g_running = false;
 QString g_lastAddress;
+// The running call's number (0: none), for cancel() on any thread; a request
+// that arrives after its call ended must not close the next one.
+std::atomic<quint64> g_runningCall{0};
+quint64 g_calls = 0;
+bool g_cancelled = false;
+QPointer<QTimer> g_cancelSweep;
 
 // The address without leading and trailing spaces (spaces only, as the game expects).
 QString trimSpaces(const QString &s)
@@ -43,13 +53,50 @@ QString checkedAddress(const QString &hostIp)
     const QString ip = trimSpaces(hostIp);
     return lobbyModule::isPlainAddress(ip) ? ip : QString();
 }
+
+// The game asked the lobby to go: the user's Cancel for the sign-in, Exit for
+// the lobby, and no reconnecting.
+void closeOnRequest()
+{
+    g_cancelled = true;
+    session().gblnRetry = false;
+    session().setLobbyEnd(LobbyEnd::UserLeft);
+    frmStatus::m().mblnCancel = true;
+    closeLine();
+    Forms::unloadAll();
+    // Code that was waiting when the request came may still open a window or a
+    // message box on its way out; those go as well.
+    if (!g_cancelSweep) {
+        g_cancelSweep = new QTimer(qApp);
+        QObject::connect(g_cancelSweep, &QTimer::timeout, [] {
+            frmStatus::m().mblnCancel = true;
+            Forms::unloadAll();
+        });
+    }
+    g_cancelSweep->start(20);
+}
 } // namespace
+
+int cancel()
+{
+    const quint64 call = g_runningCall.load();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!call || !app)
+        return QORCHAT_E_NOT_RUNNING;
+    QMetaObject::invokeMethod(app, [call] {
+        if (g_runningCall.load() == call && !g_cancelled)
+            closeOnRequest();
+    }, Qt::QueuedConnection);
+    return QORCHAT_OK;
+}
 
 int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
 {
     if (g_running)
         return QORCHAT_E_BUSY;
     g_running = true;
+    g_cancelled = false;
+    g_runningCall = ++g_calls;
     platform::installQtPlatform();
 
     session().gstrGameName = gameName;
@@ -72,22 +119,30 @@ int execute(const QString &gameName, qint16 host, QString &strIp, LobbyEnd *end)
         Forms::collect();
         // A match that started while signing in has already closed the lobby;
         // showing it again would wait on a line that is gone.
-        if (session().gblnSignedIn && !frmCom::get()->isClosing()) {
+        if (session().gblnSignedIn && !frmCom::get()->isClosing() && !g_cancelled) {
             // Closing the lobby without another reason is the user leaving.
             session().setLobbyEnd(LobbyEnd::UserLeft);
             platform::modalRunner().run(Forms::get<frmMain>());
         }
         Forms::collect();
         strIp = checkedAddress(session().gstrHostIP);
-    } while (session().gblnRetry);
+    } while (session().gblnRetry && !g_cancelled);
 
     Forms::unloadAll();
     closeLine();
+    // The game may not turn our event loop again.
+    settings::flushSoon();
     Forms::collect();
+    if (g_cancelSweep)
+        g_cancelSweep->stop();
+    // Whatever the sign-in made of the closed line, the game asked for it.
+    if (g_cancelled)
+        session().setLobbyEnd(LobbyEnd::UserLeft);
     if (end)
         *end = session().gLobbyEnd;
     platform::windowOrder().placeTop(Forms::get<frmMain>());
     g_lastAddress = strIp;
+    g_runningCall = 0;
     g_running = false;
     return QORCHAT_OK;
 }

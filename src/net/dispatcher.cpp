@@ -113,7 +113,8 @@ void hostIp(const protocol::HostIp &h)
         }
     }
     // A record for the curious; the match goes on whether or not it was stored.
-    settings::save(settings::key::dbgHostIp, s.gstrHostIP);
+    // A flood of these costs one write per pass of the event loop.
+    settings::saveSoon(settings::key::dbgHostIp.sectionName(), {{settings::key::dbgHostIp.keyName(), s.gstrHostIP}});
 }
 
 void start(frmCom &com)
@@ -123,6 +124,7 @@ void start(frmCom &com)
     com.println(QString::fromLatin1(kw::QUIT));
     // The game may not run our event loop once Execute has returned.
     com.flushOutput();
+    settings::flushSoon();
     // The game takes over now: no dialog of the lobby may hold Execute back.
     view().closeAll();
 }
@@ -141,11 +143,13 @@ void gameInfo(const protocol::GameInfo &g)
     }
 }
 
-void deleteRoom()
+void deleteRoom(const frmCom &com)
 {
     if (session().gblnHost == vbFalse) {
         view().clearRoomPlayers();
-        platform::msgBox(QStringLiteral("部屋が削除されました"), platform::mb::OKOnly | platform::mb::Information);
+        // The match starting right after it makes the notice moot.
+        if (!com.startQueued())
+            platform::msgBox(QStringLiteral("部屋が削除されました"), platform::mb::OKOnly | platform::mb::Information);
     }
     view().leaveRoomMode();
 }
@@ -165,7 +169,7 @@ void chatData(frmCom &com, protocol::ChatData &&data)
     for (qsizetype i = 0; i < phrases.size(); ++i)
         values.append({QString::number(i + 1), phrases.at(i)});
     // What the server sends again at the next sign-in; nothing to tell the user.
-    settings::SaveSettings(settings::section::gamePhrases(session().gstrGameName), values);
+    settings::saveSoon(settings::section::gamePhrases(session().gstrGameName), values);
     // The lists hold no more than the user's own phrases and kMaxGamePhrases others,
     // however many lines come.
     const qsizetype room = std::max<qsizetype>(0, view().chatPhraseRoom(kMaxGamePhrases));
@@ -260,7 +264,7 @@ bool dispatchLine(frmCom &com, const QString &line)
             gameInfo(*g);
         break;
     case ServerLine::DeleteRoom:
-        deleteRoom();
+        deleteRoom(com);
         break;
     case ServerLine::PlayerInfo:
         if (const auto p = protocol::parsePlayerInfo(line))

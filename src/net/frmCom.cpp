@@ -12,6 +12,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -157,8 +158,6 @@ void frmCom::tmrError_Timer()
     // meanwhile is read here, so that the start of the match is seen.
     if (m_dispatching && wskTcp->bytesAvailable() > 0)
         wskTcp_DataArrival();
-    if (queueOverflowing())
-        protocolError();
 }
 
 void frmCom::resetTicks()
@@ -391,7 +390,8 @@ void frmCom::wskTcp_Close()
 
 void frmCom::lineDropped()
 {
-    if (blnClosing)
+    // A START that came before the end still starts the match.
+    if (blnClosing || m_startQueued)
         return;
     qCWarning(lcClient) << "the line dropped";
     if (platform::msgBox(QStringLiteral("回線が切断されました。再接続しますか？"),
@@ -411,8 +411,7 @@ void frmCom::protocolError()
 {
     qCWarning(lcClient) << "more than" << kMaxQueuedBytes << "bytes waited while a line was handled; closing";
     // Nothing more is read from this server; what waits is thrown away.
-    m_queue.clear();
-    m_queuedBytes = 0;
+    clearQueue();
     m_abandoned = true;
     closeSocket();
     lineDropped();
@@ -420,33 +419,50 @@ void frmCom::protocolError()
 
 void frmCom::wskTcp_DataArrival()
 {
-    QList<QByteArray> raw;
-    char chunk[16 * 1024];
-    qint64 n;
-    const qsizetype droppedBefore = m_framer.droppedLines();
-    while ((n = wskTcp->read(chunk, sizeof chunk)) > 0)
-        m_framer.feed(QByteArrayView(chunk, n), raw);
-    if (m_framer.droppedLines() != droppedBefore)
-        qCWarning(lcClient) << m_framer.droppedLines() - droppedBefore << "line(s) over" << kMaxLineBytes << "bytes dropped";
-    if (raw.isEmpty())
-        return;
-    for (const QByteArray &b : std::as_const(raw))
-        m_queuedBytes += b.size() + 2;
-    // A box a line opened holds the queue; the start of the match must not wait
-    // for the player to close it. (The keyword is ASCII and ends at the first space
-    // in the bytes as in the text.)
-    const bool startsMatch = std::any_of(raw.cbegin(), raw.cend(), [](const QByteArray &l) {
-        const qsizetype sp = l.indexOf(' ');
-        return QByteArrayView(l).first(sp < 0 ? l.size() : sp) == QByteArrayView(protocol::kw::START);
-    });
-    m_queue.push_back(std::move(raw));
-    if (queueOverflowing()) {
-        protocolError();
+    readLines();
+    if (m_dispatching) {
+        // A box a line opened holds the queue: what waits behind it is bounded, and
+        // the start of the match must not wait for the player to close it.
+        if (queueOverflowing())
+            protocolError();
+        else if (m_startQueued && platform::installed())
+            platform::messageBoxes().closeAll();
         return;
     }
-    if (m_dispatching && platform::installed() && startsMatch)
-        platform::messageBoxes().closeAll();
-    drainQueue();
+    if (!m_queue.empty())
+        drainQueue();
+}
+
+void frmCom::readLines()
+{
+    QList<QByteArray> raw;
+    char chunk[16 * 1024];
+    qint64 n = 0;
+    const qsizetype droppedBefore = m_framer.droppedLines();
+    // What the queue cannot take now stays in the socket's bounded buffer, and
+    // then with the server.
+    while (m_queuedBytes < kMaxQueuedBytes && (n = wskTcp->read(chunk, sizeof chunk)) > 0) {
+        const qsizetype before = raw.size();
+        m_framer.feed(QByteArrayView(chunk, n), raw);
+        for (qsizetype i = before; i < raw.size(); ++i)
+            m_queuedBytes += raw.at(i).size() + 2;
+    }
+    if (m_framer.droppedLines() != droppedBefore)
+        qCWarning(lcClient) << m_framer.droppedLines() - droppedBefore << "line(s) over" << kMaxLineBytes << "bytes dropped";
+    // (The keyword is ASCII and ends at the first space in the bytes as in the text.)
+    for (QByteArray &l : raw) {
+        const qsizetype sp = l.indexOf(' ');
+        if (QByteArrayView(l).first(sp < 0 ? l.size() : sp) == QByteArrayView(protocol::kw::START))
+            m_startQueued = true;
+        m_queue.push_back(std::move(l));
+    }
+}
+
+void frmCom::clearQueue()
+{
+    m_queue.clear();
+    m_queuedBytes = 0;
+    m_startQueued = false;
 }
 
 void frmCom::drainQueue()
@@ -457,16 +473,37 @@ void frmCom::drainQueue()
         return;
     m_dispatching = true;
     m_abandoned = false;
-    while (!m_queue.empty() && !m_abandoned) {
-        const QList<QByteArray> lines = std::move(m_queue.front());
-        m_queue.pop_front();
-        for (const QByteArray &b : lines)
-            m_queuedBytes -= b.size() + 2;
-        for (const QByteArray &b : lines) {
-            // Decoded one at a time, so waiting lines cost their bytes only once.
-            if (!dispatcher::dispatchLine(*this, cp932::decode(b)) || m_abandoned)
-                break; // the rest of this arrival is not read
+    QElapsedTimer slice;
+    slice.start();
+    for (int handled = 0; !m_queue.empty() && !m_abandoned; ++handled) {
+        // A flood must not freeze the window: the rest waits for the next pass.
+        if (handled == kSliceLines || (handled % 64 == 0 && slice.hasExpired(kSliceMs))) {
+            if (!m_drainPosted) {
+                m_drainPosted = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_drainPosted = false;
+                        drainQueue();
+                    },
+                    Qt::QueuedConnection);
+            }
+            break;
         }
+        const QByteArray b = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_queuedBytes -= b.size() + 2;
+        // Decoded one at a time, so waiting lines cost their bytes only once. After
+        // START nothing more is read.
+        if (!dispatcher::dispatchLine(*this, cp932::decode(b))) {
+            clearQueue();
+            break;
+        }
+        // What the socket held back while the queue was full.
+        if (m_queuedBytes < kMaxQueuedBytes / 2 && wskTcp->bytesAvailable() > 0 && !m_abandoned)
+            readLines();
     }
+    if (m_queue.empty())
+        m_startQueued = false;
     m_dispatching = false;
 }

@@ -66,6 +66,12 @@ public:
 
     // Set once the match started: no further line is read and a drop is no news.
     bool isClosing() const { return blnClosing; }
+    // A START has arrived and waits behind other lines: no notice may hold it back.
+    bool startQueued() const { return m_startQueued; }
+    // Lines handled before the queue lets the event loop turn (the window repaints,
+    // the user's clicks and the tick come through).
+    static constexpr int kSliceLines = 512;
+    static constexpr int kSliceMs = 10;
     // A new pass of the lobby: the closing of the last match is over.
     void beginPass() { blnClosing = false; }
     // Ticks of tmrError since the present wait began.
@@ -131,6 +137,8 @@ private:
     void failHandshake(qint32 number, const QString &text);
     void wskTcp_DataArrival();
     void drainQueue();
+    void readLines();
+    void clearQueue();
     bool queueOverflowing() const;
     void protocolError();
     void lineDropped();
@@ -141,9 +149,11 @@ private:
     bool blnClosing = false;
     Received m_received;
     LineFramer m_framer{kMaxLineBytes};
-    std::deque<QList<QByteArray>> m_queue; // whole lines per arrival, in order
+    std::deque<QByteArray> m_queue; // whole lines, in order
     qsizetype m_queuedBytes = 0;
     bool m_dispatching = false;
+    bool m_drainPosted = false;
+    bool m_startQueued = false;
     bool m_abandoned = false; // the line was dropped while its lines were handled
     bool m_closingByUs = false;
     // wskTcp is this same socket; in plain mode it passes bytes through unchanged.

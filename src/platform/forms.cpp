@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTimer>
 
 #include <algorithm>
@@ -146,6 +147,10 @@ bool Forms::isCurrent(const QWidget *w)
 void Forms::adopt(const QString &name, QWidget *w)
 {
     w->setObjectName(name);
+    // A label may quote a player or the server (a comment, a room name): it is text,
+    // never markup that would load files or paint over the window.
+    for (QLabel *label : w->findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
     std::erase_if(live(), [&](const Entry &e) { return e.name == name || !e.widget; });
     live().push_back({name, w});
     auto *watch = new LoadWatch(w);

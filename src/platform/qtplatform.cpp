@@ -41,6 +41,8 @@ public:
     {
         QMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(QStringLiteral("QorChat"));
+        // Texts quote names, rooms and server errors: never read as markup.
+        box.setTextFormat(Qt::PlainText);
         box.setText(text);
         switch (style & 0x70) {
         case mb::Critical: box.setIcon(QMessageBox::Critical); break;

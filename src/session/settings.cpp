@@ -2,8 +2,10 @@
 
 #include "seams.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QFileDevice>
 #include <QHash>
@@ -12,11 +14,17 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QThread>
+#include <QTimer>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -288,11 +296,16 @@ constexpr qint64 kRacyNanos = 1000000000;
 QMutex g_mutex;
 Cache g_cache;
 
+// A file that grew past the limit since its stamp was taken fails too.
 QByteArray readAll(const QString &path, bool *ok)
 {
     QFile f(path);
     *ok = f.open(QIODevice::ReadOnly);
-    return *ok ? f.readAll() : QByteArray();
+    if (!*ok)
+        return QByteArray();
+    QByteArray bytes = f.read(settings::kMaxFileBytes + 1);
+    *ok = f.error() == QFileDevice::NoError && bytes.size() <= settings::kMaxFileBytes;
+    return *ok ? bytes : QByteArray();
 }
 
 // The file as it is on disk now, parsed at most once per change; nullptr when it is
@@ -304,6 +317,11 @@ const Document *current(const QString &path)
     if (!stamp) {
         g_cache.valid = false;
         return QFile::exists(path) ? nullptr : &empty;
+    }
+    // Not taken in whole: a file this big is not one the store wrote.
+    if (stamp->size > settings::kMaxFileBytes) {
+        g_cache.valid = false;
+        return nullptr;
     }
     const bool sameFile = g_cache.valid && g_cache.path == path && g_cache.stamp == *stamp;
     if (sameFile && nanos(stamp->ctime) + kRacyNanos < g_cache.checkedAt)
@@ -344,33 +362,118 @@ bool lockInTurn(QLockFile &lock)
     }
 }
 
-// Read-modify-write under the lock file, replacing the file atomically.
+// Values of saveSoon not yet written, per section in the order they came.
+struct Pending {
+    QString section;
+    settings::Values values;
+    QHash<QString, qsizetype> at; // key -> index in values
+};
+std::vector<Pending> g_pending;
+bool g_flushPosted = false;
+constexpr int kSoonMs = 250;
+qsizetype g_writes = 0;
+
+// The folders up to the file's: those made here are the user's alone; those that
+// are there keep their modes (a shared or setgid folder stays as it was).
+bool makeFolders(const QString &dir)
+{
+    QStringList missing;
+    QString at = QDir::cleanPath(dir);
+    while (!at.isEmpty() && !QFileInfo::exists(at)) {
+        missing.prepend(at);
+        const QString up = QFileInfo(at).path();
+        if (up == at)
+            break;
+        at = up;
+    }
+    for (const QString &d : std::as_const(missing))
+        if (::mkdir(QFile::encodeName(d).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    return QFileInfo(dir).isDir();
+}
+
+// How the file may be written: replaced by a new one (ours, or none yet), or
+// written in place because it is reached through a link and so belongs to
+// someone's arrangement; a file of another user, or not a file, is not written.
+enum class Target { New, Own, InPlace, Refused };
+
+Target targetOf(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        return errno == ENOENT ? Target::New : Target::Refused;
+    if (S_ISLNK(st.st_mode)) {
+        if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            return Target::Refused;
+        return Target::InPlace;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return Target::Refused;
+    return st.st_nlink > 1 ? Target::InPlace : Target::Own;
+}
+
+bool writeInPlace(const QString &path, const QByteArray &bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += n > 0 ? n : 0;
+    }
+    ok = ok && ::ftruncate(fd, off_t(bytes.size())) == 0 && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+bool replaceFile(const QString &path, const QByteArray &bytes, bool isNew)
+{
+    const QFileDevice::Permissions mode =
+        isNew ? QFileDevice::ReadOwner | QFileDevice::WriteOwner : QFile::permissions(path);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.setPermissions(mode);
+    return out.write(bytes) == bytes.size() && out.commit();
+}
+
+// Read-modify-write under the lock file; what saveSoon keeps goes in first.
 template <typename Change>
 bool modify(Change change)
 {
     const QString dir = configDir();
-    if (!QDir().mkpath(dir))
+    if (!makeFolders(dir))
         return false;
-    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString path = settings::filePath();
     QLockFile lock(path + QStringLiteral(".lock"));
     lock.setStaleLockTime(10000);
     if (!lockInTurn(lock))
         return false;
     QMutexLocker locker(&g_mutex);
+    const std::vector<Pending> pending = std::exchange(g_pending, {});
+    const Target target = targetOf(path);
+    if (target == Target::Refused)
+        return false;
     // A file that is there but cannot be read is not overwritten with less.
     const Document *now = current(path);
     if (!now)
         return false;
     Document doc = *now;
+    for (const Pending &p : pending)
+        setValues(doc, p.section, p.values);
     change(doc);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QByteArray bytes = serialise(doc);
-    if (out.write(bytes) != bytes.size() || !out.commit())
+    // Nor is it made into one the store would refuse to read.
+    if (bytes.size() > settings::kMaxFileBytes)
         return false;
+    if (!(target == Target::InPlace ? writeInPlace(path, bytes) : replaceFile(path, bytes, target == Target::New)))
+        return false;
+    ++g_writes;
     // The next read checks these bytes against the file instead of parsing them.
     if (const auto stamp = stampOf(path)) {
         g_cache.path = path;
@@ -397,10 +500,15 @@ QString filePath()
 QString GetSetting(const QString &section, const QString &key)
 {
     QMutexLocker locker(&g_mutex);
+    const QString sec = safeName(section);
+    for (const Pending &p : g_pending)
+        if (p.section == sec)
+            if (const auto at = p.at.constFind(safeKey(key)); at != p.at.cend())
+                return p.values.at(*at).second;
     const Document *doc = current(filePath());
     if (!doc)
         return QString();
-    const auto s = doc->index.constFind(safeName(section));
+    const auto s = doc->index.constFind(sec);
     if (s == doc->index.cend())
         return QString();
     return s->value(safeName(key));
@@ -435,6 +543,53 @@ bool ReplaceSection(const QString &section, const Values &values)
     for (const auto &[k, v] : values)
         safe.append({safeKey(k), v});
     return modify([&](Document &doc) { setValues(doc, sec, safe, clearSection(doc, sec)); });
+}
+
+void saveSoon(const QString &section, const Values &values)
+{
+    QMutexLocker locker(&g_mutex);
+    const QString sec = safeName(section);
+    auto p = std::find_if(g_pending.begin(), g_pending.end(), [&](const Pending &x) { return x.section == sec; });
+    if (p == g_pending.end())
+        p = g_pending.insert(g_pending.end(), Pending{sec, {}, {}});
+    for (const auto &[k, v] : values) {
+        const QString key = safeKey(k);
+        if (const auto at = p->at.constFind(key); at != p->at.cend()) {
+            p->values[*at].second = v;
+        } else {
+            p->at.insert(key, p->values.size());
+            p->values.append({key, v});
+        }
+    }
+    if (g_flushPosted)
+        return;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || app->thread() != QThread::currentThread()) {
+        locker.unlock();
+        flushSoon();
+        return;
+    }
+    g_flushPosted = true;
+    // Each write waits for the disk: a flood is written a few times a second, not
+    // once per pass.
+    QTimer::singleShot(kSoonMs, app, [] { flushSoon(); });
+}
+
+bool flushSoon()
+{
+    {
+        QMutexLocker locker(&g_mutex);
+        g_flushPosted = false;
+        if (g_pending.empty())
+            return true;
+    }
+    return modify([](Document &) {});
+}
+
+qsizetype writeCount()
+{
+    QMutexLocker locker(&g_mutex);
+    return g_writes;
 }
 
 void tellNotSaved(const QString &what)

@@ -26,6 +26,21 @@ bool DeleteSetting(const QString &section);
 // The section holds exactly these keys afterwards: a delete and a save in one write.
 bool ReplaceSection(const QString &section, const Values &values);
 
+// A value the server caused (it sends it again when it is lost): kept in memory and
+// written with the next write, at the latest a quarter second later from the event
+// loop, so that a flood of such lines costs a few writes, never one per line.
+// Later values of a key win; reads see the kept values at once.
+void saveSoon(const QString &section, const Values &values);
+// Writes now what saveSoon keeps (the match starts, the game takes over). False
+// when the write failed; the values are then dropped.
+bool flushSoon();
+// Writes of the file this process made (for tools and tests).
+qsizetype writeCount();
+
+// The largest settings file that is read. A bigger one reads as empty and is never
+// written over, as a file that cannot be read.
+constexpr qint64 kMaxFileBytes = 1024 * 1024;
+
 // Tells the user that what (for example "アカウント情報") could not be stored.
 void tellNotSaved(const QString &what);
 

@@ -1,10 +1,14 @@
 // The account store behaves the same on SQLite and on a shared PostgreSQL server.
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+#include <barrier>
 #include <memory>
+#include <thread>
 
 #include "clusterservices.h"
 #include "lobbystore.h"
@@ -33,6 +37,11 @@ private slots:
     void migratesFileWithoutVersion();
     void badLocations_data();
     void badLocations();
+    void migratesLookAlikes_data() { backends(); }
+    void migratesLookAlikes();
+    void registrationRace_data();
+    void registrationRace();
+    void serverRestarted_data();
     void serverRestarted();
 
 private:
@@ -332,21 +341,178 @@ void TestStoreBackends::badLocations()
     QVERIFY2(!error.contains(QLatin1String("hidden")), qPrintable(error));
 }
 
+void TestStoreBackends::migratesLookAlikes()
+{
+    // A database of the previous schema in which look-alikes got in (through the
+    // race below, or from before they were compared): all of them keep their
+    // accounts, the log names them, and none of their look-alikes gets in again.
+    QFETCH(bool, postgres);
+    const QString location = freshDatabase();
+    const QString blob = postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB");
+    const QStringList setup = {
+        QStringLiteral("CREATE TABLE users (name TEXT PRIMARY KEY NOT NULL, salt %1 NOT NULL, key %1 NOT NULL,"
+                       " iterations INTEGER NOT NULL, email TEXT NOT NULL, comment TEXT NOT NULL,"
+                       " created BIGINT NOT NULL, hash %1 NOT NULL DEFAULT '', folded TEXT)")
+            .arg(blob),
+        QStringLiteral("CREATE INDEX users_folded ON users (folded)"),
+        QStringLiteral("CREATE TABLE access_hours (hour BIGINT PRIMARY KEY, count BIGINT NOT NULL)"),
+        QStringLiteral("CREATE TABLE access_days (day BIGINT PRIMARY KEY, count BIGINT NOT NULL)"),
+        QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)"),
+        QStringLiteral("INSERT INTO schema_version VALUES (2)"),
+    };
+    for (const QString &sql : setup)
+        inspect(location, sql, [](QSqlQuery &) {});
+    const passwordhash::Stored stored = passwordhash::hash(kPassword, kCheap);
+    // name, created: the oldest of a group keeps the ID reserved.
+    const QList<std::pair<QString, int>> rows = {{QStringLiteral("Alice"), 3},
+                                                 {QStringLiteral("alice"), 1},
+                                                 {QStringLiteral("\u0430lice"), 2},
+                                                 {QStringLiteral("bob"), 4}};
+    for (const auto &[name, created] : rows) {
+        inspect(location,
+                QStringLiteral("INSERT INTO users VALUES ('%1', '', '', 0, 'a@x.jp', '', %2, '%3', '%4')")
+                    .arg(name)
+                    .arg(created)
+                    .arg(QString::fromLatin1(stored.encoded), LobbyStore::foldName(name)),
+                [](QSqlQuery &) {});
+    }
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("look-alike user IDs: \u0430lice is like alice")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("look-alike user IDs: Alice is like alice")));
+    LobbyStore store;
+    QString error;
+    QVERIFY2(store.open(location, &error), qPrintable(error));
+    store.setHashParams(kCheap);
+    QCOMPARE(store.schemaVersion(), LobbyStore::kSchemaVersion);
+    for (const auto &row : rows)
+        QCOMPARE(store.checkPassword(row.first, kPassword), R::Ok);
+    for (const char *taken : {"ALICE", "\u0391lice", "b\u043Eb"})
+        QCOMPARE(store.createUser(QString::fromUtf8(taken), kPassword, QStringLiteral("a@x.jp"), QString()), R::Exists);
+    QCOMPARE(store.createUser(QStringLiteral("carol"), kPassword, QStringLiteral("c@x.jp"), QString()), R::Ok);
+    // The operators' step ran after the look-alike one.
+    QCOMPARE(store.setDisabled(QStringLiteral("bob"), true), R::Ok);
+    QVERIFY(store.account(QStringLiteral("bob"))->disabled);
+    store.close();
+    inspect(location, QStringLiteral("SELECT count(*) FROM users"),
+            [](QSqlQuery &q) { QVERIFY(q.next()); QCOMPARE(q.value(0).toInt(), 5); });
+    // Opening again finds nothing to migrate and says nothing.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("look-alike")));
+    QVERIFY2(store.open(location, &error), qPrintable(error));
+}
+
+void TestStoreBackends::registrationRace_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    for (const bool postgres : {false, true}) {
+        const char *backend = postgres ? "postgresql" : "sqlite";
+        QTest::addRow("%s, same name", backend) << postgres << QStringLiteral("alice") << QStringLiteral("alice");
+        QTest::addRow("%s, case", backend) << postgres << QStringLiteral("Alice") << QStringLiteral("alice");
+        QTest::addRow("%s, cyrillic", backend) << postgres << QStringLiteral("alice") << QStringLiteral("\u0430lice");
+    }
+}
+
+void TestStoreBackends::registrationRace()
+{
+    // Two nodes register one ID, or two look-alikes, at the same instant: one wins,
+    // the other is told the ID exists; never both, never a database error.
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    constexpr int kRounds = 30;
+    const QString location = freshDatabase();
+    {
+        LobbyStore schema;
+        QString error;
+        QVERIFY2(schema.open(location, &error), qPrintable(error));
+    }
+    const passwordhash::Stored stored = passwordhash::hash(kPassword, kCheap);
+    std::barrier sync(2);
+    std::array<std::array<R, 2>, kRounds> results{};
+    std::array<QString, 2> errors;
+    const auto node = [&](int i, const QString &name) {
+        LobbyStore store; // its connection belongs to this thread
+        if (!store.open(location, &errors[i])) {
+            sync.arrive_and_drop();
+            return;
+        }
+        for (int round = 0; round < kRounds; ++round) {
+            sync.arrive_and_wait();
+            results[round][i] = store.addUser(name + QString::number(round), stored, QStringLiteral("a@x.jp"), QString());
+            if (results[round][i] == R::Failed)
+                errors[i] = store.lastError();
+        }
+    };
+    std::thread a(node, 0, first), b(node, 1, second);
+    a.join();
+    b.join();
+    int both = 0, failed = 0;
+    for (const auto &r : results) {
+        both += r[0] == R::Ok && r[1] == R::Ok;
+        failed += r[0] == R::Failed || r[1] == R::Failed;
+    }
+    QVERIFY2(both == 0 && failed == 0, qPrintable(QStringLiteral("of %1 rounds, both accepted: %2, a database error: %3 (%4)")
+                                                      .arg(kRounds)
+                                                      .arg(both)
+                                                      .arg(failed)
+                                                      .arg(errors[0] + errors[1])));
+    for (const auto &r : results)
+        QVERIFY((r[0] == R::Ok) != (r[1] == R::Ok));
+}
+
+void TestStoreBackends::serverRestarted_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("sign-in") << QStringLiteral("sign-in");
+    QTest::newRow("name look-up") << QStringLiteral("look-up");
+    QTest::newRow("registration") << QStringLiteral("registration");
+    QTest::newRow("account update") << QStringLiteral("update");
+    QTest::newRow("access count") << QStringLiteral("count");
+    QTest::newRow("operator's account look-up") << QStringLiteral("account");
+    QTest::newRow("operator's ban") << QStringLiteral("ban");
+    QTest::newRow("account disabled") << QStringLiteral("disable");
+}
+
 void TestStoreBackends::serverRestarted()
 {
-    // A node outlives a database restart: a request may fail while it is down and
-    // the one after it is back succeeds, without reopening the store.
+    // A node outlives a database restart: its first request afterwards goes through
+    // on a fresh connection, without reopening the store.
+    QFETCH(QString, request);
     QString error;
-    QVERIFY2(m_pg.createDatabase(QStringLiteral("restarted"), &error), qPrintable(error));
+    const QString database = QStringLiteral("restarted%1").arg(++m_serial);
+    QVERIFY2(m_pg.createDatabase(database, &error), qPrintable(error));
     LobbyStore store;
-    QVERIFY2(store.open(m_pg.url(QStringLiteral("restarted")), &error), qPrintable(error));
+    QVERIFY2(store.open(m_pg.url(database), &error), qPrintable(error));
     store.setHashParams(kCheap);
     QCOMPARE(store.createUser(QStringLiteral("kept"), kPassword, QStringLiteral("k@x.jp"), QString()), R::Ok);
     QVERIFY2(m_pg.restart(&error), qPrintable(error));
-    const R first = store.checkPassword(QStringLiteral("kept"), kPassword);
-    QVERIFY(first == R::Ok || first == R::Failed);
-    QCOMPARE(store.checkPassword(QStringLiteral("kept"), kPassword), R::Ok);
+    if (request == QLatin1String("sign-in"))
+        QCOMPARE(store.checkPassword(QStringLiteral("kept"), kPassword), R::Ok);
+    else if (request == QLatin1String("look-up"))
+        QCOMPARE(store.nameTaken(QStringLiteral("KEPT")), R::Exists);
+    else if (request == QLatin1String("registration"))
+        QCOMPARE(store.createUser(QStringLiteral("new"), kPassword, QStringLiteral("n@x.jp"), QString()), R::Ok);
+    else if (request == QLatin1String("update"))
+        QCOMPARE(store.updateUser(QStringLiteral("kept"), QStringLiteral("newpass"), QStringLiteral("k@y.jp"), QString()),
+                 R::Ok);
+    else if (request == QLatin1String("account"))
+        QCOMPARE(store.account(QStringLiteral("KEPT")).value_or(LobbyStore::Account()).name, QStringLiteral("kept"));
+    else if (request == QLatin1String("ban"))
+        QVERIFY2(store.addSanction({0, QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("kept"),
+                                    QString(), QStringLiteral("op"), 100, 0}),
+                 qPrintable(store.lastError()));
+    else if (request == QLatin1String("disable"))
+        QCOMPARE(store.setDisabled(QStringLiteral("kept"), true), R::Ok);
+    else
+        QVERIFY2(store.countAccess(QDateTime::currentDateTime()), qPrintable(store.lastError()));
+    // Applied once: the next requests see it.
+    QCOMPARE(store.activeSanctions(150)->size(), request == QLatin1String("ban") ? 1 : 0);
+    QCOMPARE(store.account(QStringLiteral("kept"))->disabled, request == QLatin1String("disable"));
+    QCOMPARE(store.nameTaken(QStringLiteral("new")), request == QLatin1String("registration") ? R::Exists : R::Missing);
+    QCOMPARE(store.checkPassword(QStringLiteral("kept"), request == QLatin1String("update") ? QStringLiteral("newpass") : kPassword),
+             R::Ok);
     QVERIFY(store.countAccess(QDateTime::currentDateTime()));
+    QCOMPARE(store.dayCounts(QDateTime::currentDateTime()).first(), request == QLatin1String("count") ? 2 : 1);
 }
 
 QTEST_GUILESS_MAIN(TestStoreBackends)

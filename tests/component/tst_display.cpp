@@ -52,6 +52,45 @@ private slots:
             QCOMPARE(*chosen, platform);
     }
 
+    // Qt gets a fallback after a display platform, and only there: landing on it
+    // means the display refused Qt after the probe.
+    void start_data()
+    {
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::addColumn<QByteArray>("session");
+        QTest::addColumn<QByteArrayList>("plugins");
+        QTest::addColumn<QByteArray>("platforms");
+        QTest::addColumn<QByteArray>("fallback");
+        const QByteArrayList all{"xcb", "wayland", "offscreen", "minimal"};
+        QTest::newRow("X") << QByteArray("xcb") << QByteArray() << all << QByteArray("xcb;minimal") << QByteArray("minimal");
+        QTest::newRow("Wayland") << QByteArray("wayland") << QByteArray() << all << QByteArray("wayland;minimal")
+                                 << QByteArray("minimal");
+        QTest::newRow("both, X session") << QByteArray() << QByteArray("x11") << all << QByteArray("xcb;wayland;minimal")
+                                         << QByteArray("minimal");
+        QTest::newRow("both, Wayland session") << QByteArray() << QByteArray("wayland") << all
+                                               << QByteArray("wayland;xcb;minimal") << QByteArray("minimal");
+        QTest::newRow("offscreen only as fallback") << QByteArray("xcb") << QByteArray() << QByteArrayList{"xcb", "offscreen"}
+                                                    << QByteArray("xcb;offscreen") << QByteArray("offscreen");
+        QTest::newRow("no fallback plugin") << QByteArray("xcb") << QByteArray() << QByteArrayList{"xcb"} << QByteArray("xcb")
+                                            << QByteArray();
+        QTest::newRow("offscreen asked") << QByteArray("offscreen") << QByteArray() << all << QByteArray("offscreen")
+                                         << QByteArray();
+    }
+    void start()
+    {
+        QFETCH(QByteArray, chosen);
+        QFETCH(QByteArray, session);
+        QFETCH(QByteArrayList, plugins);
+        QFETCH(QByteArray, platforms);
+        QFETCH(QByteArray, fallback);
+        component::DisplayProbe probe;
+        probe.env = [&](const char *name) { return qstrcmp(name, "XDG_SESSION_TYPE") == 0 ? session : QByteArray(); };
+        probe.plugin = [&](const QByteArray &name) { return plugins.contains(name); };
+        const component::PlatformStart s = component::platformStart(chosen, probe);
+        QCOMPARE(s.platforms, platforms);
+        QCOMPARE(s.fallback, fallback);
+    }
+
     // The plugin this test itself runs on is found where Qt looks for it.
     void systemProbeFindsOffscreen()
     {

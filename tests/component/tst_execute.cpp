@@ -9,14 +9,19 @@
 #include "session/seams.h"
 #include "session/serverchoice.h"
 #include "session/settings.h"
+#include "signin/frmStatus.h"
 #include "support/fakeplatform.h"
 #include "support/scriptedserver.h"
 #include "support/testenv.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 class TstExecute : public QObject {
     Q_OBJECT
@@ -188,6 +193,8 @@ private slots:
         QCOMPARE(qorchat_execute("bad\xff", 0, big, sizeof big, &len), int(QORCHAT_E_ARGUMENT));
         QCOMPARE(qorchat_execute("g", 0, nullptr, 8, &len), int(QORCHAT_E_ARGUMENT));
         QVERIFY(QByteArray(qorchat_version()).startsWith("1."));
+        QCOMPARE(QorChat::OutcomeString(QORCHAT_OUTCOME_USER_LEFT), QStringLiteral("user left"));
+        QCOMPARE(QorChat::ResultString(QORCHAT_E_BUFFER), QString::fromLatin1(qorchat_result_string(QORCHAT_E_BUFFER)));
         QCOMPARE(qorchat_last_outcome(), int(QORCHAT_OUTCOME_NONE)); // refused calls
     }
 
@@ -366,6 +373,95 @@ private slots:
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
         QVERIFY(!session().gblnRetry);
         QVERIFY(!watchdogFired);
+    }
+
+    // The game ends the lobby from another thread, wherever the lobby is: the
+    // call returns as after the user's Exit, with nothing left open or connected.
+    void cancelFromAnotherThread_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("waiting for the greeting") << "greeting";
+        QTest::newRow("waiting for the login's reply") << "LOGIN";
+        QTest::newRow("in the lobby") << "lobby";
+        QTest::newRow("message box of a server line") << "DELETEROOM";
+    }
+    void cancelFromAnotherThread()
+    {
+        QFETCH(QString, when);
+        platform::setMessageBoxes(nullptr);
+        platform::installQtPlatform();
+        ScriptedServer server;
+        if (when == QLatin1String("greeting"))
+            server.greeting.clear();
+        for (const char *k : {"GAMENAME", "HOST", "CHATDATA"})
+            server.on(k, {"+OK"});
+        if (when != QLatin1String("LOGIN"))
+            server.on("LOGIN", {"+OK"});
+        server.on("ROOMLIST", {"ROOMLIST \nroom 1/8"});
+        env->storeReturningUser(server.portText(), "taro", "pw");
+        // Long enough that no wait of the sign-in ends by itself first.
+        frmCom::setTickInterval(1000);
+        // Nothing runs yet, and the refusal is not kept for the call below.
+        QCOMPARE(qorchat_cancel(), int(QORCHAT_E_NOT_RUNNING));
+
+        auto modalIs = [](const char *name) {
+            QWidget *w = QApplication::activeModalWidget();
+            return w && w->isVisible() && (name ? w->objectName() == QLatin1String(name) : qobject_cast<QMessageBox *>(w) != nullptr);
+        };
+        std::thread canceller;
+        std::atomic<int> cancelled{-1};
+        bool deleteRoomSent = false;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (canceller.joinable()) {
+                poll.stop();
+                return;
+            }
+            bool ready = false;
+            if (when == QLatin1String("greeting"))
+                ready = server.connections() > 0;
+            else if (when == QLatin1String("LOGIN"))
+                ready = server.received.filter(QRegularExpression("^LOGIN ")).size() == 1;
+            else if (when == QLatin1String("lobby"))
+                ready = modalIs("frmMain");
+            else if (deleteRoomSent)
+                ready = modalIs(nullptr);
+            else if (modalIs("frmMain")) {
+                server.sendLine("DELETEROOM");
+                deleteRoomSent = true;
+            }
+            if (ready)
+                canceller = std::thread([&] { cancelled = qorchat_cancel(); });
+        });
+        poll.start();
+        QTimer watchdog; // without the request the lobby would wait for the player for ever
+        watchdog.setSingleShot(true);
+        bool watchdogFired = false;
+        connect(&watchdog, &QTimer::timeout, this, [&] {
+            watchdogFired = true;
+            frmStatus::m().mblnCancel = true;
+            Forms::unloadAll();
+        });
+        watchdog.start(30000);
+
+        char address[QORCHAT_ADDRESS_BUFFER_SIZE];
+        size_t length = 99;
+        const int r = qorchat_execute("g", 0, address, sizeof address, &length);
+        poll.stop();
+        QVERIFY(canceller.joinable());
+        canceller.join();
+        QCOMPARE(r, int(QORCHAT_OK));
+        QVERIFY(!watchdogFired);
+        QCOMPARE(cancelled.load(), int(QORCHAT_OK));
+        QCOMPARE(qorchat_last_outcome(), int(QORCHAT_OUTCOME_USER_LEFT));
+        QCOMPARE(length, size_t(0));
+        QVERIFY(!frmCom::get()->isConnected());
+        QTRY_VERIFY(!server.hasClient());
+        QVERIFY(!session().gblnRetry);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+        QCOMPARE(qorchat_cancel(), int(QORCHAT_E_NOT_RUNNING));
     }
 };
 

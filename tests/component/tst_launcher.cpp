@@ -4,6 +4,10 @@
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTest>
@@ -111,40 +115,73 @@ class TstLauncher : public QObject {
 private slots:
     void init() { QFile::remove(env.settingsFile()); }
 
+    // Help and version go to stdout; a usage error is one line naming it and a
+    // pointer to --help, never the whole help.
     void arguments_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("stdoutStart");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("usage: qorchat");
-        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("qorchat 1.");
-        QTest::newRow("no game") << QStringList{} << 2 << QByteArray();
-        QTest::newRow("empty game") << QStringList{""} << 2 << QByteArray();
-        QTest::newRow("unknown option") << QStringList{"--port", "1", "g"} << 2 << QByteArray();
-        QTest::newRow("two games") << QStringList{"a", "b"} << 2 << QByteArray();
-        QTest::newRow("server without value") << QStringList{"g", "--server"} << 2 << QByteArray();
-        QTest::newRow("server port 0") << QStringList{"--server", "h:0", "g"} << 2 << QByteArray();
-        QTest::newRow("server port too big") << QStringList{"--server", "h:65536", "g"} << 2 << QByteArray();
-        QTest::newRow("server open bracket") << QStringList{"--server", "[::1:5", "g"} << 2 << QByteArray();
-        QTest::newRow("server with space") << QStringList{"--server=a b", "g"} << 2 << QByteArray();
+        QTest::addColumn<QByteArray>("error"); // the usage error's line
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("usage: qorchat") << QByteArray();
+        QTest::newRow("short help") << QStringList{"-h"} << 0 << QByteArray("usage: qorchat") << QByteArray();
+        QTest::newRow("help after a game") << QStringList{"g", "-h"} << 0 << QByteArray("usage: qorchat") << QByteArray();
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("qorchat 1.") << QByteArray();
+        QTest::newRow("short version") << QStringList{"-v"} << 0 << QByteArray("qorchat 1.") << QByteArray();
+        QTest::newRow("no game") << QStringList{} << 2 << QByteArray() << QByteArray("qorchat: a game name is required");
+        QTest::newRow("empty game") << QStringList{""} << 2 << QByteArray() << QByteArray("qorchat: a game name is required");
+        QTest::newRow("unknown option") << QStringList{"--port", "1", "g"} << 2 << QByteArray()
+                                        << QByteArray("qorchat: Unknown option 'port'.");
+        QTest::newRow("unknown short option") << QStringList{"-x", "g"} << 2 << QByteArray()
+                                              << QByteArray("qorchat: Unknown option 'x'.");
+        QTest::newRow("host with a value") << QStringList{"--host=yes", "g"} << 2 << QByteArray()
+                                           << QByteArray("qorchat: Unexpected value after '--host'.");
+        QTest::newRow("two games") << QStringList{"a", "b"} << 2 << QByteArray()
+                                   << QByteArray("qorchat: only one game name may be given");
+        QTest::newRow("server without value") << QStringList{"g", "--server"} << 2 << QByteArray()
+                                              << QByteArray("qorchat: Missing value after '--server'.");
+        QTest::newRow("server port 0") << QStringList{"--server", "h:0", "g"} << 2 << QByteArray()
+                                       << QByteArray("qorchat: --server: not HOST[:PORT]: h:0");
+        QTest::newRow("server port too big") << QStringList{"--server", "h:65536", "g"} << 2 << QByteArray()
+                                             << QByteArray("qorchat: --server: not HOST[:PORT]: h:65536");
+        QTest::newRow("server open bracket") << QStringList{"--server", "[::1:5", "g"} << 2 << QByteArray()
+                                             << QByteArray("qorchat: --server: not HOST[:PORT]: [::1:5");
+        QTest::newRow("server with space") << QStringList{"--server=a b", "g"} << 2 << QByteArray()
+                                           << QByteArray("qorchat: --server: not HOST[:PORT]: a b");
+        QTest::newRow("empty server") << QStringList{"--server=", "g"} << 2 << QByteArray()
+                                      << QByteArray("qorchat: --server: not HOST[:PORT]: ");
     }
     void arguments()
     {
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, stdoutStart);
+        QFETCH(QByteArray, error);
         const Run r = run(args);
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY(r.out.startsWith(stdoutStart));
         if (exitCode != 0)
-            QVERIFY(r.err.contains("usage: qorchat"));
+            QCOMPARE(r.err, error + "\nTry 'qorchat --help' for more information.\n");
+        else
+            QCOMPARE(r.err, QByteArray());
+    }
+
+    // The bytes of the game name reach the library as given; a shell passes the
+    // ones a QProcess argument cannot hold.
+    void gameNameNotUtf8()
+    {
+        Options o;
+        o.program = QStringLiteral("/bin/sh");
+        const Run r = run({"-c", "exec \"$0\" \"$(printf 'g\\377')\"", QStringLiteral(QORCHAT_LAUNCHER)}, o);
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QByteArray("qorchat: the game name is not valid UTF-8\nTry 'qorchat --help' for more information.\n"));
     }
 
     void helpListsTheExitStatuses()
     {
         const Run r = run({"--help"});
         for (const char *line : {"  0  the match started", "  2  usage error", "  3  the user left", "  4  sign-in failed",
-                                 "  5  the server could not", "  6  no display", "--server [tls://]HOST[:PORT]", "QORCHAT_SERVER"})
+                                 "  5  the server could not", "  6  no display", "  7  the match started, but", "--server [tls://]HOST[:PORT]", "QORCHAT_SERVER", "-h, --help", "-v, --version"})
             QVERIFY2(r.out.contains(line), line);
     }
 
@@ -181,6 +218,57 @@ private slots:
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY(r.err.contains("needs a display") && r.err.contains("xvfb-run"));
+        QCOMPARE(server.connections(), 0);
+    }
+
+    // The display passes the library's check, then refuses Qt's own connection:
+    // status 6 as for no display, never an abort. The display is an X server
+    // behind a socket that passes on its first connection and closes the rest.
+    void displayLostAfterTheCheck()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("needs Xvfb");
+        QProcess x;
+        x.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "320x240x24"});
+        QTRY_VERIFY_WITH_TIMEOUT(x.canReadLine() || x.state() == QProcess::NotRunning, 30000);
+        const QByteArray real = x.readLine().trimmed();
+        QVERIFY2(!real.isEmpty(), x.readAllStandardError().constData());
+        int fake = real.toInt() + 100;
+        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(fake))
+               || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(fake)))
+            ++fake;
+        QLocalServer front;
+        front.setSocketOptions(QLocalServer::WorldAccessOption);
+        QVERIFY(front.listen(QStringLiteral("/tmp/.X11-unix/X%1").arg(fake)));
+        int connections = 0;
+        QObject::connect(&front, &QLocalServer::newConnection, [&] {
+            while (QLocalSocket *in = front.nextPendingConnection()) {
+                if (++connections > 1) {
+                    in->abort();
+                    in->deleteLater();
+                    continue;
+                }
+                auto *out = new QLocalSocket(in);
+                QObject::connect(in, &QLocalSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
+                QObject::connect(out, &QLocalSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
+                QObject::connect(out, &QLocalSocket::disconnected, in, &QLocalSocket::disconnectFromServer);
+                QObject::connect(in, &QLocalSocket::disconnected, out, &QLocalSocket::disconnectFromServer);
+                out->connectToServer(QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(real));
+            }
+        });
+        ScriptedServer server;
+        env.storeReturningUser(server.portText(), "taro", "pw");
+        Options o;
+        o.unset = QStringList{"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XAUTHORITY"};
+        o.set.insert("DISPLAY", QStringLiteral(":%1").arg(fake));
+        const Run r = run({"g"}, o);
+        x.terminate();
+        x.waitForFinished();
+        QVERIFY2(r.exitCode == 6, r.err.constData());
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(r.err.contains("needs a display"));
+        QVERIFY(connections >= 2); // the check's own, then Qt's
         QCOMPARE(server.connections(), 0);
     }
 
@@ -240,8 +328,8 @@ private slots:
         QVERIFY(r.err.contains("autopilot: box: ロビーサーバーに接続できませんでした"));
     }
 
-    // Whatever a server puts into HOSTIP, the launcher prints one line: a plain
-    // address or nothing.
+    // Whatever a server puts into HOSTIP, the launcher prints a plain address or,
+    // with a status of its own, nothing: never the host's empty line.
     void hostAddressIsChecked_data()
     {
         QTest::addColumn<QByteArray>("token");
@@ -250,12 +338,12 @@ private slots:
         QTest::newRow("IPv6") << QByteArray("2001:db8::5") << QByteArray("2001:db8::5\n");
         QTest::newRow("longest IPv6") << QByteArray("0000:0000:0000:0000:0000:ffff:255.255.255.255")
                                       << QByteArray("0000:0000:0000:0000:0000:ffff:255.255.255.255\n");
-        QTest::newRow("line feed") << QByteArray("203.0.113.9\n203.0.113.10") << QByteArray("\n");
-        QTest::newRow("escape") << QByteArray("\x1b[2J203.0.113.9") << QByteArray("\n");
-        QTest::newRow("scope id") << QByteArray("fe80::1%eth0") << QByteArray("\n");
-        QTest::newRow("300 bytes") << QByteArray(300, '1') << QByteArray("\n");
-        QTest::newRow("host name") << QByteArray("evil.example") << QByteArray("\n");
-        QTest::newRow("short IPv4") << QByteArray("127.1") << QByteArray("\n");
+        QTest::newRow("line feed") << QByteArray("203.0.113.9\n203.0.113.10") << QByteArray();
+        QTest::newRow("escape") << QByteArray("\x1b[2J203.0.113.9") << QByteArray();
+        QTest::newRow("scope id") << QByteArray("fe80::1%eth0") << QByteArray();
+        QTest::newRow("300 bytes") << QByteArray(300, '1') << QByteArray();
+        QTest::newRow("host name") << QByteArray("evil.example") << QByteArray();
+        QTest::newRow("short IPv4") << QByteArray("127.1") << QByteArray();
     }
     void hostAddressIsChecked()
     {
@@ -264,9 +352,11 @@ private slots:
         ScriptedServer server;
         prepare(server, Script::StartMatch, QString::fromLatin1("HOSTIP " + token));
         const Run r = run({"g"});
-        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.exitCode, out.isEmpty() ? 7 : 0);
         QCOMPARE(r.out, out);
-        QCOMPARE(settings::GetSetting("dbg", "hostip"), QString::fromLatin1(out.chopped(1)));
+        if (out.isEmpty())
+            QVERIFY(r.err.contains("no usable address"));
+        QCOMPARE(settings::GetSetting("dbg", "hostip"), QString::fromLatin1(out.isEmpty() ? out : out.chopped(1)));
     }
 
     // --server beats QORCHAT_SERVER, which beats the settings file; none of them

@@ -149,8 +149,10 @@ private slots:
         const QString python = QStandardPaths::findExecutable("python3");
         if (python.isEmpty())
             QSKIP("python3 is not installed");
+        // The installed module, finding the installed library on its own.
         QProcessEnvironment e = noDisplay();
-        e.insert("QORCHAT_LIBRARY", m_libdir + "/libqorchat.so.1");
+        e.remove("QORCHAT_LIBRARY");
+        e.insert("PYTHONPATH", m_prefix + "/share/qorchat/python");
         const Result r = run(python, {m_examples + "/embed.py", "g"}, e);
         QVERIFY2(r.code == 6, r.err);
         QVERIFY(r.err.contains("needs a display"));

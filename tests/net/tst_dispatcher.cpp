@@ -6,6 +6,15 @@
 #include "net/dispatcher.h"
 #include "net/protocol/protocol.h"
 #include "session/settings.h"
+#include "about/frmAbout.h"
+#include "lobby/dlgInputRoomName.h"
+#include "phrases/frmEditChat.h"
+#include "signin/dlgIPWarning.h"
+#include "signin/dlgInputUserPas.h"
+#include "signin/dlgLicence.h"
+#include "signin/dlgLogin.h"
+#include "signin/frmStatus.h"
+#include "stats/dlgChart.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -36,6 +45,32 @@ QStringList lines(const QPlainTextEdit *box)
 void dispatch(LobbyWire &w, const QString &line)
 {
     dispatcher::dispatchLine(*w.com, line);
+}
+
+// Every window of the client, loaded.
+void loadEveryWindow()
+{
+    Forms::get<frmMain>();
+    Forms::get<frmStatus>();
+    Forms::get<dlgLogin>();
+    Forms::get<dlgInputUserPas>();
+    Forms::get<dlgIPWarning>();
+    Forms::get<dlgLicence>();
+    Forms::get<dlgInputRoomName>();
+    Forms::get<dlgChart>();
+    Forms::get<frmEditChat>();
+    Forms::get<frmAbout>();
+}
+
+// Labels of every window that would draw their text as markup.
+QStringList labelsReadAsMarkup()
+{
+    QStringList out;
+    for (QWidget *w : QApplication::allWidgets())
+        if (auto *label = qobject_cast<QLabel *>(w))
+            if (label->textFormat() != Qt::PlainText && Qt::mightBeRichText(label->text()))
+                out << label->objectName() + QStringLiteral(": ") + label->text();
+    return out;
 }
 
 bool sameImage(const QPixmap &a, const QPixmap &b)
@@ -305,6 +340,93 @@ private slots:
         QCOMPARE(lines(w.lobby()->rtfRoomChat), QStringList());
     }
 
+    // The start of the match is answered however many notices the lines before it
+    // would open: none waits for a click (the fake box stays up for 100 ticks unless
+    // it is closed).
+    void startWinsOverNotices_data()
+    {
+        QTest::addColumn<QByteArrayList>("writes"); // the later ones while the first notice is up
+        QTest::newRow("DELETEROOM and START in one write") << QByteArrayList{"DELETEROOM\r\nSTART\r\n"};
+        QTest::newRow("two DELETEROOMs, then START") << QByteArrayList{"DELETEROOM\r\n", "DELETEROOM\r\n", "START\r\n"};
+        QTest::newRow("30 DELETEROOMs, then START")
+            << QByteArrayList{"DELETEROOM\r\n", QByteArray("DELETEROOM\r\n").repeated(29), "START\r\n"};
+        QTest::newRow("30 DELETEROOMs and START in one write") << QByteArrayList{QByteArray("DELETEROOM\r\n").repeated(30) + "START\r\n"};
+    }
+    void startWinsOverNotices()
+    {
+        QFETCH(QByteArrayList, writes);
+        LobbyWire w;
+        QVERIFY(w.connect());
+        w.lobby()->visibleControl(true);
+        int ticks = 0;
+        QObject::connect(frmComTestPeer::tmrError(*w.com), &QTimer::timeout, [&] { ++ticks; });
+        int answeredByUser = 0;
+        w.fake.onMessage = [&](const QString &) {
+            if (w.fake.messages.size() == 1)
+                for (qsizetype i = 1; i < writes.size(); ++i)
+                    w.server.sendRaw(writes.at(i));
+            const int closes = w.fake.closeAlls;
+            const int until = ticks + 100;
+            while (w.fake.closeAlls == closes && ticks < until)
+                frmCom::waitForEvents();
+            if (w.fake.closeAlls == closes)
+                ++answeredByUser;
+        };
+        w.server.sendRaw(writes.at(0));
+        QVERIFY(w.server.waitForLines(1, 60000));
+        QCOMPARE(w.server.received, QStringList{QStringLiteral("QUIT")});
+        QCOMPARE(answeredByUser, 0);
+        QVERIFY(w.fake.messages.size() <= 1);
+        QVERIFY(w.com->isClosing());
+    }
+
+    // A flood of lines that store what the server sent: one write per pass of the
+    // event loop at most, the window's loop turns while lines wait, and the match
+    // still starts with the last value stored.
+    void serverWritesAreCoalesced_data()
+    {
+        QTest::addColumn<QString>("line"); // %1: the line's number
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("HOSTIP") << "HOSTIP 2001:db8::%1" << "dbg" << "hostip" << "2001:db8::5000";
+        QTest::newRow("CHATDATA") << "CHATDATA p%1@" << "chat\\Game" << "1" << "p5000";
+    }
+    void serverWritesAreCoalesced()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, last);
+        LobbyWire w;
+        QVERIFY(w.connect());
+        session().gstrGameName = QStringLiteral("Game");
+        QByteArray bytes;
+        for (int i = 1; i <= 5000; ++i)
+            bytes += line.arg(i).toLatin1() + "\r\n";
+        bytes += "START\r\n";
+        int passes = 0;
+        int passesWithLinesWaiting = 0;
+        QTimer pass;
+        pass.setInterval(0);
+        QObject::connect(&pass, &QTimer::timeout, [&] {
+            ++passes;
+            if (frmComTestPeer::queuedLines(*w.com) > 0)
+                ++passesWithLinesWaiting;
+        });
+        const qsizetype writesBefore = settings::writeCount();
+        pass.start();
+        w.server.sendRaw(bytes);
+        QVERIFY(w.server.waitForLines(1, 120000));
+        pass.stop();
+        QCOMPARE(w.server.received, QStringList{QStringLiteral("QUIT")});
+        const qsizetype writes = settings::writeCount() - writesBefore;
+        QVERIFY2(writes >= 1 && writes <= passes + 1, qPrintable(QStringLiteral("%1 writes, %2 passes").arg(writes).arg(passes)));
+        QVERIFY(passesWithLinesWaiting > 0);
+        QCOMPARE(settings::GetSetting(section, key), last);
+        QCOMPARE(settings::valueIn(w.env.readSettings(), section, key), last);
+    }
+
     void chatDataAddsEachTime()
     {
         LobbyWire w;
@@ -507,6 +629,46 @@ private slots:
             QCOMPARE(lines(w.lobby()->rtfLobbyChat), QStringList{shown});
             QCOMPARE(w.lobby()->rtfLobbyChat->blockCount(), 1);
         }
+    }
+
+    // Markup from a player or the server is shown as the characters it is made of,
+    // in every window: an image tag must not load a file, bold must not paint.
+    void markupIsShownAsText_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("roomMode"); // the room's name (from the room list) is in the labels
+        const QString img = QStringLiteral("<img src=/nonexistent/x.png>");
+        const QString big = QStringLiteral("<font size=7 color=red>管理者: パスワードを再入力</font>");
+        QTest::newRow("comment") << ("PLAYERINFO taro " + img) << false;
+        QTest::newRow("name with comment") << ("PLAYERINFO <b>taro</b> " + big) << false;
+        QTest::newRow("lobby chat") << ("LMESSAGE <b>x</b> " + img) << false;
+        QTest::newRow("room chat") << ("RMESSAGE <b>x</b> " + big) << true;
+        QTest::newRow("players") << ("PLAYERLIST <b>x</b>\n" + img) << false;
+        QTest::newRow("rooms") << ("ROOMLIST " + img + "\n<i>3</i>") << false;
+        QTest::newRow("room players") << ("ROOMPLAYERLIST " + big) << true;
+        QTest::newRow("phrases") << ("CHATDATA " + img + "@<b>x</b>@") << false;
+        QTest::newRow("unknown line echoed") << ("<b>WHAT</b> " + img) << false;
+    }
+    void markupIsShownAsText()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, roomMode);
+        LobbyWire w;
+        frmMain::m().blnDisplayDbgMessage = true;
+        session().gstrGameName = QStringLiteral("<b>Game</b>");
+        frmMain *f = w.lobby();
+        if (roomMode) {
+            frmMain::m().mstrRoomName = QStringLiteral("<img src=/nonexistent/x.png><b>room</b>");
+            f->visibleControl(true);
+        }
+        dispatch(w, line);
+        loadEveryWindow();
+        QCoreApplication::processEvents();
+        QCOMPARE(labelsReadAsMarkup(), QStringList());
+        if (line.startsWith(QStringLiteral("PLAYERINFO")))
+            QVERIFY(f->statusText().contains(line.section(u' ', 2)));
+        if (roomMode)
+            QVERIFY(f->lblRoom->text().contains(frmMain::m().mstrRoomName));
     }
 
     void debugEchoIsOneLine()

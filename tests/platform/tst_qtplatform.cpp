@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTextDocument>
 #include <QTest>
 #include <QTimer>
 
@@ -36,18 +37,23 @@ void QtPlatformTest::captions_data()
     QTest::addColumn<QStringList>("captions");
     QTest::addColumn<QString>("press");
     QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("text");
+    const QString reconnect = QStringLiteral("回線が切断されました。再接続しますか？");
     const QList<bool> catalogues{true, false};
     for (const bool catalogue : catalogues) {
         const char *tag = catalogue ? "catalogue" : "fallback";
         QTest::addRow("%s yes/no: no", tag) << catalogue << (mb::Question | mb::YesNo)
-                                           << QStringList{"はい", "いいえ"} << "いいえ" << mb::No;
+                                           << QStringList{"はい", "いいえ"} << "いいえ" << mb::No << reconnect;
         QTest::addRow("%s yes/no: yes", tag) << catalogue << (mb::Exclamation | mb::YesNo)
-                                            << QStringList{"はい", "いいえ"} << "はい" << mb::Yes;
+                                            << QStringList{"はい", "いいえ"} << "はい" << mb::Yes << reconnect;
         QTest::addRow("%s retry/cancel", tag) << catalogue << (mb::Critical | mb::RetryCancel)
-                                             << QStringList{"再試行", "キャンセル"} << "キャンセル" << mb::Cancel;
-        QTest::addRow("%s ok", tag) << catalogue << (mb::Information | mb::OKOnly) << QStringList{"OK"} << "OK" << mb::OK;
+                                             << QStringList{"再試行", "キャンセル"} << "キャンセル" << mb::Cancel << reconnect;
+        QTest::addRow("%s ok", tag) << catalogue << (mb::Information | mb::OKOnly) << QStringList{"OK"} << "OK" << mb::OK << reconnect;
         QTest::addRow("%s ok/cancel", tag) << catalogue << (mb::Exclamation | mb::OKCancel)
-                                          << QStringList{"OK", "キャンセル"} << "OK" << mb::OK;
+                                          << QStringList{"OK", "キャンセル"} << "OK" << mb::OK << reconnect;
+        // A text that quotes a server or a player is shown as it is, never as markup.
+        QTest::addRow("%s markup", tag) << catalogue << (mb::Critical | mb::OKOnly) << QStringList{"OK"} << "OK" << mb::OK
+                                       << QStringLiteral("ロビーサーバー 「<img src=/nonexistent/x.png><b>x</b>」 に接続できません");
     }
 }
 
@@ -58,14 +64,17 @@ void QtPlatformTest::captions()
     QFETCH(QStringList, captions);
     QFETCH(QString, press);
     QFETCH(int, answer);
+    QFETCH(QString, text);
     QCOMPARE(installQtTranslation(catalogue ? QString() : QStringLiteral("/nonexistent")), catalogue);
 
     QStringList shown;
     QString pressed;
+    bool readAsMarkup = true;
     QTimer::singleShot(0, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
+        readAsMarkup = box->textFormat() != Qt::PlainText && Qt::mightBeRichText(box->text());
         QAbstractButton *target = nullptr;
         for (QAbstractButton *b : box->buttons()) {
             shown << plain(b->text());
@@ -79,7 +88,8 @@ void QtPlatformTest::captions()
             box->reject();
         }
     });
-    const int result = msgBox(QStringLiteral("回線が切断されました。再接続しますか？"), style);
+    const int result = msgBox(text, style);
+    QVERIFY(!readAsMarkup);
     shown.sort();
     captions.sort();
     QCOMPARE(shown, captions);

@@ -90,6 +90,7 @@ private slots:
     void hashingKeepsLineOrder();
     void floodDoesNotHoldOthers();
     void failedSignInsSlowDown();
+    void parallelGuessesWaitInLine();
     void signInDeadline();
     void perAddressCap();
     void lookAlikeIds_data();
@@ -736,6 +737,37 @@ void TestLobbyServer::failedSignInsSlowDown()
     QCOMPARE(d.status(), QStringLiteral("-ERR 2")); // HOST after the sign-in
 }
 
+void TestLobbyServer::parallelGuessesWaitInLine()
+{
+    Lobby lobby;
+    lobby.server->setFailureDelays(2000, 4000);
+    lobby.player(QStringLiteral("Shogi"), false, QStringLiteral("taro"))->send(QStringLiteral("QUIT"));
+    QTRY_COMPARE(lobby.server->signedInCount(), 0);
+    std::vector<std::unique_ptr<LobbyClient>> guessers;
+    for (int i = 0; i < 10; ++i) {
+        guessers.push_back(lobby.client());
+        QVERIFY(!guessers.back()->status().isNull());
+        QCOMPARE(guessers.back()->call(QStringLiteral("GAMENAME Shogi")), QStringLiteral("+OK"));
+    }
+    for (size_t i = 0; i < guessers.size(); ++i)
+        guessers[i]->send(QStringLiteral("LOGIN taro wrong%1").arg(i));
+    // Each guess counts when it is taken on: the second waits 2 s behind the
+    // first, and the rest, which would wait beyond the longest delay, are
+    // answered at once instead of after the client gave up.
+    QStringList replies;
+    for (auto &g : guessers)
+        replies << g->status();
+    replies.sort();
+    QStringList expected(8, QStringLiteral("-ERR 99 too many failed sign-ins, try again later"));
+    expected.prepend(QStringLiteral("-ERR 2"));
+    expected.prepend(QStringLiteral("-ERR 2"));
+    QCOMPARE(replies, expected);
+    // For the metrics: one made to wait and eight refused are throttled, two checked and failed.
+    QCOMPARE(lobby.server->counters().signInsThrottled, 9u);
+    QCOMPARE(lobby.server->counters().signInsFailed, 2u);
+    QCOMPARE(lobby.server->counters().signInsRefused, 0u);
+}
+
 void TestLobbyServer::signInDeadline()
 {
     Lobby lobby(2);
@@ -783,7 +815,13 @@ void TestLobbyServer::lookAlikeIds_data()
     QTest::newRow("full width") << QStringLiteral("ｉａ13714") << "-ERR 1";
     QTest::newRow("upper case") << QStringLiteral("IA13714") << "-ERR 1";
     QTest::newRow("full width upper case") << QStringLiteral("ＩＡ１３７１４") << "-ERR 1";
+    QTest::newRow("cyrillic a") << QStringLiteral("i\u043013714") << "-ERR 1";
+    QTest::newRow("greek alpha") << QStringLiteral("i\u03B113714") << "-ERR 1";
+    QTest::newRow("greek capital iota") << QStringLiteral("\u0399A13714") << "-ERR 1";
+    QTest::newRow("ideographic space after") << QStringLiteral("ia13714\u3000") << "-ERR 1";
+    QTest::newRow("l for 1") << QStringLiteral("ia\uFF4C3714") << "-ERR 1";
     QTest::newRow("different") << QStringLiteral("ia13715") << "+OK";
+    QTest::newRow("cyrillic, different") << QStringLiteral("i\u043013715") << "+OK";
 }
 
 void TestLobbyServer::lookAlikeIds()

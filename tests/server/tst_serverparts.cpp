@@ -2,9 +2,14 @@
 // address rule of a match and the account and access store.
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSemaphore>
 #include <QTest>
 
+#include <atomic>
+
+#include "connectionbudget.h"
 #include "gamecatalog.h"
+#include "hashqueue.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
 #include "moderation.h"
@@ -37,6 +42,9 @@ private slots:
     void moderationTargets();
     void wordList_data();
     void wordList();
+    void hashQueue();
+    void descriptorRoom_data();
+    void descriptorRoom();
 };
 
 void TestServerParts::serverLines()
@@ -322,7 +330,7 @@ void TestServerParts::throttle()
         now += delay;
     }
     // Success clears the account but not the address.
-    t.succeeded(QStringLiteral("taro"));
+    t.succeeded(QStringLiteral("taro"), a);
     QCOMPARE(t.waitMs(QStringLiteral("taro"), b, now - 1), 0);
     QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, now - 1), 1);
     // Long quiet: forgotten, and the next failure starts from the base again.
@@ -332,6 +340,18 @@ void TestServerParts::throttle()
     QCOMPARE(t.waitMs(QStringLiteral("jiro"), a, now), 1000);
     // Unknown user IDs count against the address alone.
     QCOMPARE(t.waitMs(QString(), b, now), 0);
+    // Attempts taken on at once, each counted for when it will be checked, queue
+    // up one behind the other and soon beyond the maximum.
+    const QString c = QStringLiteral("127.0.0.9");
+    for (int i = 0; i < 3; ++i)
+        t.failed(QStringLiteral("saburo"), c, now + t.waitMs(QStringLiteral("saburo"), c, now));
+    QCOMPARE(t.waitMs(QStringLiteral("saburo"), c, now), 1000 + 2000 + 4000);
+    // By default a single sequence of failures never makes a client wait past its
+    // reply window of about ten seconds.
+    SignInThrottle d;
+    for (int i = 0; i < 20; ++i)
+        d.failed(QStringLiteral("shiro"), a, 0);
+    QVERIFY(d.waitMs(QStringLiteral("shiro"), a, 0) <= 8000);
 }
 
 // A database of the first schema: PBKDF2 keys, no hash or folded column.
@@ -457,6 +477,67 @@ void TestServerParts::wordList()
     QCOMPARE(list.wordCount(), 4);
     QCOMPARE(list.mask(text, game), masked);
     QCOMPARE(WordList().mask(text, game), text);
+}
+
+void TestServerParts::hashQueue()
+{
+    HashQueue q(1);
+    q.setMaxQueued(2);
+    QSemaphore gate;
+    std::atomic<int> ran{0};
+    QList<int> settled; // job number, negative when it did not run
+    const auto submit = [&](int n) {
+        return q.submit(
+            [&] {
+                gate.acquire();
+                ++ran;
+            },
+            [&settled, n](bool didRun) { settled << (didRun ? n : -n); });
+    };
+    const quint64 first = submit(1);
+    const quint64 second = submit(2);
+    QVERIFY(first && second && submit(3));
+    QCOMPARE(q.running(), 1);
+    QCOMPARE(q.queued(), 2);
+    // Full: refused at once, nothing taken.
+    QCOMPARE(submit(4), quint64(0));
+    // A queued job whose client left never runs; a running one runs out unheard.
+    q.cancel(second);
+    QCOMPARE(settled, QList<int>{-2});
+    q.cancel(first);
+    gate.release();
+    QTRY_COMPARE(settled, (QList<int>{-2, -1}));
+    QCOMPARE(q.running(), 1); // job 3 took the thread
+    QVERIFY(submit(5));
+    // Stopping drops the queue and waits only for the running hash.
+    gate.release();
+    QCOMPARE(q.stop(), 1);
+    QCOMPARE(ran.load(), 2);
+    QCOMPARE(q.submit([] {}, {}), quint64(0));
+}
+
+void TestServerParts::descriptorRoom_data()
+{
+    QTest::addColumn<quint64>("limit");
+    QTest::addColumn<int>("wanted");
+    QTest::addColumn<int>("connections");
+    const int beyond = ConnectionBudget::descriptorsBeyondConnections(10, 2);
+    QTest::newRow("ample") << quint64(beyond + 5000) << 1000 << 1000;
+    QTest::newRow("exact") << quint64(beyond + 1000) << 1000 << 1000;
+    QTest::newRow("short") << quint64(beyond + 40) << 1000 << 40;
+    QTest::newRow("none left") << quint64(beyond) << 1000 << 0;
+    QTest::newRow("below") << quint64(20) << 1000 << 0;
+}
+
+void TestServerParts::descriptorRoom()
+{
+    QFETCH(quint64, limit);
+    QFETCH(int, wanted);
+    QFETCH(int, connections);
+    // Every worker thread and the spare are counted besides what is open.
+    QVERIFY(ConnectionBudget::descriptorsBeyondConnections(10, 4) >= 10 + 4 + ConnectionBudget::kSpareDescriptors);
+    QCOMPARE(ConnectionBudget::connectionsWithin(limit, ConnectionBudget::descriptorsBeyondConnections(10, 2), wanted),
+             connections);
 }
 
 QTEST_GUILESS_MAIN(TestServerParts)

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -128,6 +129,105 @@ private slots:
         QDir().mkpath(env.settingsFile()); // a folder where the file should be
         QCOMPARE(GetSetting("a", "k"), QString());
         QVERIFY(!SaveSetting("a", "k", "v"));
+    }
+
+    // A write replaces or re-modes nothing but the user's own file: a link is
+    // written through in place, another user's file and a file too big to be a
+    // settings file are refused and stay as they were, folders keep their modes.
+    void writesLeaveOthersFilesAlone_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("link to own file") << "link" << true;
+        QTest::newRow("hard link") << "hardlink" << true;
+        QTest::newRow("link to another user's file") << "link other" << false;
+        QTest::newRow("another user's file") << "other" << false;
+        QTest::newRow("file over 1 MiB") << "big" << false;
+        QTest::newRow("shared setgid folder") << "folder" << true;
+    }
+    void writesLeaveOthersFilesAlone()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, written);
+        TestEnv env;
+        const QString dir = QFileInfo(env.settingsFile()).path();
+        const QString elsewhere = env.configHome() + QStringLiteral("/shared/real.ini");
+        QVERIFY(QDir().mkpath(QFileInfo(elsewhere).path()) && QDir().mkpath(dir));
+        QByteArray text = "; the owner's notes\n[keep]\nk=1\n";
+        if (setup == "big")
+            text += "; " + QByteArray(int(settings::kMaxFileBytes), 'x') + "\n";
+        const QString real = setup.startsWith("link") || setup == "hardlink" ? elsewhere : env.settingsFile();
+        {
+            QFile f(real);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        }
+        QVERIFY(::chmod(QFile::encodeName(real).constData(), 0644) == 0);
+        if (setup == "folder")
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 02775) == 0);
+        if (setup.startsWith("link"))
+            QVERIFY(QFile::link(elsewhere, env.settingsFile()));
+        if (setup == "hardlink")
+            QVERIFY(::link(QFile::encodeName(elsewhere).constData(), QFile::encodeName(env.settingsFile()).constData()) == 0);
+        if (setup.endsWith("other") && ::chown(QFile::encodeName(real).constData(), 65534, 65534) != 0)
+            QSKIP("another user's file needs root to set up");
+        struct stat before {}, dirBefore {};
+        QVERIFY(::stat(QFile::encodeName(real).constData(), &before) == 0);
+        QVERIFY(::stat(QFile::encodeName(dir).constData(), &dirBefore) == 0);
+
+        QCOMPARE(GetSetting("keep", "k"), setup == "big" ? QString() : QStringLiteral("1"));
+        QCOMPARE(SaveSetting("user", "name", "taro"), written);
+
+        struct stat after {}, dirAfter {};
+        QVERIFY(::stat(QFile::encodeName(real).constData(), &after) == 0);
+        QVERIFY(::stat(QFile::encodeName(dir).constData(), &dirAfter) == 0);
+        // Only the user's own file may be replaced by a new one.
+        if (setup != "folder")
+            QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(dirAfter.st_mode, dirBefore.st_mode);
+        QCOMPARE(QFileInfo(env.settingsFile()).isSymLink(), setup.startsWith("link"));
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray now = f.readAll();
+        if (written) {
+            QVERIFY(now.startsWith(text));
+            QCOMPARE(settings::valueIn(now, "user", "name"), QStringLiteral("taro"));
+            QCOMPARE(GetSetting("user", "name"), QStringLiteral("taro"));
+        } else {
+            QCOMPARE(now, text);
+        }
+    }
+
+    // Folders and the file the store makes are the user's alone.
+    void newFoldersAndFileArePrivate()
+    {
+        TestEnv env;
+        QVERIFY(SaveSetting("user", "name", "taro"));
+        QCOMPARE(QFileInfo(env.settingsFile()).permissions() & 0x0777, QFileDevice::Permissions(0x0600));
+        QCOMPARE(QFileInfo(QFileInfo(env.settingsFile()).path()).permissions() & 0x0777, QFileDevice::Permissions(0x0700));
+    }
+
+    // Values the server caused wait for the loop to turn and go out in one write,
+    // together with a write of the user's; a read sees them at once.
+    void soonValuesShareOneWrite()
+    {
+        TestEnv env;
+        const qsizetype before = writeCount();
+        for (int i = 1; i <= 100; ++i)
+            saveSoon("dbg", {{"hostip", QString::number(i)}});
+        saveSoon("chat\\G", {{"1", "a"}, {"2", "b"}});
+        QCOMPARE(GetSetting("dbg", "hostip"), QStringLiteral("100"));
+        QCOMPARE(writeCount(), before);
+        QVERIFY(SaveSetting("user", "name", "taro"));
+        QCOMPARE(writeCount(), before + 1);
+        const QByteArray text = env.readSettings();
+        QCOMPARE(valueIn(text, "dbg", "hostip"), QStringLiteral("100"));
+        QCOMPARE(valueIn(text, "chat\\G", "2"), QStringLiteral("b"));
+        QCOMPARE(valueIn(text, "user", "name"), QStringLiteral("taro"));
+        QVERIFY(flushSoon());
+        QCOMPARE(writeCount(), before + 1);
     }
 
     void everyReadSeesTheDisk()

@@ -12,4 +12,5 @@ struct frmComTestPeer {
     static bool &blnClosing(frmCom &com) { return com.blnClosing; }
     static QTimer *tmrError(frmCom &com) { return com.tmrError; }
     static QTcpSocket *wskTcp(frmCom &com) { return com.wskTcp; }
+    static size_t queuedLines(const frmCom &com) { return com.m_queue.size(); }
 };

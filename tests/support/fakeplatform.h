@@ -30,6 +30,9 @@ public:
     // MessageBoxes: answers come from the queue, else the first button of the style.
     int show(const QString &text, int style) override;
     void beep() override { ++beeps; }
+    // Counted only: a box onMessage holds open sees the count move and returns.
+    void closeAll() override { ++closeAlls; }
+    int closeAlls = 0;
     std::deque<int> answers;
     QList<ShownMessage> messages;
     std::function<void(const QString &)> onMessage; // runs while the box is "open"

@@ -17,16 +17,18 @@
 #include "testcertificate.h"
 #include "tlslistener.h"
 
+namespace kw = protocol::kw;
+
 namespace {
 
 struct TlsLobby {
-    explicit TlsLobby(const TestCertificate &cert, int handshakeTimeoutMs = 5000)
+    explicit TlsLobby(const TestCertificate &cert, int handshakeTimeoutMs = 5000, int maxClients = 1000)
     {
         QString error;
         if (!store.open(QStringLiteral(":memory:"), &error))
             qFatal("%s", qPrintable(error));
         store.setHashParams({8, 1, 1}); // keeps the sanitizer build quick
-        server = std::make_unique<LobbyServer>(store, GameCatalog(), 1000);
+        server = std::make_unique<LobbyServer>(store, GameCatalog(), maxClients);
         if (!server->listen(QHostAddress::LocalHost, 0, &error))
             qFatal("%s", qPrintable(error));
         auto config = TlsListener::loadConfiguration(cert.certFile, cert.keyFile, &error);
@@ -71,7 +73,9 @@ private slots:
     void failedHandshakeDisturbsNoOne_data();
     void failedHandshakeDisturbsNoOne();
     void stalledHandshakeClosedAtDeadline();
+    void handshakesBeyondTheLimitAreRefused_data();
     void handshakesBeyondTheLimitAreRefused();
+    void slowTlsReaderIsCutOff();
     void configurationErrors_data();
     void configurationErrors();
     void commandLine_data();
@@ -176,10 +180,25 @@ void TestTlsServer::stalledHandshakeClosedAtDeadline()
     QCOMPARE(lobby.server->clientCount(), 1);
 }
 
+void TestTlsServer::handshakesBeyondTheLimitAreRefused_data()
+{
+    // Which limit is 1; what a plain connection from the same address gets meanwhile.
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("plainGreeting");
+    QTest::newRow("handshakes at once") << "handshakes" << "+OK QorChat lobby server";
+    QTest::newRow("connections from one address") << "per address" << "-ERR 101 too many connections from your address";
+    QTest::newRow("connections in all") << "clients" << "-ERR 100 server full";
+}
+
 void TestTlsServer::handshakesBeyondTheLimitAreRefused()
 {
-    TlsLobby lobby(m_cert);
-    lobby.tls->setMaxHandshakes(1);
+    QFETCH(QString, limit);
+    QFETCH(QString, plainGreeting);
+    TlsLobby lobby(m_cert, 5000, limit == QLatin1String("clients") ? 1 : 1000);
+    if (limit == QLatin1String("handshakes"))
+        lobby.tls->setMaxHandshakes(1);
+    else if (limit == QLatin1String("per address"))
+        lobby.server->setMaxPerAddress(1);
     QSignalSpy failed(lobby.tls.get(), &TlsListener::handshakeFailed);
     QTcpSocket first, second;
     first.connectToHost(QHostAddress::LocalHost, lobby.tls->serverPort());
@@ -189,12 +208,40 @@ void TestTlsServer::handshakesBeyondTheLimitAreRefused()
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, 5000);
     QCOMPARE(failed.count(), 1);
     QCOMPARE(first.state(), QAbstractSocket::ConnectedState);
+    // A handshake holds a connection of the server's, and of its address.
+    {
+        LobbyClient plain(lobby.server->serverPort());
+        QCOMPARE(plain.status(), plainGreeting);
+    }
 
     // The slot is free again once the first one is gone.
     first.abort();
     QTRY_COMPARE_WITH_TIMEOUT(lobby.tls->handshakesInProgress(), 0, 5000);
     auto a = lobby.tlsPlayer(m_cert, QStringLiteral("alice"));
     QCOMPARE(lobby.server->signedInCount(), 1);
+}
+
+void TestTlsServer::slowTlsReaderIsCutOff()
+{
+    TlsLobby lobby(m_cert);
+    auto mute = lobby.tlsPlayer(m_cert, QStringLiteral("mute"));
+    auto talker = lobby.plainPlayer(QStringLiteral("talker"));
+    QVERIFY(delivered(*talker, protocol::listLine(kw::PLAYERLIST, {QStringLiteral("mute 0"), QStringLiteral("talker 0")})));
+    // From now on the mute one reads nothing: Qt stops taking its bytes from the kernel.
+    mute->socket().setReadBufferSize(4096);
+    mute->socket().disconnect(mute.get());
+    const QString text(60 * 1024 - 32, u'y');
+    // The kernel buffers fill first, then the server's 1 MiB, encrypted or not.
+    bool cutOff = false;
+    for (int round = 0; round < 40 && !cutOff; ++round) {
+        for (int i = 0; i < 20; ++i)
+            talker->send(protocol::lobbyMessage(text));
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(!talker->take(QStringLiteral("LMESSAGE")).isNull());
+        cutOff = lobby.server->signedInCount() == 1;
+    }
+    QVERIFY(cutOff);
+    QVERIFY(delivered(*talker, protocol::listLine(kw::PLAYERLIST, {QStringLiteral("talker 0")})));
 }
 
 void TestTlsServer::configurationErrors_data()
