@@ -412,6 +412,20 @@ bool ClusterBus::roomMessage(const QString &game, const QString &room, const QSt
     return publishChat(record({"0", "R", utf8(game), utf8(room), utf8(m_node), utf8(user), utf8(message)}));
 }
 
+bool ClusterBus::kick(const QString &folded)
+{
+    if (m_state != State::Ready)
+        return false;
+    return command({"PUBLISH", m_channel, record({"0", "K", "", utf8(folded)})}, [](redisReply *) {});
+}
+
+bool ClusterBus::sanctionsChanged()
+{
+    if (m_state != State::Ready)
+        return false;
+    return command({"PUBLISH", m_channel, record({"0", "X", ""})}, [](redisReply *) {});
+}
+
 // ---- State ---------------------------------------------------------------------
 
 void ClusterBus::resync()
@@ -601,6 +615,10 @@ void ClusterBus::applyEvent(const QList<QByteArray> &f)
         m_lobby.clusterLobbyMessage(game, text(f[4]), text(f[5]));
     else if (type == "R" && n == 7)
         m_lobby.clusterRoomMessage(game, text(f[3]), text(f[5]), text(f[6]));
+    else if (type == "K" && n == 4)
+        m_lobby.clusterKick(text(f[3]));
+    else if (type == "X" && n == 3)
+        m_lobby.clusterSanctionsChanged();
     else
         qCWarning(lcServer, "unknown cluster event %s", f.join(' ').left(80).constData());
 }

@@ -55,6 +55,8 @@ public:
     void start(const QString &user, int minPlayers, const QString &hostAddress, Reply reply) override;
     bool lobbyMessage(const QString &game, const QString &user, const QString &text) override;
     bool roomMessage(const QString &game, const QString &room, const QString &user, const QString &text) override;
+    bool kick(const QString &folded) override;
+    bool sanctionsChanged() override;
     void resync() override;
 
 signals:

@@ -37,6 +37,7 @@ public:
     Admission admit(QTcpSocket *socket, const QString &address);
     bool holds(QTcpSocket *socket) const { return m_sockets.contains(socket); }
     int connections() const { return int(m_sockets.size()); }
+    QList<QTcpSocket *> sockets() const { return m_sockets.keys(); }
     int fromAddress(const QString &address) const { return m_perAddress.value(address); }
 
     // Out of descriptors after all (something else took them): accepts one waiting

@@ -49,6 +49,10 @@ public:
     virtual QList<ClusterGame> clusterLocalState() const = 0;
     // Players of this node that another node holds now; they are signed out here.
     virtual void clusterLost(const QStringList &users) = 0;
+    // An operator's kick of an account (its folded ID), for whichever node holds it.
+    virtual void clusterKick(const QString &) {}
+    // Bans or mutes changed in the shared database.
+    virtual void clusterSanctionsChanged() {}
 };
 
 class LobbyBus {
@@ -75,4 +79,7 @@ public:
     virtual bool roomMessage(const QString &game, const QString &room, const QString &user, const QString &text) = 0;
     // The shared state and this node disagree; put this node's part back.
     virtual void resync() = 0;
+    // Tell every node (this one too); false when it could not be sent.
+    virtual bool kick(const QString &) { return false; }
+    virtual bool sanctionsChanged() { return false; }
 };

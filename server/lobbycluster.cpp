@@ -113,16 +113,20 @@ void LobbyServer::clusterStart(const QString &game, const QString &room, const Q
 
 void LobbyServer::clusterLobbyMessage(const QString &game, const QString &user, const QString &text)
 {
-    if (Game *g = gameNamed(game))
+    if (Game *g = gameNamed(game)) {
+        m_counters.chatOut += quint64(g->players.size());
         broadcast(g->players, chatLine(false, user, text));
+    }
 }
 
 void LobbyServer::clusterRoomMessage(const QString &game, const QString &room, const QString &user,
                                      const QString &text)
 {
     Game *g = gameNamed(game);
-    if (Room *r = g ? findRoom(*g, room) : nullptr)
+    if (Room *r = g ? findRoom(*g, room) : nullptr) {
+        m_counters.chatOut += quint64(r->members.size());
         broadcast(r->members, chatLine(true, user, text));
+    }
 }
 
 QList<ClusterGame> LobbyServer::clusterLocalState() const

@@ -9,6 +9,7 @@
 #include "clientconnection.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
+#include "moderation.h"
 #include "net/protocol/protocol.h"
 #include "serverlog.h"
 #include "session/codec.h"
@@ -245,6 +246,7 @@ void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &
     if (to.isEmpty())
         return;
     const QByteArray bytes = ClientConnection::encodeLine(line);
+    m_counters.deliveries += quint64(to.size());
     for (ClientConnection *c : to)
         c->sendEncoded(bytes);
 }
@@ -252,6 +254,14 @@ void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &
 void LobbyServer::handleLine(ClientConnection *c, const QString &line)
 {
     const QString k = keyword(line);
+    if (lcServer().isDebugEnabled()) {
+        // Never a password: of the account commands only the user ID.
+        const bool secret = k == QLatin1String(kw::LOGIN) || k == QLatin1String(kw::REGISTUSER)
+                            || k == QLatin1String(kw::UPDATEUSER);
+        qCDebug(lcServer, "command from %s: %s",
+                qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
+                qPrintable(secret ? k + u' ' + fieldsAndRest(line, 1).value(0) : line));
+    }
     if (k == QLatin1String(kw::QUIT))
         return c->close(true);
     if (k == QLatin1String(kw::GAMENAME))
@@ -302,6 +312,7 @@ void LobbyServer::dropClient(ClientConnection *c)
     if (!c->signedIn())
         return;
     qCInfo(lcServer, "sign-out: %s from %s", qPrintable(c->user), qPrintable(address));
+    m_store.touchLastSeen(c->user, m_clock().toSecsSinceEpoch());
     if (m_bus) {
         const QString user = c->user;
         replaceWithRemote(c);
@@ -370,6 +381,12 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
         return err(c, err::BadUserId);
     if (const int e = checkAccountFields(f[1], f[2], f[3]))
         return err(c, e);
+    if (m_moderation) {
+        if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
+            qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(f[0]), qPrintable(ban->target));
+            return err(c, err::ServerFailure);
+        }
+    }
     // Look first: hashing is the expensive part.
     switch (m_store.nameTaken(f[0])) {
     case LobbyStore::Result::Missing:
@@ -415,6 +432,15 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     if (!validUserId(user))
         return err(c, err::NoSuchUser);
     const QString address = addressKey(c->peerAddress());
+    // Before anything is counted or hashed: the refusal says nothing about the ID.
+    if (m_moderation) {
+        if (const auto ban = m_moderation->banOf(QString(), QHostAddress(address)); ban) {
+            ++m_counters.signInsRefused;
+            qCInfo(lcServer, "refused: sign-in as %s from banned %s: %s", qPrintable(user), qPrintable(ban->target),
+                   qPrintable(ban->reason));
+            return c->send(errLine(err::Banned, QStringLiteral("address banned")));
+        }
+    }
     passwordhash::Stored stored;
     const LobbyStore::Result found = m_store.findPassword(user, &stored);
     if (found != LobbyStore::Result::Ok && found != LobbyStore::Result::Missing) {
@@ -429,16 +455,18 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     // answered now, while their client still listens.
     const qint64 wait = m_throttle.waitMs(account, address, now);
     if (wait > m_throttle.maxMs()) {
+        ++m_counters.signInsThrottled;
         qCInfo(lcServer, "refused: sign-in as %s from %s, too many failed attempts", qPrintable(user), qPrintable(address));
         return c->send(errLine(err::ServerFailure, QStringLiteral("too many failed sign-ins, try again later")));
     }
     if (wait == 0 && !account.isEmpty() && !m_hashes.hasRoom())
-        return refuseBusy(c);
+        return refuseBusySignIn(c);
     // Counted as failed now, at the time it will be checked: the next attempt waits
     // behind this one. A success takes it back.
     m_throttle.failed(account, address, now + wait);
     if (wait == 0)
         return checkLogin(c, user, f[1], now);
+    ++m_counters.signInsThrottled;
     c->holdInput();
     QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = f[1], now] {
         if (!guard || !m_clients.contains(guard.data()))
@@ -456,6 +484,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
     case LobbyStore::Result::Ok:
         break;
     case LobbyStore::Result::Missing:
+        ++m_counters.signInsFailed;
         qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
         return err(c, err::NoSuchUser);
     default:
@@ -477,7 +506,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
     }
     const qint64 answerIn = m_uptime.elapsed() - receivedAt + m_hashes.expectedWaitMs() + m_hashes.averageUs() / 1000;
     if (answerIn > kReplyBudgetMs)
-        return refuseBusy(c);
+        return refuseBusySignIn(c);
     const passwordhash::Params params = m_store.hashParams();
     m_verifying.insert(account);
     const bool queued = runHash(
@@ -494,7 +523,8 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
             case passwordhash::Check::Match:
                 break;
             case passwordhash::Check::Mismatch:
-                // Already counted when it was taken on.
+                // Already counted by the throttle when it was taken on.
+                ++m_counters.signInsFailed;
                 qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
                 return err(client, err::WrongPassword);
             case passwordhash::Check::Invalid:
@@ -502,6 +532,19 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
                 return err(client, err::ServerFailure);
             }
             m_throttle.succeeded(account, address);
+            // Only to whoever knows the password: a ban or a disabled account says
+            // nothing about whether an ID exists.
+            if (m_moderation) {
+                const auto found = m_store.account(user);
+                const auto ban = m_moderation->banOf(account, QHostAddress(address));
+                if (ban || (found && found->disabled)) {
+                    ++m_counters.signInsRefused;
+                    qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
+                           ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");
+                    return client->send(errLine(err::Banned, ban ? QStringLiteral("account banned")
+                                                                 : QStringLiteral("account disabled")));
+                }
+            }
             if (r.fresh.isArgon2() && m_store.setPassword(user, r.fresh) != LobbyStore::Result::Ok)
                 qCWarning(lcServer, "database error: password of %s not upgraded: %s", qPrintable(user),
                           qPrintable(m_store.lastError()));
@@ -510,8 +553,14 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
         [this, account] { accountSettled(account); });
     if (!queued) {
         accountSettled(account);
-        refuseBusy(c);
+        refuseBusySignIn(c);
     }
+}
+
+void LobbyServer::refuseBusySignIn(ClientConnection *c)
+{
+    ++m_counters.signInsRefused;
+    refuseBusy(c);
 }
 
 void LobbyServer::accountSettled(const QString &account)
@@ -540,6 +589,9 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
         if (client->signInTimer)
             client->signInTimer->stop();
         qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(addressKey(client->peerAddress())));
+        ++m_counters.signInsOk;
+        if (!m_store.touchLastSeen(client->user, m_clock().toSecsSinceEpoch()))
+            qCWarning(lcServer, "database error: last sign-in not kept: %s", qPrintable(m_store.lastError()));
         if (!m_store.countAccess(m_clock()))
             qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
         const ::GameInfo &info = *client->game;
@@ -655,7 +707,11 @@ void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { send
 
 void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
 {
-    const QString text = inertText(afterKeyword(line));
+    ++m_counters.chatIn;
+    // Muted players and the word list before anyone hears it, here or elsewhere.
+    if (!mayChat(c, room))
+        return;
+    const QString text = masked(inertText(afterKeyword(line)), c);
     // This node's players hear it at once, whatever the bus does; the other nodes
     // deliver it to theirs.
     if (m_bus) {
@@ -666,9 +722,12 @@ void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool roo
     }
     const QString out = chatLine(room, c->user, text);
     if (room) {
-        if (c->room)
+        if (c->room) {
+            m_counters.chatOut += quint64(c->room->members.size());
             broadcast(c->room->members, out);
+        }
     } else if (Game *g = gameOf(c)) {
+        m_counters.chatOut += quint64(g->players.size());
         broadcast(g->players, out);
     }
 }
@@ -680,7 +739,7 @@ void LobbyServer::onPlayerInfo(ClientConnection *c, const QString &line)
     if (!validUserId(name))
         return;
     if (const auto comment = m_store.comment(name))
-        c->send(playerInfoLine(name, *comment));
+        c->send(playerInfoLine(name, masked(*comment, c)));
 }
 
 void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
@@ -732,7 +791,7 @@ void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
         return err(c, err::NotHost);
     if (c->room)
         return err(c, err::AlreadyInRoom);
-    const QString name = roomNameArgument(line);
+    const QString name = roomArgument(c, line);
     if (!validRoomName(name))
         return err(c, err::BadRoomName);
     if (findRoom(*g, name))
@@ -762,7 +821,7 @@ void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
     Game *g = gameOf(c);
     if (c->room)
         return err(c, err::AlreadyInRoom);
-    Room *room = findRoom(*g, roomNameArgument(line));
+    Room *room = findRoom(*g, roomArgument(c, line));
     if (!room)
         return err(c, err::NoSuchRoom);
     if (room->members.size() >= g->info.maxPlayers)
@@ -783,7 +842,7 @@ void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
 
 void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
 {
-    Room *room = findRoom(*gameOf(c), roomNameArgument(line));
+    Room *room = findRoom(*gameOf(c), roomArgument(c, line));
     if (!room)
         return err(c, err::NoSuchRoom);
     ok(c);
@@ -807,7 +866,7 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
 void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
 {
     Game *g = gameOf(c);
-    const QString name = roomNameArgument(line);
+    const QString name = roomArgument(c, line);
     Room *room = c->room;
     if (!room || room->name != name)
         return err(c, findRoom(*g, name) ? err::NotRoomOwner : err::NoSuchRoom);
@@ -930,11 +989,15 @@ void LobbyServer::flushLists()
             entries.reserve(g->players.size());
             for (const ClientConnection *p : std::as_const(g->players))
                 entries << playerEntry(p);
-            broadcast(g->players, listLine(QLatin1String(kw::PLAYERLIST), entries));
+            const QString line = listLine(QLatin1String(kw::PLAYERLIST), entries);
+            m_counters.listBytes += quint64(line.size()) * quint64(g->players.size());
+            broadcast(g->players, line);
         }
         if (g->roomsDirty) {
             g->roomsDirty = false;
-            broadcast(g->players, listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
+            const QString line = listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g));
+            m_counters.listBytes += quint64(line.size()) * quint64(g->players.size());
+            broadcast(g->players, line);
         }
     }
 }

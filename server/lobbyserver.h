@@ -26,6 +26,7 @@
 
 class ClientConnection;
 class LobbyStore;
+class Moderation;
 
 struct Room {
     QString name;
@@ -75,6 +76,49 @@ public:
     int pendingHashes() const { return m_hashes.queued() + m_hashes.running(); }
     // Cluster mode: presence, rooms and chat go through the bus to every node.
     void setBus(LobbyBus *bus) { m_bus = bus; }
+    LobbyBus *bus() const { return m_bus; }
+
+    // ---- Operators' tools ----
+    // Bans, mutes, word list and flood limit; without it nobody is moderated.
+    void setModeration(Moderation *moderation);
+    // Games not yet played keep their settings until their last player leaves.
+    void setCatalog(GameCatalog catalog) { m_catalog = std::move(catalog); }
+    struct OnlinePlayer {
+        QString user;
+        QString game;
+        QString address; // empty for a player on another node
+        QString room;
+        bool host = false;
+    };
+    QList<OnlinePlayer> onlinePlayers() const;
+    // Closes the connections of the account (any look-alike of the ID) or of every
+    // address in subnet on this node; how many.
+    int kickAccount(const QString &folded);
+    int kickAddress(const QPair<QHostAddress, int> &subnet);
+    // A lobby chat line from Moderation::kNoticeSender to every player of game, or of
+    // every game when game is empty; the number of players reached.
+    int notice(const QString &game, const QString &text);
+
+    struct Counters {
+        quint64 signInsOk = 0;
+        quint64 signInsFailed = 0;    // wrong password or unknown user
+        quint64 signInsThrottled = 0; // made to wait, or refused, after failures
+        quint64 signInsRefused = 0;   // banned, disabled, or the server busy
+        quint64 chatIn = 0;           // chat lines received from players
+        quint64 chatOut = 0;          // chat lines written to players
+        quint64 chatDropped = 0;      // not relayed: muted or flooding
+        quint64 deliveries = 0;       // lines written to players by fan-out
+        quint64 listBytes = 0;        // bytes of pushed player and room lists
+    };
+    const Counters &counters() const { return m_counters; }
+    struct GameLoad {
+        QString game;
+        int players = 0; // local and, in a cluster, remote
+        int rooms = 0;
+    };
+    QList<GameLoad> gameLoads() const;
+    // Connections this node holds (as counted against --max-clients) by kind: "plain", "tls".
+    QHash<QString, int> connectionKinds() const;
 
     void clusterJoin(const QString &game, const QString &user, bool host, const QString &node) override;
     void clusterPart(const QString &game, const QString &user) override;
@@ -89,6 +133,8 @@ public:
     void clusterReset(const QList<ClusterGame> &games) override;
     QList<ClusterGame> clusterLocalState() const override;
     void clusterLost(const QStringList &users) override;
+    void clusterKick(const QString &folded) override;
+    void clusterSanctionsChanged() override;
 
 private:
     struct Game {
@@ -114,6 +160,7 @@ private:
     bool runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done,
                  std::function<void()> settled = {});
     void refuseBusy(ClientConnection *c);
+    void refuseBusySignIn(ClientConnection *c);
     // The password check of a LOGIN taken on at receivedAt (uptime ms).
     void checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt);
     void accountSettled(const QString &account);
@@ -166,7 +213,7 @@ private:
     void markRooms(Game &g);
     void scheduleListFlush();
     void flushLists();
-    static void broadcast(const QList<ClientConnection *> &to, const QString &line);
+    void broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
 
@@ -189,5 +236,12 @@ private:
     QSet<QString> m_verifying;
     QHash<QString, std::deque<std::function<void()>>> m_waitingForAccount;
     LobbyBus *m_bus = nullptr;
+    Moderation *m_moderation = nullptr;
+    Counters m_counters;
+    // Whether c may chat now; false (with the player told) when muted or flooding.
+    bool mayChat(ClientConnection *c, bool room);
+    QString masked(const QString &text, const ClientConnection *c) const;
+    QString roomArgument(const ClientConnection *c, const QString &line) const;
+    int kickLocal(const QString &folded);
     QHash<QString, ClientConnection *> m_pendingLogins; // user -> connection, while the bus claims the name
 };

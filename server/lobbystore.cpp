@@ -45,7 +45,9 @@ const USpoofChecker *spoofChecker()
     return checker.get();
 }
 
-QSqlError run(QSqlQuery &q, const QString &sql, const QVariantList &values)
+} // namespace
+
+QSqlError LobbyStore::run(QSqlQuery &q, const QString &sql, const QVariantList &values)
 {
     if (!q.prepare(sql))
         return q.lastError();
@@ -53,6 +55,8 @@ QSqlError run(QSqlQuery &q, const QString &sql, const QVariantList &values)
         q.addBindValue(v);
     return q.exec() ? QSqlError() : q.lastError();
 }
+
+namespace {
 
 QByteArray orEmpty(const QByteArray &bytes) { return bytes.isNull() ? QByteArray("") : bytes; }
 
@@ -184,6 +188,7 @@ bool LobbyStore::migrate()
              QStringLiteral("CREATE TABLE IF NOT EXISTS access_days (day %1 PRIMARY KEY, count %1 NOT NULL)").arg(bigint)}),
         [this, blob] { return addHashColumns(blob); },
         [this] { return addLookAlikeKeys(); },
+        [this, bigint] { return addOperatorTables(bigint); },
     };
     if (!m_db.transaction()) {
         m_lastError = m_db.lastError().text();
@@ -231,6 +236,7 @@ bool LobbyStore::migrate()
 
 bool LobbyStore::failed(const QSqlError &error)
 {
+    ++m_errorCount;
     m_lastError = error.text();
     if (!m_server)
         return false;

@@ -29,7 +29,7 @@ public:
     static bool isServerUrl(const QString &location);
     // The location as it may be logged: without a password.
     static QString displayName(const QString &location);
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     int schemaVersion();
     void close();
 
@@ -69,6 +69,60 @@ public:
     QList<int> dayCounts(const QDateTime &now);
 
     QString lastError() const { return m_lastError; }
+    // Failed statements since open (for the metrics).
+    quint64 errorCount() const { return m_errorCount; }
+    // Whether the database answers a trivial query now.
+    bool ping();
+
+    // ---- Operators' tools (lobbystore_admin.cpp) ----
+    struct Account {
+        QString name;
+        QString email;
+        QString comment;
+        qint64 created = 0;  // seconds since the epoch
+        qint64 lastSeen = 0; // 0: never signed in since the column exists
+        bool disabled = false;
+    };
+    // The account by its exact or folded ID.
+    std::optional<Account> account(const QString &user);
+    // IDs or e-mail addresses containing pattern (any case), in order of ID.
+    QList<Account> accounts(const QString &pattern, int limit);
+    Result setDisabled(const QString &user, bool disabled);
+    Result deleteAccount(const QString &user);
+    bool touchLastSeen(const QString &user, qint64 when);
+
+    // A ban or mute of an account (its folded ID) or of an address or network (CIDR).
+    struct Sanction {
+        qint64 id = 0;
+        QString kind;  // "ban" or "mute"
+        QString scope; // "account" or "address"
+        QString target;
+        QString reason;
+        QString actor;
+        qint64 created = 0;
+        qint64 expires = 0; // 0: until lifted
+    };
+    bool addSanction(const Sanction &s);
+    // Lifts the active sanctions of this kind on target; how many, -1 on failure.
+    int liftSanctions(const QString &kind, const QString &scope, const QString &target, qint64 now);
+    // Not lifted and not expired at now; kind and scope empty for any.
+    std::optional<QList<Sanction>> activeSanctions(qint64 now, const QString &kind = {}, const QString &scope = {},
+                                                   const QString &target = {});
+
+    struct AuditEntry {
+        qint64 at = 0;
+        QString actor;
+        QString action;
+        QString target;
+        QString reason;
+        qint64 expires = 0;
+    };
+    bool addAudit(const AuditEntry &e);
+    // Newest first; target empty for all.
+    std::optional<QList<AuditEntry>> audit(int limit, const QString &target = {});
+
+    // An online, consistent copy of a SQLite database into a new file.
+    bool backup(const QString &file, QString *error);
 
 private:
     // Reads may run twice; a write runs in a transaction so that a failure before
@@ -84,11 +138,15 @@ private:
     QSqlError perform(Access access, const std::function<QSqlError(Queries &)> &work);
     static bool isUniqueViolation(const QSqlError &error);
     QSqlError writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found);
+    // Prepares sql, binds values in order and runs it.
+    static QSqlError run(QSqlQuery &q, const QString &sql, const QVariantList &values);
     bool exec(const QString &sql);
     bool connectServer(const QString &location);
     bool migrate();
     bool addHashColumns(const QString &blob);
     bool addLookAlikeKeys();
+    bool addOperatorTables(const QString &bigint);
+    Result changeOne(const QString &sql, const QVariantList &values);
     QStringList userColumns();
     // Records the error; true when the connection was found dead and a new one opened.
     bool failed(const QSqlError &error);
@@ -101,4 +159,5 @@ private:
     bool m_server = false; // PostgreSQL
     passwordhash::Params m_params;
     QString m_lastError;
+    quint64 m_errorCount = 0;
 };

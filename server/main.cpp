@@ -16,13 +16,18 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include "adminchannel.h"
+#include "admincommands.h"
 #include "clusterbus.h"
 #include "connectionbudget.h"
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
+#include "metrics.h"
+#include "moderation.h"
 #include "net/protocol/wire.h"
 #include "serverlog.h"
+#include "serviceglue.h"
 #include "signalquit.h"
 #include "tlslistener.h"
 
@@ -106,6 +111,30 @@ bool setLogLevel(const QString &level)
     return true;
 }
 
+// "HOST:PORT", "[V6]:PORT" or "PORT" (loopback).
+bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint p = text.mid(colon + 1).toUInt(&ok);
+    *address = QHostAddress(host);
+    *port = quint16(p);
+    return ok && p <= 65535 && !address->isNull();
+}
+
+// Where the admin socket goes unless told: beside a database file. A server without
+// one (":memory:", PostgreSQL) has none unless given, so that servers started side
+// by side do not fight over one path.
+QString defaultAdminSocket(const QString &db)
+{
+    if (db == QLatin1String(":memory:") || LobbyStore::isServerUrl(db))
+        return QStringLiteral("off");
+    return QFileInfo(db).absolutePath() + QStringLiteral("/admin.sock");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -116,9 +145,14 @@ int main(int argc, char *argv[])
     // The database holds password hashes and e-mail addresses: nothing the
     // server creates is for other users.
     ::umask(077);
-    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-ddThh:mm:ss.zzz} %{if-debug}debug%{endif}%{if-info}info%{endif}"
-                                      "%{if-warning}warning%{endif}%{if-critical}error%{endif}%{if-fatal}fatal%{endif}"
-                                      " %{message}"));
+    // The journal stamps each line itself and reads its priority from a "<N>" prefix.
+    if (serviceglue::stderrIsJournal())
+        qSetMessagePattern(QStringLiteral("%{if-debug}<7>%{endif}%{if-info}<6>%{endif}%{if-warning}<4>%{endif}"
+                                          "%{if-critical}<3>%{endif}%{if-fatal}<2>%{endif}%{message}"));
+    else
+        qSetMessagePattern(QStringLiteral("%{time yyyy-MM-ddThh:mm:ss.zzz} %{if-debug}debug%{endif}%{if-info}info%{endif}"
+                                          "%{if-warning}warning%{endif}%{if-critical}error%{endif}%{if-fatal}fatal%{endif}"
+                                          " %{message}"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("QorChat reference lobby server"));
@@ -167,9 +201,49 @@ int main(int argc, char *argv[])
         QStringLiteral("Share the lobby with the other nodes using the same Redis (redis://host[:port][/db]); "
                        "give every node the same --games and a shared PostgreSQL --db."),
         QStringLiteral("URL"));
+    const QCommandLineOption configOpt(QStringLiteral("config"),
+                                       QStringLiteral("Read options from FILE, one \"name = value\" per line (long option "
+                                                      "names); the command line wins."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption adminOpt(QStringLiteral("admin-socket"),
+                                      QStringLiteral("Local socket for qorchat-admin, or \"off\" (default: admin.sock beside "
+                                                     "the database file; off for :memory: and PostgreSQL)."),
+                                      QStringLiteral("PATH"));
+    const QCommandLineOption metricsOpt(QStringLiteral("metrics"),
+                                        QStringLiteral("Serve /metrics, /healthz and /readyz over HTTP on HOST:PORT (PORT "
+                                                       "alone: loopback; default: off)."),
+                                        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption wordsOpt(QStringLiteral("word-list"),
+                                      QStringLiteral("Mask these words in chat, room names and comments (re-read on SIGHUP)."),
+                                      QStringLiteral("FILE"));
+    const Moderation::FloodLimit flood;
+    const QCommandLineOption floodLinesOpt = option(
+        "flood-lines", QStringLiteral("Chat lines a player may send within --flood-window; more mutes it; 0: no limit."),
+        "N", QString::number(flood.lines));
+    const QCommandLineOption floodWindowOpt = option("flood-window", QStringLiteral("Seconds of the flood limit's window."),
+                                                     "S", QString::number(flood.windowMs / 1000));
+    const QCommandLineOption floodMuteOpt = option(
+        "flood-mute", QStringLiteral("Seconds of the first automatic mute; doubled for each further one within a day."),
+        "S", QString::number(flood.muteSecs));
+    const QCommandLineOption floodMaxOpt = option("flood-mute-max", QStringLiteral("Longest automatic mute, seconds."),
+                                                  "S", QString::number(flood.maxMuteSecs));
+    const QCommandLineOption backupOpt(QStringLiteral("backup"),
+                                       QStringLiteral("Copy the SQLite database (--db) consistently into FILE, which must "
+                                                      "not exist, while a server may be running on it; then exit."),
+                                       QStringLiteral("FILE"));
     parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt, perAddressOpt, signInOpt, memoryOpt, passesOpt, logOpt,
-                       clusterOpt, tlsCertOpt, tlsKeyOpt, tlsPortOpt, tlsTimeoutOpt});
-    if (!parser.parse(app.arguments()))
+                       clusterOpt, tlsCertOpt, tlsKeyOpt, tlsPortOpt, tlsTimeoutOpt, configOpt, adminOpt, metricsOpt,
+                       wordsOpt, floodLinesOpt, floodWindowOpt, floodMuteOpt, floodMaxOpt, backupOpt});
+    QStringList arguments = app.arguments();
+    if (const QString config = serviceglue::configPath(arguments); !config.isEmpty()) {
+        QString configError;
+        const auto fromFile = serviceglue::configArguments(config, &configError);
+        if (!fromFile)
+            return fail(configError, 2);
+        // Before the command line's own options: for options given twice the last counts.
+        arguments = arguments.mid(0, 1) + *fromFile + arguments.mid(1);
+    }
+    if (!parser.parse(arguments))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
@@ -218,7 +292,32 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--tls-handshake-timeout: not a positive number: %1").arg(parser.value(tlsTimeoutOpt)),
                     2);
 
+    Moderation::FloodLimit floodLimit;
+    quint32 floodValue = 0;
+    if (!positive(parser.value(floodLinesOpt), 0, &floodValue) || floodValue > 100000)
+        return fail(QStringLiteral("--flood-lines: not a number: %1").arg(parser.value(floodLinesOpt)), 2);
+    floodLimit.lines = int(floodValue);
+    if (!positive(parser.value(floodWindowOpt), 1, &floodValue) || floodValue > 3600)
+        return fail(QStringLiteral("--flood-window: not a number of seconds: %1").arg(parser.value(floodWindowOpt)), 2);
+    floodLimit.windowMs = int(floodValue) * 1000;
+    if (!positive(parser.value(floodMuteOpt), 1, &floodValue) || floodValue > 30 * 86400)
+        return fail(QStringLiteral("--flood-mute: not a number of seconds: %1").arg(parser.value(floodMuteOpt)), 2);
+    floodLimit.muteSecs = int(floodValue);
+    if (!positive(parser.value(floodMaxOpt), 1, &floodValue) || floodValue > 365 * 86400)
+        return fail(QStringLiteral("--flood-mute-max: not a number of seconds: %1").arg(parser.value(floodMaxOpt)), 2);
+    floodLimit.maxMuteSecs = std::max(int(floodValue), floodLimit.muteSecs);
+    QHostAddress metricsAddress;
+    quint16 metricsPort = 0;
+    if (parser.isSet(metricsOpt) && !parseEndpoint(parser.value(metricsOpt), &metricsAddress, &metricsPort))
+        return fail(QStringLiteral("--metrics: expected HOST:PORT: %1").arg(parser.value(metricsOpt)), 2);
+
     QString error;
+    std::optional<WordList> words;
+    if (parser.isSet(wordsOpt)) {
+        words = WordList::fromFile(parser.value(wordsOpt), &error);
+        if (!words)
+            return fail(error);
+    }
     std::optional<ClusterBus::Options> cluster;
     if (parser.isSet(clusterOpt)) {
         cluster = ClusterBus::parseUrl(parser.value(clusterOpt), &error);
@@ -248,6 +347,12 @@ int main(int argc, char *argv[])
     LobbyStore store;
     if (!store.open(dbPath, &error))
         return fail(error);
+    if (parser.isSet(backupOpt)) {
+        if (!store.backup(parser.value(backupOpt), &error))
+            return fail(QStringLiteral("backup: %1").arg(error));
+        std::printf("backed up %s to %s\n", qPrintable(LobbyStore::displayName(dbPath)), qPrintable(parser.value(backupOpt)));
+        return 0;
+    }
     store.setHashParams(hashParams);
     if (dbPath != QLatin1String(":memory:") && !LobbyStore::isServerUrl(dbPath)) {
         // Also a file made by an older version, or by hand.
@@ -259,10 +364,16 @@ int main(int argc, char *argv[])
         }
     }
 
+    // Its pipe is open before the descriptors are counted; its handler comes once
+    // there is something to reload.
     SignalQuit signalQuit;
-    // What is open now, the listening ports, Redis's two connections, the pool's threads.
-    const int beyond = ConnectionBudget::descriptorsBeyondConnections(openDescriptors() + 2 + (cluster ? 2 : 0),
-                                                                      LobbyServer::hashThreads());
+    const QString adminPath = parser.isSet(adminOpt) ? parser.value(adminOpt) : defaultAdminSocket(dbPath);
+    // What is open now, the listening ports, Redis's two connections, the admin socket
+    // and the metrics endpoint with one client each, the pool's threads.
+    const int beyond = ConnectionBudget::descriptorsBeyondConnections(
+        openDescriptors() + 2 + (cluster ? 2 : 0) + (adminPath != QLatin1String("off") ? 2 : 0) +
+            (parser.isSet(metricsOpt) ? 2 : 0),
+        LobbyServer::hashThreads());
     rlim_t descriptorLimit = 0;
     const int connections = fitDescriptorLimit(maxClients, beyond, &descriptorLimit);
     if (connections < 1)
@@ -275,17 +386,13 @@ int main(int argc, char *argv[])
                   "limit: the descriptor limit %llu leaves room for %d connections, not --max-clients %d; raise it "
                   "(ulimit -n, LimitNOFILE=)",
                   static_cast<unsigned long long>(descriptorLimit), connections, maxClients);
-    QObject::connect(&signalQuit, &SignalQuit::received, &app, [](int sig) {
-        // The log goes to standard error (the journal under systemd): nothing to re-open.
-        if (sig == SIGHUP) {
-            qCInfo(lcServer, "SIGHUP ignored");
-            return;
-        }
-        qCInfo(lcServer, "stopping on signal %d", sig);
-        QCoreApplication::quit();
-    });
 
     LobbyServer server(store, std::move(catalog), connections);
+    Moderation moderation(store);
+    moderation.setFloodLimit(floodLimit);
+    if (words)
+        moderation.setWordList(std::move(*words));
+    server.setModeration(&moderation);
     server.setMaxPerAddress(int(perAddress));
     server.setSignInTimeout(int(signInSeconds) * 1000);
     const bool plain = !tls || parser.isSet(tlsPortOpt);
@@ -305,6 +412,67 @@ int main(int argc, char *argv[])
                             .arg(tlsListener->errorString()));
         server.addListener(&*tlsListener);
     }
+    std::unique_ptr<MetricsEndpoint> metrics;
+    if (parser.isSet(metricsOpt)) {
+        metrics = std::make_unique<MetricsEndpoint>(server, store, &moderation);
+        metricsPort = metrics->listen(metricsAddress, metricsPort, &error);
+        if (!metricsPort)
+            return fail(QStringLiteral("--metrics: %1").arg(error));
+        if (tlsListener)
+            QObject::connect(&*tlsListener, &TlsListener::handshakeFailed, metrics.get(),
+                             [m = metrics.get()] { m->countTlsFailure(); });
+    }
+
+    // SIGHUP and "qorchat-admin reload": all files are read first, so that a bad one
+    // changes nothing.
+    const auto reload = [&](QString *why) {
+        std::optional<WordList> newWords;
+        std::optional<GameCatalog> newGames;
+        std::optional<QSslConfiguration> newTls;
+        QStringList what;
+        if (parser.isSet(wordsOpt) && !(newWords = WordList::fromFile(parser.value(wordsOpt), why)))
+            return false;
+        if (parser.isSet(gamesOpt) && !(newGames = GameCatalog::fromFile(parser.value(gamesOpt), why)))
+            return false;
+        if (tls && !(newTls = TlsListener::loadConfiguration(parser.value(tlsCertOpt), parser.value(tlsKeyOpt), why)))
+            return false;
+        if (newWords) {
+            what << QStringLiteral("word list (%1 words)").arg(newWords->wordCount());
+            moderation.setWordList(std::move(*newWords));
+        }
+        if (newGames) {
+            what << QStringLiteral("games");
+            server.setCatalog(std::move(*newGames));
+        }
+        if (newTls) {
+            what << QStringLiteral("TLS certificate %1").arg(TlsListener::fingerprint(newTls->localCertificate()));
+            tlsListener->setConfiguration(*newTls);
+        }
+        qCInfo(lcServer, "reloaded: %s", what.isEmpty() ? "nothing to reload" : qPrintable(what.join(QStringLiteral(", "))));
+        return true;
+    };
+    AdminCommands adminCommands(server, store, moderation);
+    adminCommands.setReload(reload);
+    std::unique_ptr<AdminChannel> adminChannel;
+    if (adminPath != QLatin1String("off")) {
+        adminChannel = std::make_unique<AdminChannel>(adminCommands);
+        if (!adminChannel->listen(adminPath, &error))
+            return fail(QStringLiteral("--admin-socket: %1").arg(error));
+    }
+
+    QObject::connect(&signalQuit, &SignalQuit::received, &app, [&reload](int sig) {
+        if (sig == SIGHUP) {
+            serviceglue::notify("RELOADING=1");
+            QString why;
+            if (!reload(&why))
+                qCWarning(lcServer, "reload failed, nothing changed: %s", qPrintable(why));
+            serviceglue::notify("READY=1");
+            return;
+        }
+        qCInfo(lcServer, "stopping on signal %d", sig);
+        serviceglue::notify("STOPPING=1");
+        QCoreApplication::quit();
+    });
     std::unique_ptr<ClusterBus> bus;
     if (cluster) {
         if (!LobbyStore::isServerUrl(dbPath))
@@ -327,7 +495,12 @@ int main(int argc, char *argv[])
                     qPrintable(TlsListener::fingerprint(tlsConfig->localCertificate())));
         ports << QStringLiteral("%1 (TLS)").arg(tlsListener->serverPort());
     }
+    if (metrics)
+        std::printf("metrics on %s:%u\n", qPrintable(metricsAddress.toString()), unsigned(metricsPort));
     std::fflush(stdout);
+    if (adminChannel)
+        qCInfo(lcServer, "admin socket %s", qPrintable(adminChannel->path()));
+    serviceglue::notify("READY=1");
     qCInfo(lcServer, "started %s on %s port %s, database %s, at most %d clients", QORCHAT_VERSION,
            qPrintable(address.toString()), qPrintable(ports.join(QStringLiteral(", "))),
            qPrintable(LobbyStore::displayName(dbPath)), connections);

@@ -23,6 +23,8 @@ public:
 
     explicit TlsListener(const QSslConfiguration &configuration, QObject *parent = nullptr);
 
+    // For connections accepted from now on (a renewed certificate).
+    void setConfiguration(const QSslConfiguration &configuration) { m_configuration = configuration; }
     void setHandshakeTimeout(int ms) { m_handshakeTimeoutMs = ms > 0 ? ms : 1; }
     int handshakeTimeout() const { return m_handshakeTimeoutMs; }
     // Handshakes beyond this many at once are refused at once.

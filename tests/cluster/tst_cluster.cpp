@@ -82,6 +82,7 @@ private slots:
     void redisRestart();
     void pausedNodeComesBack();
     void accessCountsAddUp();
+    void moderationActsOnEveryNode();
 
 private:
     std::unique_ptr<Node> startNode();
@@ -94,6 +95,8 @@ private:
     QString m_dbUrl;
     std::vector<std::unique_ptr<Node>> m_nodes;
     int m_signIns = 0;
+    int m_started = 0;
+    QString admin(int node, const QStringList &args);
 };
 
 void TestCluster::initTestCase()
@@ -136,7 +139,8 @@ std::unique_ptr<Node> TestCluster::startNode()
     auto node = std::make_unique<Node>();
     if (!node->start({QStringLiteral("--db"), m_dbUrl, QStringLiteral("--cluster"), m_redis.url(), QStringLiteral("--games"),
                       m_dir.filePath(QStringLiteral("games.json")), QStringLiteral("--hash-memory"), QStringLiteral("8"),
-                      QStringLiteral("--hash-passes"), QStringLiteral("1")}) ||
+                      QStringLiteral("--hash-passes"), QStringLiteral("1"), QStringLiteral("--admin-socket"),
+                      m_dir.filePath(QStringLiteral("admin%1.sock").arg(m_started++))}) ||
         !node->waitForLog(QStringLiteral("joined the cluster"))) {
         qWarning("node did not start:\n%s", qPrintable(node->log()));
         return nullptr;
@@ -380,6 +384,54 @@ void TestCluster::accessCountsAddUp()
     QVERIFY2(store.open(m_dbUrl, &error), qPrintable(error));
     const QList<int> hours = store.hourCounts(QDateTime::currentDateTime());
     QCOMPARE(std::accumulate(hours.cbegin(), hours.cend(), 0), m_signIns);
+}
+
+// qorchat-admin's output against node's socket; "FAILED" and its error when refused.
+QString TestCluster::admin(int node, const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(QORCHAT_ADMIN_EXE),
+            QStringList{QStringLiteral("--socket"), m_dir.filePath(QStringLiteral("admin%1.sock").arg(node))} + args);
+    p.waitForFinished(30000);
+    return p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput())
+                             : QStringLiteral("FAILED ") + QString::fromUtf8(p.readAllStandardError());
+}
+
+void TestCluster::moderationActsOnEveryNode()
+{
+    auto kicked = player(1, QStringLiteral("Open"), false, QStringLiteral("kenta"));
+    auto muted = player(2, QStringLiteral("Open"), false, QStringLiteral("mika"));
+    auto banned = player(2, QStringLiteral("Open"), false, QStringLiteral("bando"));
+    auto listener = player(1, QStringLiteral("Open"), false, QStringLiteral("rin"));
+    // The admin talks to node 0, where none of them is.
+    QCOMPARE(admin(0, {QStringLiteral("kick"), QStringLiteral("kenta")}), QStringLiteral("kicked kenta\n"));
+    QVERIFY(kicked->waitForDisconnected());
+    QCOMPARE(admin(0, {QStringLiteral("ban"), QStringLiteral("BANDO")}), QStringLiteral("banned bando, 1 connections closed\n"));
+    QVERIFY(banned->waitForDisconnected());
+    LobbyClient again(m_nodes[1]->port);
+    QVERIFY(!again.status().isNull());
+    QCOMPARE(again.call(protocol::gameName(QStringLiteral("Open"))), QStringLiteral("+OK"));
+    QVERIFY(again.call(protocol::login(QStringLiteral("bando"), QStringLiteral("secret1"))).startsWith(QLatin1String("-ERR 5")));
+
+    QCOMPARE(admin(0, {QStringLiteral("mute"), QStringLiteral("mika")}), QStringLiteral("muted mika\n"));
+    // The mute is in force on node 2 as soon as the change came round: the line after
+    // the notice is not relayed.
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+        muted->send(protocol::command(kw::LMESSAGE, {QStringLiteral("spam")}));
+        return !muted->take([](const QString &l) { return l.startsWith(QStringLiteral("LMESSAGE [")); }, 1000).isNull();
+    }()), 20000);
+    const QString notice = admin(0, {QStringLiteral("notice"), QStringLiteral("--game"), QStringLiteral("Open"),
+                                     QStringLiteral("maintenance")});
+    QVERIFY2(notice.startsWith(QLatin1String("notice sent to ")), qPrintable(notice));
+    const QString line = QStringLiteral("LMESSAGE %1 maintenance").arg(QString::fromUtf16(u"[運営]"));
+    QVERIFY(listener->take([&](const QString &l) { return l == line; }).size() > 0);
+    QVERIFY(muted->take([&](const QString &l) { return l == line; }).size() > 0);
+    // After the mute took hold, rin heard none of mika's lines.
+    QVERIFY(listener->sync());
+    const QStringList heard = listener->queued(QString::fromLatin1(kw::LMESSAGE));
+    QVERIFY2(heard.count(QStringLiteral("LMESSAGE mika spam")) <= 1, qPrintable(heard.join(u'|')));
+    QCOMPARE(admin(0, {QStringLiteral("unmute"), QStringLiteral("mika")}), QStringLiteral("unmuted mika\n"));
+    QCOMPARE(admin(0, {QStringLiteral("unban"), QStringLiteral("bando")}), QStringLiteral("unbanned bando\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCluster)

@@ -32,6 +32,8 @@ private slots:
     void sharedByNodes();
     void schemaVersion_data() { backends(); }
     void schemaVersion();
+    void operatorTables_data() { backends(); }
+    void operatorTables();
     void migratesFileWithoutVersion();
     void badLocations_data();
     void badLocations();
@@ -214,6 +216,80 @@ void TestStoreBackends::schemaVersion()
     QVERIFY2(error.contains(QLatin1String("newer")), qPrintable(error));
 }
 
+void TestStoreBackends::operatorTables()
+{
+    const QString location = freshDatabase();
+    QString error;
+    LobbyStore store;
+    QVERIFY2(store.open(location, &error), qPrintable(error));
+    store.setHashParams(kCheap);
+    for (const char *name : {"Taro", "jiro", "saburo"})
+        QCOMPARE(store.createUser(QString::fromLatin1(name), kPassword, QStringLiteral("%1@x.jp").arg(QLatin1String(name)),
+                                  QString()),
+                 R::Ok);
+    // Accounts: found by look-alike ID, searched by ID or e-mail address with LIKE's
+    // own characters taken literally, disabled, seen, deleted.
+    QCOMPARE(store.account(QStringLiteral("TARO"))->name, QStringLiteral("Taro"));
+    QVERIFY(!store.account(QStringLiteral("nobody")));
+    const auto names = [&](const QString &pattern) {
+        QStringList out;
+        for (const auto &a : store.accounts(pattern, 10))
+            out << a.name;
+        return out;
+    };
+    QCOMPARE(names(QStringLiteral("ro")), (QStringList{QStringLiteral("Taro"), QStringLiteral("jiro"), QStringLiteral("saburo")}));
+    QCOMPARE(names(QStringLiteral("TARO@")), QStringList{QStringLiteral("Taro")});
+    QCOMPARE(names(QStringLiteral("%")), QStringList());
+    QCOMPARE(names(QStringLiteral("_")), QStringList());
+    QCOMPARE(store.setDisabled(QStringLiteral("jiro"), true), R::Ok);
+    QCOMPARE(store.setDisabled(QStringLiteral("nobody"), true), R::Missing);
+    QVERIFY(store.touchLastSeen(QStringLiteral("jiro"), 1234));
+    const auto jiro = store.account(QStringLiteral("jiro"));
+    QVERIFY(jiro->disabled);
+    QCOMPARE(jiro->lastSeen, 1234);
+    QVERIFY(jiro->created > 0);
+    QCOMPARE(store.account(QStringLiteral("Taro"))->lastSeen, 0);
+    QCOMPARE(store.deleteAccount(QStringLiteral("saburo")), R::Ok);
+    QCOMPARE(store.checkPassword(QStringLiteral("saburo"), kPassword), R::Missing);
+
+    // Sanctions: in force until they expire or are lifted.
+    const auto sanction = [](const char *kind, const char *scope, const char *target, qint64 expires) {
+        LobbyStore::Sanction s;
+        s.kind = QLatin1String(kind);
+        s.scope = QLatin1String(scope);
+        s.target = QLatin1String(target);
+        s.actor = QStringLiteral("op");
+        s.created = 100;
+        s.expires = expires;
+        return s;
+    };
+    QVERIFY(store.addSanction(sanction("ban", "account", "taro", 0)));
+    QVERIFY(store.addSanction(sanction("ban", "address", "10.0.0.0/8", 200)));
+    QVERIFY(store.addSanction(sanction("mute", "account", "jiro", 300)));
+    QCOMPARE(store.activeSanctions(150)->size(), 3);
+    QCOMPARE(store.activeSanctions(250)->size(), 2);
+    QCOMPARE(store.activeSanctions(150, QStringLiteral("ban"))->size(), 2);
+    QCOMPARE(store.activeSanctions(150, QStringLiteral("ban"), QStringLiteral("address"))->first().target,
+             QStringLiteral("10.0.0.0/8"));
+    QCOMPARE(store.liftSanctions(QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("taro"), 150), 1);
+    QCOMPARE(store.liftSanctions(QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("taro"), 150), 0);
+    // An expired one is not lifted again.
+    QCOMPARE(store.liftSanctions(QStringLiteral("mute"), QStringLiteral("account"), QStringLiteral("jiro"), 400), 0);
+    QCOMPARE(store.activeSanctions(150)->size(), 2);
+
+    // The audit trail, newest first, by target.
+    QVERIFY(store.addAudit({10, QStringLiteral("op"), QStringLiteral("ban"), QStringLiteral("taro"), QStringLiteral("spam"), 0}));
+    QVERIFY(store.addAudit({20, QStringLiteral("server"), QStringLiteral("mute"), QStringLiteral("jiro"), QStringLiteral("flood"), 80}));
+    const auto all = store.audit(10);
+    QCOMPARE(all->size(), 2);
+    QCOMPARE(all->first().actor, QStringLiteral("server"));
+    QCOMPARE(all->first().expires, 80);
+    QCOMPARE(all->last().expires, 0);
+    QCOMPARE(store.audit(1)->size(), 1);
+    QCOMPARE(store.audit(10, QStringLiteral("taro"))->first().reason, QStringLiteral("spam"));
+    QCOMPARE(store.errorCount(), 0u);
+}
+
 void TestStoreBackends::migratesFileWithoutVersion()
 {
     // A file from before the version table: its accounts stay and it gets a version.
@@ -313,6 +389,9 @@ void TestStoreBackends::migratesLookAlikes()
     for (const char *taken : {"ALICE", "\u0391lice", "b\u043Eb"})
         QCOMPARE(store.createUser(QString::fromUtf8(taken), kPassword, QStringLiteral("a@x.jp"), QString()), R::Exists);
     QCOMPARE(store.createUser(QStringLiteral("carol"), kPassword, QStringLiteral("c@x.jp"), QString()), R::Ok);
+    // The operators' step ran after the look-alike one.
+    QCOMPARE(store.setDisabled(QStringLiteral("bob"), true), R::Ok);
+    QVERIFY(store.account(QStringLiteral("bob"))->disabled);
     store.close();
     inspect(location, QStringLiteral("SELECT count(*) FROM users"),
             [](QSqlQuery &q) { QVERIFY(q.next()); QCOMPARE(q.value(0).toInt(), 5); });
@@ -389,6 +468,9 @@ void TestStoreBackends::serverRestarted_data()
     QTest::newRow("registration") << QStringLiteral("registration");
     QTest::newRow("account update") << QStringLiteral("update");
     QTest::newRow("access count") << QStringLiteral("count");
+    QTest::newRow("operator's account look-up") << QStringLiteral("account");
+    QTest::newRow("operator's ban") << QStringLiteral("ban");
+    QTest::newRow("account disabled") << QStringLiteral("disable");
 }
 
 void TestStoreBackends::serverRestarted()
@@ -413,9 +495,19 @@ void TestStoreBackends::serverRestarted()
     else if (request == QLatin1String("update"))
         QCOMPARE(store.updateUser(QStringLiteral("kept"), QStringLiteral("newpass"), QStringLiteral("k@y.jp"), QString()),
                  R::Ok);
+    else if (request == QLatin1String("account"))
+        QCOMPARE(store.account(QStringLiteral("KEPT")).value_or(LobbyStore::Account()).name, QStringLiteral("kept"));
+    else if (request == QLatin1String("ban"))
+        QVERIFY2(store.addSanction({0, QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("kept"),
+                                    QString(), QStringLiteral("op"), 100, 0}),
+                 qPrintable(store.lastError()));
+    else if (request == QLatin1String("disable"))
+        QCOMPARE(store.setDisabled(QStringLiteral("kept"), true), R::Ok);
     else
         QVERIFY2(store.countAccess(QDateTime::currentDateTime()), qPrintable(store.lastError()));
     // Applied once: the next requests see it.
+    QCOMPARE(store.activeSanctions(150)->size(), request == QLatin1String("ban") ? 1 : 0);
+    QCOMPARE(store.account(QStringLiteral("kept"))->disabled, request == QLatin1String("disable"));
     QCOMPARE(store.nameTaken(QStringLiteral("new")), request == QLatin1String("registration") ? R::Exists : R::Missing);
     QCOMPARE(store.checkPassword(QStringLiteral("kept"), request == QLatin1String("update") ? QStringLiteral("newpass") : kPassword),
              R::Ok);

@@ -762,6 +762,10 @@ void TestLobbyServer::parallelGuessesWaitInLine()
     expected.prepend(QStringLiteral("-ERR 2"));
     expected.prepend(QStringLiteral("-ERR 2"));
     QCOMPARE(replies, expected);
+    // For the metrics: one made to wait and eight refused are throttled, two checked and failed.
+    QCOMPARE(lobby.server->counters().signInsThrottled, 9u);
+    QCOMPARE(lobby.server->counters().signInsFailed, 2u);
+    QCOMPARE(lobby.server->counters().signInsRefused, 0u);
 }
 
 void TestLobbyServer::signInDeadline()

@@ -12,6 +12,7 @@
 #include "hashqueue.h"
 #include "hostaddress.h"
 #include "lobbystore.h"
+#include "moderation.h"
 #include "passwordhash.h"
 #include "signinthrottle.h"
 #include "net/protocol/protocol.h"
@@ -37,6 +38,10 @@ private slots:
     void throttle();
     void oldDatabaseMigrates();
     void hashParameters();
+    void moderationTargets_data();
+    void moderationTargets();
+    void wordList_data();
+    void wordList();
     void hashQueue();
     void descriptorRoom_data();
     void descriptorRoom();
@@ -415,6 +420,63 @@ void TestServerParts::hashParameters()
     QCOMPARE(passwordhash::verify(QStringLiteral("パスワード1"), broken), passwordhash::Check::Invalid);
     QCOMPARE(passwordhash::verify(QStringLiteral("x"), passwordhash::Stored{}), passwordhash::Check::Invalid);
     QVERIFY(passwordhash::hash(QStringLiteral("x"), {1, 1, 1}).encoded.isEmpty());
+}
+
+void TestServerParts::moderationTargets_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("address"); // the normalised target; empty when refused
+    QTest::addColumn<qint64>("duration"); // as --for; 0 when refused
+    QTest::newRow("IPv4") << "192.0.2.7" << "192.0.2.7/32" << qint64(0);
+    QTest::newRow("network, host bits cleared") << "192.0.2.7/24" << "192.0.2.0/24" << qint64(0);
+    QTest::newRow("everything") << "0.0.0.0/0" << "0.0.0.0/0" << qint64(0);
+    QTest::newRow("IPv4-mapped IPv6 is IPv4") << "::ffff:192.0.2.7" << "192.0.2.7/32" << qint64(0);
+    QTest::newRow("IPv6 network") << "2001:db8::ff/120" << "2001:db8::/120" << qint64(0);
+    QTest::newRow("prefix too long") << "192.0.2.0/33" << "" << qint64(0);
+    QTest::newRow("user ID") << "taro" << "" << qint64(0);
+    QTest::newRow("seconds") << "90" << "" << qint64(90);
+    QTest::newRow("s") << "90s" << "" << qint64(90);
+    QTest::newRow("minutes") << "30m" << "" << qint64(1800);
+    QTest::newRow("hours") << "12h" << "" << qint64(43200);
+    QTest::newRow("days") << "7d" << "" << qint64(604800);
+    QTest::newRow("zero") << "0m" << "" << qint64(0);
+    QTest::newRow("unit only") << "h" << "" << qint64(0);
+    QTest::newRow("negative") << "-5" << "" << qint64(0);
+    QTest::newRow("weeks") << "2w" << "" << qint64(0);
+}
+
+void TestServerParts::moderationTargets()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, address);
+    QFETCH(qint64, duration);
+    QCOMPARE(parseAddressTarget(text).value_or(QString()), address);
+    QCOMPARE(parseDuration(text).value_or(0), duration);
+}
+
+void TestServerParts::wordList_data()
+{
+    QTest::addColumn<QString>("game");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("masked");
+    QTest::newRow("whole ASCII word, any case") << "Shogi" << "Darn it, DARN!" << "**** it, ****!";
+    QTest::newRow("not inside a longer word") << "Shogi" << "darnation undarned" << "darnation undarned";
+    QTest::newRow("Japanese anywhere") << "Shogi" << "この阿呆め" << "この**め";
+    QTest::newRow("regex characters are plain") << "Shogi" << "a.b axb" << "*** axb";
+    QTest::newRow("game's own words") << "Go" << "sente baka darn" << "sente **** ****";
+    QTest::newRow("other game's words") << "Shogi" << "baka" << "baka";
+    QTest::newRow("unchanged") << "Go" << "hello" << "hello";
+}
+
+void TestServerParts::wordList()
+{
+    QFETCH(QString, game);
+    QFETCH(QString, text);
+    QFETCH(QString, masked);
+    const WordList list = WordList::fromText(QStringLiteral("# every game\ndarn\n阿呆\n  a.b  \n\n[Go]\nbaka\n"));
+    QCOMPARE(list.wordCount(), 4);
+    QCOMPARE(list.mask(text, game), masked);
+    QCOMPARE(WordList().mask(text, game), text);
 }
 
 void TestServerParts::hashQueue()

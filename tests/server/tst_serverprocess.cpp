@@ -81,6 +81,10 @@ private slots:
     void logLines_data();
     void logLines();
     void versionAndHelp();
+    void journalLines();
+    void adminCommandLine_data();
+    void adminCommandLine();
+    void reloadConfigAndBackup();
 };
 
 void TestServerProcess::servesAndStopsCleanly_data()
@@ -102,10 +106,11 @@ void TestServerProcess::servesAndStopsCleanly()
         LobbyClient c(server.port);
         QVERIFY(c.signIn(QStringLiteral("DemoGame"), true, QStringLiteral("taro")));
         QCOMPARE(c.call(QStringLiteral("CREATEROOM r")), QStringLiteral("+OK"));
-        // SIGHUP changes nothing.
+        // SIGHUP re-reads the files it was given, here none, and leaves the lobby alone.
         ::kill(pid_t(server.process->processId()), SIGHUP);
         QByteArray log;
-        QTRY_VERIFY2((log += server.process->readAllStandardError()).contains("SIGHUP ignored"), log.constData());
+        QTRY_VERIFY2((log += server.process->readAllStandardError()).contains("reloaded: nothing to reload"),
+                     log.constData());
         QVERIFY(c.sync());
         QVERIFY(stop(*server.process, sig));
         QVERIFY(c.waitForDisconnected());
@@ -250,6 +255,12 @@ void TestServerProcess::errors_data()
     QTest::newRow("no hash passes") << QStringList{"--hash-passes", "0"} << "--hash-passes";
     QTest::newRow("bad sign-in timeout") << QStringList{"--signin-timeout", "-1"} << "--signin-timeout";
     QTest::newRow("bad per-address cap") << QStringList{"--max-per-address", "x"} << "--max-per-address";
+    QTest::newRow("bad metrics address") << QStringList{"--metrics", "localhost:x"} << "--metrics";
+    QTest::newRow("bad flood limit") << QStringList{"--flood-lines", "-3"} << "--flood-lines";
+    QTest::newRow("missing word list") << QStringList{"--word-list", "@DIR@/none.txt"} << "none.txt";
+    QTest::newRow("missing config") << QStringList{"--config", "@DIR@/none.conf"} << "none.conf";
+    QTest::newRow("unknown option in config") << QStringList{"--config", "@DIR@/bad.json"} << "Unknown option";
+    QTest::newRow("backup onto a file") << QStringList{"--backup", "@DIR@/bad.json"} << "exists already";
 }
 
 void TestServerProcess::errors()
@@ -345,6 +356,8 @@ void TestServerProcess::logLines()
     QCOMPARE(has(" info sign-in: taro from 127.0.0.1"), infoShown);
     QCOMPARE(has(" info sign-out: taro from 127.0.0.1"), infoShown);
     QCOMPARE(has(" info started "), infoShown);
+    QCOMPARE(has(" debug command from 127.0.0.1: LOGIN taro"), level == QLatin1String("debug"));
+    QVERIFY(!log.contains(QLatin1String("secret1")));
     QVERIFY(has(" warning limit: 127.0.0.1 refused, server full"));
 }
 
@@ -362,8 +375,145 @@ void TestServerProcess::versionAndHelp()
     QCOMPARE(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput()).simplified();
     for (const char *expected : {"(default: 2300)", "(default: 1000)", "(default: 60)", "(default: 19456)",
-                                 "(default: 2)", "(default: info)", "(default: 0)"})
+                                 "(default: 2)", "(default: info)", "(default: 0)", "(default: 20)", "(default: 3600)",
+                                 "--admin-socket <PATH>", "--metrics <HOST:PORT>", "--backup <FILE>", "--config <FILE>"})
         QVERIFY2(help.contains(QLatin1String(expected)), expected);
+}
+
+void TestServerProcess::journalLines()
+{
+    // Under systemd standard error is the journal's stream, named by JOURNAL_STREAM.
+    QTemporaryDir dir;
+    const QString logFile = dir.filePath(QStringLiteral("journal"));
+    QFile(logFile).open(QIODevice::WriteOnly);
+    struct stat st {};
+    QVERIFY(::stat(QFile::encodeName(logFile).constData(), &st) == 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setStandardErrorFile(logFile);
+    p.start(QStringLiteral(QORCHAT_SERVER_EXE), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                                                 QStringLiteral(":memory:"), QStringLiteral("--max-clients"),
+                                                 QStringLiteral("1")});
+    QVERIFY(p.waitForReadyRead(10000));
+    const auto port = QString::fromUtf8(p.readLine()).section(u':', -1).trimmed().toUShort();
+    LobbyClient a(port);
+    QVERIFY(!a.status().isNull());
+    LobbyClient full(port);
+    QVERIFY(full.status().startsWith(QLatin1String("-ERR 100")));
+    QVERIFY(stop(p, SIGTERM));
+    QFile log(logFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY2(text.startsWith("<6>started "), text.constData());
+    QVERIFY2(text.contains("\n<4>limit: 127.0.0.1 refused, server full"), text.constData());
+}
+
+void TestServerProcess::adminCommandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // in standard output, or in standard error on failure
+    QTest::newRow("status") << QStringList{"status"} << 0 << "1 connections, 1 signed in here";
+    QTest::newRow("players") << QStringList{"players"} << 0 << "address=127.0.0.1 game=DemoGame host=no user=taro";
+    QTest::newRow("json") << QStringList{"--json", "kick", "taro"} << 0 << R"({"message":"kicked taro","ok":true})";
+    QTest::newRow("audit after kick") << QStringList{"kick", "taro", "--as", "ann", "--reason", "rude"} << 0
+                                      << "kicked taro";
+    QTest::newRow("refused") << QStringList{"ban", "nobody"} << 1 << "qorchat-admin: no such account: nobody\n";
+    QTest::newRow("refused as JSON") << QStringList{"--json", "unmute", "taro"} << 1 << R"("ok":false)";
+    QTest::newRow("unknown command") << QStringList{"shout"} << 2 << "unknown command shout";
+    QTest::newRow("bad duration") << QStringList{"ban", "taro", "--for", "5x"} << 2 << "--for: not a duration: 5x";
+    QTest::newRow("no server") << QStringList{"--socket", "@DIR@/none.sock", "status"} << 3 << "none.sock";
+    QTest::newRow("help lists the commands") << QStringList{"--help"} << 0 << "reset-password USER";
+}
+
+void TestServerProcess::adminCommandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    Running server = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                            dir.filePath(QStringLiteral("lobby.sqlite"))});
+    QVERIFY(server.port != 0);
+    const QString socket = dir.filePath(QStringLiteral("admin.sock"));
+    QCOMPARE(mode(socket), 0600);
+    LobbyClient taro(server.port);
+    QVERIFY(taro.signIn(QStringLiteral("DemoGame"), false, QStringLiteral("taro")));
+    for (QString &a : args)
+        a.replace(QStringLiteral("@DIR@"), dir.path());
+    QProcess admin;
+    admin.start(QStringLiteral(QORCHAT_ADMIN_EXE), QStringList{QStringLiteral("--socket"), socket} + args);
+    QVERIFY(admin.waitForFinished(20000));
+    QCOMPARE(admin.exitCode(), exitCode);
+    const QString out = QString::fromUtf8(exitCode && !args.contains(QStringLiteral("--json"))
+                                              ? admin.readAllStandardError()
+                                              : admin.readAllStandardOutput());
+    QVERIFY2(out.contains(output), qPrintable(out));
+    if (args.contains(QStringLiteral("--reason"))) {
+        QVERIFY(taro.waitForDisconnected());
+        admin.start(QStringLiteral(QORCHAT_ADMIN_EXE), {QStringLiteral("--socket"), socket, QStringLiteral("audit")});
+        QVERIFY(admin.waitForFinished(20000));
+        const QString audit = QString::fromUtf8(admin.readAllStandardOutput());
+        QVERIFY2(QRegularExpression(QStringLiteral("^action=kick actor=ann via \\S+ \\(uid \\d+\\) at=\\S+Z reason=rude "
+                                                   "target=taro\n1 entries\n$"))
+                     .match(audit)
+                     .hasMatch(),
+                 qPrintable(audit));
+    }
+    QVERIFY(stop(*server.process, SIGTERM));
+    QVERIFY(!QFile::exists(socket));
+}
+
+void TestServerProcess::reloadConfigAndBackup()
+{
+    QTemporaryDir dir;
+    const QString words = dir.filePath(QStringLiteral("words.txt"));
+    const auto writeFile = [](const QString &path, const QByteArray &text) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    };
+    QVERIFY(writeFile(words, "darn\n"));
+    const QString config = dir.filePath(QStringLiteral("server.conf"));
+    QVERIFY(writeFile(config, QStringLiteral("# options\nport = 1\nword-list = %1\n\nflood-lines=0\n").arg(words).toUtf8()));
+    const QString db = dir.filePath(QStringLiteral("lobby.sqlite"));
+    // The command line's port wins over the file's.
+    Running server = start({QStringLiteral("--config"), config, QStringLiteral("--port"), QStringLiteral("0"),
+                            QStringLiteral("--db"), db});
+    QVERIFY(server.port != 0);
+    LobbyClient taro(server.port);
+    QVERIFY(taro.signIn(QStringLiteral("DemoGame"), false, QStringLiteral("taro")));
+    taro.send(QStringLiteral("LMESSAGE darn heck"));
+    QCOMPARE(taro.take(QStringLiteral("LMESSAGE")), QStringLiteral("LMESSAGE taro **** heck"));
+
+    // A bad word list on SIGHUP changes nothing; a good one takes over.
+    QVERIFY(QFile::remove(words));
+    ::kill(pid_t(server.process->processId()), SIGHUP);
+    QByteArray log;
+    QTRY_VERIFY2((log += server.process->readAllStandardError()).contains("reload failed, nothing changed"), log.constData());
+    taro.send(QStringLiteral("LMESSAGE darn heck"));
+    QCOMPARE(taro.take(QStringLiteral("LMESSAGE")), QStringLiteral("LMESSAGE taro **** heck"));
+    QVERIFY(writeFile(words, "heck\n"));
+    ::kill(pid_t(server.process->processId()), SIGHUP);
+    QTRY_VERIFY2((log += server.process->readAllStandardError()).contains("reloaded: word list (1 words)"), log.constData());
+    taro.send(QStringLiteral("LMESSAGE darn heck"));
+    QCOMPARE(taro.take(QStringLiteral("LMESSAGE")), QStringLiteral("LMESSAGE taro darn ****"));
+
+    // A copy taken while the server runs holds the account.
+    const QString copy = dir.filePath(QStringLiteral("copy.sqlite"));
+    QProcess backup;
+    backup.start(QStringLiteral(QORCHAT_SERVER_EXE), {QStringLiteral("--db"), db, QStringLiteral("--backup"), copy});
+    QVERIFY(backup.waitForFinished(20000));
+    QVERIFY2(backup.exitCode() == 0, backup.readAllStandardError().constData());
+    QVERIFY(stop(*server.process, SIGTERM));
+    Running restored = start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), copy});
+    QVERIFY(restored.port != 0);
+    LobbyClient again(restored.port);
+    QVERIFY(!again.status().isNull());
+    QCOMPARE(again.call(QStringLiteral("GAMENAME DemoGame")), QStringLiteral("+OK"));
+    QCOMPARE(again.call(QStringLiteral("LOGIN taro secret1")), QStringLiteral("+OK"));
+    QVERIFY(stop(*restored.process, SIGTERM));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

@@ -63,6 +63,7 @@ inline constexpr int AlreadySignedIn = 1;
 inline constexpr int WrongPassword = 2;
 inline constexpr int NoSuchUser = 3;
 inline constexpr int NoGameYet = 4;             // no GAMENAME accepted on this connection
+inline constexpr int Banned = 5;                // banned or disabled: the client's general sign-in error
 // Rooms.
 inline constexpr int RoomExists = 1;            // CREATEROOM
 inline constexpr int NotHost = 2;               // CREATEROOM by a player without HOST yes
