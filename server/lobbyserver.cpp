@@ -114,6 +114,8 @@ LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients,
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     m_listTimer.setSingleShot(true);
     connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
+    m_deltaTimer.setSingleShot(true);
+    connect(&m_deltaTimer, &QTimer::timeout, this, &LobbyServer::flushDeltas);
     addListener(&m_server);
 }
 
@@ -182,7 +184,8 @@ void LobbyServer::accept(QTcpServer *listener)
             });
             c->signInTimer->start(m_signInTimeoutMs);
         }
-        c->send(okLine(QStringLiteral("QorChat lobby server")));
+        // Words after the first are for clients that know them; others read only "+OK".
+        c->send(okLine(QStringLiteral("QorChat lobby server ") + QLatin1String(kw::LISTDELTA)));
     }
 }
 
@@ -250,6 +253,8 @@ void LobbyServer::handleLine(ClientConnection *c, const QString &line)
         return onRegistUser(c, line);
     if (k == QLatin1String(kw::LOGIN))
         return onLogin(c, line);
+    if (k == QLatin1String(kw::LISTDELTA))
+        return onListDelta(c, line);
 
     using Handler = void (LobbyServer::*)(ClientConnection *, const QString &);
     static const std::pair<const char *, Handler> signedInCommands[] = {
@@ -465,6 +470,8 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
             qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
         const ::GameInfo &info = *client->game;
         client->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
+        if (client->listDelta)
+            sendWholeLists(client);
     };
     if (m_bus) {
         if (!m_bus->isReady())
@@ -552,8 +559,13 @@ QStringList LobbyServer::roomEntries(const Game &g) const
 
 void LobbyServer::onRoomList(ClientConnection *c, const QString &)
 {
-    if (Game *g = gameOf(c))
-        c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
+    Game *g = gameOf(c);
+    if (!g)
+        return;
+    // One who keeps its lists by changes gets the state the next changes start from.
+    if (c->listDelta && c->hasLists && g->sentRooms)
+        return c->send(listLine(QLatin1String(kw::ROOMLIST), *g->sentRooms));
+    c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
 void LobbyServer::onDayChart(ClientConnection *c, const QString &)
@@ -813,17 +825,21 @@ void LobbyServer::startMatch(Game &g, Room *room, const QString &hostAddress)
 void LobbyServer::markPlayers(Game &g)
 {
     g.playersDirty = true;
+    g.deltaDirty = true;
     scheduleListFlush();
 }
 
 void LobbyServer::markRooms(Game &g)
 {
     g.roomsDirty = true;
+    g.deltaDirty = true;
     scheduleListFlush();
 }
 
 void LobbyServer::scheduleListFlush()
 {
+    if (!m_deltaTimer.isActive())
+        m_deltaTimer.start(kDeltaIntervalMs);
     if (m_listTimer.isActive())
         return;
     // Each push of a player list costs players squared bytes; merge more of them
@@ -841,17 +857,21 @@ void LobbyServer::flushLists()
     m_lastListFlush.restart();
     const auto games = m_games.values();
     for (const auto &g : games) {
+        if (!g->playersDirty && !g->roomsDirty)
+            continue;
+        // Those who asked for changes only have had them already.
+        QList<ClientConnection *> to;
+        to.reserve(g->players.size());
+        std::copy_if(g->players.cbegin(), g->players.cend(), std::back_inserter(to), wantsWholeLists);
         if (g->playersDirty) {
             g->playersDirty = false;
-            QStringList entries;
-            entries.reserve(g->players.size());
-            for (const ClientConnection *p : std::as_const(g->players))
-                entries << playerEntry(p);
-            broadcast(g->players, listLine(QLatin1String(kw::PLAYERLIST), entries));
+            if (!to.isEmpty())
+                broadcast(to, listLine(QLatin1String(kw::PLAYERLIST), playerEntries(*g)));
         }
         if (g->roomsDirty) {
             g->roomsDirty = false;
-            broadcast(g->players, listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
+            if (!to.isEmpty())
+                broadcast(to, listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
         }
     }
 }

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "gamecatalog.h"
@@ -40,6 +41,8 @@ public:
     static constexpr int kListIntervalMs = 200;
     static constexpr int kListMsPerPlayer = 1;
     static constexpr int kDefaultSignInTimeoutMs = 60000;
+    // Changes reach the players who asked for incremental lists this often.
+    static constexpr int kDeltaIntervalMs = 100;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -85,6 +88,11 @@ private:
         std::vector<std::unique_ptr<Room>> rooms;
         bool playersDirty = false;
         bool roomsDirty = false;
+        // Incremental lists: what the players who asked for them hold now (none yet:
+        // they get whole lists), and whether that may be out of date.
+        std::optional<QStringList> sentPlayers;
+        std::optional<QStringList> sentRooms;
+        bool deltaDirty = false;
     };
 
     struct HashResult {
@@ -152,6 +160,13 @@ private:
     void markRooms(Game &g);
     void scheduleListFlush();
     void flushLists();
+    // Incremental lists (lobbylists.cpp).
+    void onListDelta(ClientConnection *c, const QString &line);
+    void sendWholeLists(ClientConnection *c);
+    QStringList playerEntries(const Game &g) const;
+    void flushDeltas();
+    void flushGameDeltas(Game &g);
+    static bool wantsWholeLists(const ClientConnection *c);
     static void broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
@@ -164,6 +179,7 @@ private:
     QHash<QString, ClientConnection *> m_signedIn; // user -> connection
     QHash<QString, std::shared_ptr<Game>> m_games;
     QTimer m_listTimer;
+    QTimer m_deltaTimer;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
     int m_signInTimeoutMs = kDefaultSignInTimeoutMs;
