@@ -42,6 +42,7 @@ void LobbyServer::sendWholeLists(ClientConnection *c)
 
 void LobbyServer::flushDeltas()
 {
+    m_lastDeltaFlush.restart();
     const auto games = m_games.values();
     for (const auto &g : games) {
         if (!g->deltaDirty && g->sentPlayers)

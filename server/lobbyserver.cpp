@@ -838,8 +838,10 @@ void LobbyServer::markRooms(Game &g)
 
 void LobbyServer::scheduleListFlush()
 {
-    if (!m_deltaTimer.isActive())
-        m_deltaTimer.start(kDeltaIntervalMs);
+    if (!m_deltaTimer.isActive()) {
+        const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : kDeltaIntervalMs;
+        m_deltaTimer.start(int(std::max<qint64>(0, kDeltaIntervalMs - since)));
+    }
     if (m_listTimer.isActive())
         return;
     // Each push of a player list costs players squared bytes; merge more of them

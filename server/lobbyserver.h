@@ -180,6 +180,7 @@ private:
     QHash<QString, std::shared_ptr<Game>> m_games;
     QTimer m_listTimer;
     QTimer m_deltaTimer;
+    QElapsedTimer m_lastDeltaFlush;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
     int m_signInTimeoutMs = kDefaultSignInTimeoutMs;

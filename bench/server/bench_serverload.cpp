@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -126,6 +127,29 @@ struct Process {
     // User plus system CPU seconds so far.
     double cpu() const { return cpuOf(pid); }
 };
+
+// CPU seconds of a process's live threads from the scheduler's nanosecond counts
+// (the tick counts of /proc/PID/stat are too coarse for one sign-in).
+double fineCpuOf(pid_t pid)
+{
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return 0;
+    double ns = 0;
+    while (const dirent *e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        if (FILE *f = std::fopen((dir + "/" + e->d_name + "/schedstat").c_str(), "r")) {
+            unsigned long long run = 0;
+            if (std::fscanf(f, "%llu", &run) == 1)
+                ns += double(run);
+            std::fclose(f);
+        }
+    }
+    ::closedir(d);
+    return ns / 1e9;
+}
 
 double ownCpu()
 {
@@ -723,7 +747,7 @@ SignInCost oneSignIn(Loop &loop, Process &server, const std::string &name, bool 
     loop.watchFor = (delta ? "PLAYERSET " + name + " " : "\n" + name + " ");
     const int others = loop.signedInCount;
     const long long b0 = loop.bytesIn;
-    const double cpu0 = server.cpu();
+    const double cpu0 = fineCpuOf(server.pid);
     const double own0 = ownCpu();
     const auto t0 = Clock::now();
     Client *solo = loop.connect(server.port, name, listSignInLines(name, delta), delta ? 6 : 5);
@@ -733,7 +757,7 @@ SignInCost oneSignIn(Loop &loop, Process &server, const std::string &name, bool 
     loop.runUntil([] { return false; }, Ms(settleMs));
     const double wall = seconds(Clock::now() - t0);
     out.bytes = double(loop.bytesIn - b0);
-    out.cpuMs = (server.cpu() - cpu0) * 1000;
+    out.cpuMs = (fineCpuOf(server.pid) - cpu0) * 1000;
     out.generator = (ownCpu() - own0) / wall;
     loop.watchFor.clear();
     return out;
