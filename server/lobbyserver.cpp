@@ -838,17 +838,21 @@ void LobbyServer::markRooms(Game &g)
 
 void LobbyServer::scheduleListFlush()
 {
+    if (m_deltaTimer.isActive() && m_listTimer.isActive())
+        return;
+    qsizetype largest = 0;
+    for (const auto &g : std::as_const(m_games))
+        largest = std::max(largest, g->players.size());
     if (!m_deltaTimer.isActive()) {
-        const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : kDeltaIntervalMs;
-        m_deltaTimer.start(int(std::max<qint64>(0, kDeltaIntervalMs - since)));
+        // Each pass of changes is a write to every player: merge more as the game grows.
+        const qint64 interval = std::max<qint64>(kDeltaIntervalMs, qint64(largest) / kDeltaPlayersPerMs);
+        const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : interval;
+        m_deltaTimer.start(int(std::max<qint64>(0, interval - since)));
     }
     if (m_listTimer.isActive())
         return;
     // Each push of a player list costs players squared bytes; merge more of them
     // as the game grows.
-    qsizetype largest = 0;
-    for (const auto &g : std::as_const(m_games))
-        largest = std::max(largest, g->players.size());
     const qint64 interval = std::max<qint64>(kListIntervalMs, qint64(largest) * kListMsPerPlayer);
     const qint64 since = m_lastListFlush.isValid() ? m_lastListFlush.elapsed() : interval;
     m_listTimer.start(int(std::max<qint64>(0, interval - since)));

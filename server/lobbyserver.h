@@ -41,8 +41,10 @@ public:
     static constexpr int kListIntervalMs = 200;
     static constexpr int kListMsPerPlayer = 1;
     static constexpr int kDefaultSignInTimeoutMs = 60000;
-    // Changes reach the players who asked for incremental lists this often.
+    // Changes reach the players who asked for incremental lists at most this often,
+    // and at most once per ms for each kDeltaPlayersPerMs players of the largest game.
     static constexpr int kDeltaIntervalMs = 100;
+    static constexpr int kDeltaPlayersPerMs = 8;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;

@@ -23,7 +23,7 @@
 //   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
 //       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
-//       [--nodes 3] [--redis PATH] [--db URL]
+//       [--nodes 3] [--redis PATH] [--db URL] [--delta 1 (churn with LISTDELTA)]
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -533,6 +533,7 @@ struct Options {
     double secs = 10;
     int nodes = 3;
     std::string redis = "redis-server";
+    bool delta = false; // churn: the players ask for incremental lists
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
 };
 
@@ -660,17 +661,22 @@ int burst(const Options &o)
     return 0;
 }
 
+std::string listSignInLines(const std::string &name, bool delta);
+bool signInLists(Loop &loop, int port, int n, bool delta);
+
 int churn(const Options &o)
 {
     const int n = o.clients.front();
     Process server(o.server, serverArgs(o));
     Loop loop;
-    if (!signIn(loop, server.port, n, "p", true))
+    if (o.delta ? !signInLists(loop, server.port, n, true) : !signIn(loop, server.port, n, "p", true))
         die("sign-in timed out");
+    if (o.delta)
+        loop.runUntil([] { return false; }, Ms(2 * std::max(200, n) + 500));
     // One sign-in alone: what all players receive until the pushes settle.
     const long long b0 = loop.bytesIn;
     const std::string extra = "solo";
-    loop.connect(server.port, extra, signInLines(extra), 5);
+    loop.connect(server.port, extra, listSignInLines(extra, o.delta), o.delta ? 6 : 5);
     const int target = loop.signedInCount + 1;
     loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(60));
     const int interval = std::max(200, n);
@@ -696,13 +702,13 @@ int churn(const Options &o)
             if (oldest < cs.size())
                 loop.close(*cs[oldest]);
             const std::string name = "q" + std::to_string(serial++);
-            loop.connect(server.port, name, signInLines(name), 5);
+            loop.connect(server.port, name, listSignInLines(name, o.delta), o.delta ? 6 : 5);
             ++joined;
         }
     });
     const double wall = seconds(Clock::now() - t0);
     const double cpu = server.cpu() - cpu0;
-    std::printf("lists: %d players\n", n);
+    std::printf("lists: %d players%s\n", n, o.delta ? ", all asking for incremental lists" : "");
     std::printf("  one sign-in alone: %.1f MB received by all players\n", double(single) / 1e6);
     std::printf("  churn %.1f sign-ins/s for %.1f s: server CPU %.0f %% of a core, %.2f MB received per sign-in, "
                 "generator CPU %.0f %%\n",
@@ -974,6 +980,7 @@ int main(int argc, char **argv)
         else if (a == "--nodes") o.nodes = std::max(1, std::atoi(v));
         else if (a == "--redis") o.redis = v;
         else if (a == "--db") o.db = v;
+        else if (a == "--delta") o.delta = std::atoi(v) != 0;
         else die(("unknown option " + a).c_str());
     }
     if (o.server.empty())

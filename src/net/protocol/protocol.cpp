@@ -3,6 +3,7 @@
 #include "session/lobbyModule.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -554,20 +555,24 @@ QStringList listDeltaLines(ListDelta::Kind kind, const QStringList &sent, const 
     const bool rooms = kind == ListDelta::Rooms;
     const QString set = QLatin1StringView(rooms ? kw::ROOMSET : kw::PLAYERSET) + u' ';
     const QString remove = QLatin1StringView(rooms ? kw::ROOMREMOVE : kw::PLAYERREMOVE) + u' ';
-    QHash<QString, qsizetype> nowAt;
-    nowAt.reserve(now.size());
-    for (qsizetype i = 0; i < now.size(); ++i)
-        nowAt.insert(listEntryKey(now.at(i)), i);
+    // Views into the lists: a big game's lists are compared without copying a name.
+    const auto key = [](const QString &entry) { return QStringView(entry).first(std::max<qsizetype>(0, entry.lastIndexOf(u' '))); };
+    QSet<QStringView> nowKeys;
+    nowKeys.reserve(now.size());
+    for (const QString &e : now)
+        nowKeys.insert(key(e));
     QStringList removals, sets;
-    QHash<QString, qsizetype> keptAt; // entries of sent still there, by their order among those
+    QHash<QStringView, qsizetype> keptAt; // entries of sent still there, by their order among those
+    keptAt.reserve(sent.size());
     QList<qsizetype> kept;
+    kept.reserve(sent.size());
     for (qsizetype i = 0; i < sent.size(); ++i) {
-        const QString key = listEntryKey(sent.at(i));
-        if (nowAt.contains(key)) {
-            keptAt.insert(key, kept.size());
+        const QStringView k = key(sent.at(i));
+        if (nowKeys.contains(k)) {
+            keptAt.insert(k, kept.size());
             kept << i;
         } else {
-            removals << remove + key;
+            removals << remove + k.toString();
         }
     }
     // Kept entries stay where they are as long as now follows their order; one
@@ -576,17 +581,17 @@ QStringList listDeltaLines(ListDelta::Kind kind, const QStringList &sent, const 
     qsizetype next = 0; // in kept
     qsizetype i = 0;    // in now
     for (; i < now.size(); ++i) {
-        const auto at = keptAt.constFind(listEntryKey(now.at(i)));
+        const auto at = keptAt.constFind(key(now.at(i)));
         if (at == keptAt.constEnd() || *at < next)
             break; // new, or removed above as out of order
         for (; next < *at; ++next)
-            removals << remove + listEntryKey(sent.at(kept.at(next)));
+            removals << remove + key(sent.at(kept.at(next))).toString();
         if (sent.at(kept.at(next)) != now.at(i))
             sets << set + now.at(i);
         ++next;
     }
     for (qsizetype k = next; k < kept.size(); ++k)
-        removals << remove + listEntryKey(sent.at(kept.at(k)));
+        removals << remove + key(sent.at(kept.at(k))).toString();
     for (; i < now.size(); ++i)
         sets << set + now.at(i);
     return removals + sets;
