@@ -75,6 +75,8 @@ public:
     QString announcedAddress;
     QString node; // of a remote player
     QTimer *signInTimer = nullptr;
+    bool listDelta = false; // asked for incremental lists
+    bool hasLists = false;  // and has had its whole lists since
 
     bool signedIn() const { return !user.isEmpty(); }
 

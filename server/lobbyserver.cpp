@@ -95,6 +95,8 @@ LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients,
     m_uptime.start();
     m_listTimer.setSingleShot(true);
     connect(&m_listTimer, &QTimer::timeout, this, &LobbyServer::flushLists);
+    m_deltaTimer.setSingleShot(true);
+    connect(&m_deltaTimer, &QTimer::timeout, this, &LobbyServer::flushDeltas);
     addListener(&m_server);
 }
 
@@ -182,7 +184,8 @@ void LobbyServer::accept(QTcpServer *listener)
             });
             c->signInTimer->start(m_signInTimeoutMs);
         }
-        c->send(okLine(QStringLiteral("QorChat lobby server")));
+        // Words after the first are for clients that know them; others read only "+OK".
+        c->send(okLine(QStringLiteral("QorChat lobby server ") + QLatin1String(kw::LISTDELTA)));
     }
 }
 
@@ -272,6 +275,8 @@ void LobbyServer::handleLine(ClientConnection *c, const QString &line)
         return onRegistUser(c, line);
     if (k == QLatin1String(kw::LOGIN))
         return onLogin(c, line);
+    if (k == QLatin1String(kw::LISTDELTA))
+        return onListDelta(c, line);
 
     using Handler = void (LobbyServer::*)(ClientConnection *, const QString &);
     static const std::pair<const char *, Handler> signedInCommands[] = {
@@ -596,6 +601,8 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
             qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
         const ::GameInfo &info = *client->game;
         client->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
+        if (client->listDelta)
+            sendWholeLists(client);
     };
     if (m_bus) {
         if (!m_bus->isReady())
@@ -683,8 +690,13 @@ QStringList LobbyServer::roomEntries(const Game &g) const
 
 void LobbyServer::onRoomList(ClientConnection *c, const QString &)
 {
-    if (Game *g = gameOf(c))
-        c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
+    Game *g = gameOf(c);
+    if (!g)
+        return;
+    // One who keeps its lists by changes gets the state the next changes start from.
+    if (c->listDelta && c->hasLists && g->sentRooms)
+        return c->send(listLine(QLatin1String(kw::ROOMLIST), *g->sentRooms));
+    c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
 void LobbyServer::onDayChart(ClientConnection *c, const QString &)
@@ -955,24 +967,34 @@ void LobbyServer::startMatch(Game &g, Room *room, const QString &hostAddress)
 void LobbyServer::markPlayers(Game &g)
 {
     g.playersDirty = true;
+    g.deltaDirty = true;
     scheduleListFlush();
 }
 
 void LobbyServer::markRooms(Game &g)
 {
     g.roomsDirty = true;
+    g.deltaDirty = true;
     scheduleListFlush();
 }
 
 void LobbyServer::scheduleListFlush()
 {
+    if (m_deltaTimer.isActive() && m_listTimer.isActive())
+        return;
+    qsizetype largest = 0;
+    for (const auto &g : std::as_const(m_games))
+        largest = std::max(largest, g->players.size());
+    if (!m_deltaTimer.isActive()) {
+        // Each pass of changes is a write to every player: merge more as the game grows.
+        const qint64 interval = std::max<qint64>(kDeltaIntervalMs, qint64(largest) / kDeltaPlayersPerMs);
+        const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : interval;
+        m_deltaTimer.start(int(std::max<qint64>(0, interval - since)));
+    }
     if (m_listTimer.isActive())
         return;
     // Each push of a player list costs players squared bytes; merge more of them
     // as the game grows.
-    qsizetype largest = 0;
-    for (const auto &g : std::as_const(m_games))
-        largest = std::max(largest, g->players.size());
     const qint64 interval = std::max<qint64>(kListIntervalMs, qint64(largest) * kListMsPerPlayer);
     const qint64 since = m_lastListFlush.isValid() ? m_lastListFlush.elapsed() : interval;
     m_listTimer.start(int(std::max<qint64>(0, interval - since)));
@@ -983,21 +1005,27 @@ void LobbyServer::flushLists()
     m_lastListFlush.restart();
     const auto games = m_games.values();
     for (const auto &g : games) {
+        if (!g->playersDirty && !g->roomsDirty)
+            continue;
+        // Those who asked for changes only have had them already.
+        QList<ClientConnection *> to;
+        to.reserve(g->players.size());
+        std::copy_if(g->players.cbegin(), g->players.cend(), std::back_inserter(to), wantsWholeLists);
         if (g->playersDirty) {
             g->playersDirty = false;
-            QStringList entries;
-            entries.reserve(g->players.size());
-            for (const ClientConnection *p : std::as_const(g->players))
-                entries << playerEntry(p);
-            const QString line = listLine(QLatin1String(kw::PLAYERLIST), entries);
-            m_counters.listBytes += quint64(line.size()) * quint64(g->players.size());
-            broadcast(g->players, line);
+            if (!to.isEmpty()) {
+                const QString line = listLine(QLatin1String(kw::PLAYERLIST), playerEntries(*g));
+                m_counters.listBytes += quint64(line.size()) * quint64(to.size());
+                broadcast(to, line);
+            }
         }
         if (g->roomsDirty) {
             g->roomsDirty = false;
-            const QString line = listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g));
-            m_counters.listBytes += quint64(line.size()) * quint64(g->players.size());
-            broadcast(g->players, line);
+            if (!to.isEmpty()) {
+                const QString line = listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g));
+                m_counters.listBytes += quint64(line.size()) * quint64(to.size());
+                broadcast(to, line);
+            }
         }
     }
 }

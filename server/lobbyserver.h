@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "connectionbudget.h"
@@ -46,6 +47,10 @@ public:
     // A client gives up on an answer after about ten seconds: a sign-in that could
     // not be answered within this is refused instead ("try again later").
     static constexpr qint64 kReplyBudgetMs = 9000;
+    // Changes reach the players who asked for incremental lists at most this often,
+    // and at most once per ms for each kDeltaPlayersPerMs players of the largest game.
+    static constexpr int kDeltaIntervalMs = 100;
+    static constexpr int kDeltaPlayersPerMs = 8;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -143,6 +148,11 @@ private:
         std::vector<std::unique_ptr<Room>> rooms;
         bool playersDirty = false;
         bool roomsDirty = false;
+        // Incremental lists: what the players who asked for them hold now (none yet:
+        // they get whole lists), and whether that may be out of date.
+        std::optional<QStringList> sentPlayers;
+        std::optional<QStringList> sentRooms;
+        bool deltaDirty = false;
     };
 
     struct HashResult {
@@ -213,6 +223,13 @@ private:
     void markRooms(Game &g);
     void scheduleListFlush();
     void flushLists();
+    // Incremental lists (lobbylists.cpp).
+    void onListDelta(ClientConnection *c, const QString &line);
+    void sendWholeLists(ClientConnection *c);
+    QStringList playerEntries(const Game &g) const;
+    void flushDeltas();
+    void flushGameDeltas(Game &g);
+    static bool wantsWholeLists(const ClientConnection *c);
     void broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
@@ -225,6 +242,8 @@ private:
     QHash<QString, ClientConnection *> m_signedIn; // user -> connection
     QHash<QString, std::shared_ptr<Game>> m_games;
     QTimer m_listTimer;
+    QTimer m_deltaTimer;
+    QElapsedTimer m_lastDeltaFlush;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
     int m_signInTimeoutMs = kDefaultSignInTimeoutMs;

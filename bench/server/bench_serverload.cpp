@@ -10,16 +10,20 @@
 //           at once; chat p99 before, during and after the burst.
 //   churn   N players; one sign-in alone, then R sign-ins (and as many sign-outs)
 //           per second: bytes received per sign-in and server CPU.
+//   lists   N players on two servers side by side, on one all ask for incremental
+//           lists (LISTDELTA), on the other none: per sign-in the bytes all players
+//           receive, the server's CPU and how long until every player lists the
+//           newcomer; --runs sign-ins each.
 //
 //   cluster N clients spread over --nodes nodes sharing one lobby through a
 //           throw-away Redis, beside one node with N clients: fan-out as above
 //           (CPU summed over nodes and Redis) and the rate of a sign-in burst;
 //           --db postgresql://... gives all of them one shared database.
 //
-//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|cluster]
+//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
 //       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
-//       [--nodes 3] [--redis PATH] [--db URL]
+//       [--nodes 3] [--redis PATH] [--db URL] [--delta 1 (churn with LISTDELTA)]
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -28,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -123,6 +128,29 @@ struct Process {
     double cpu() const { return cpuOf(pid); }
 };
 
+// CPU seconds of a process's live threads from the scheduler's nanosecond counts
+// (the tick counts of /proc/PID/stat are too coarse for one sign-in).
+double fineCpuOf(pid_t pid)
+{
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return 0;
+    double ns = 0;
+    while (const dirent *e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        if (FILE *f = std::fopen((dir + "/" + e->d_name + "/schedstat").c_str(), "r")) {
+            unsigned long long run = 0;
+            if (std::fscanf(f, "%llu", &run) == 1)
+                ns += double(run);
+            std::fclose(f);
+        }
+    }
+    ::closedir(d);
+    return ns / 1e9;
+}
+
 double ownCpu()
 {
     rusage ru{};
@@ -145,6 +173,7 @@ struct Client {
     bool signedIn = false;
     bool failed = false;
     bool fullList = false;
+    bool sawWatched = false;
 };
 
 class Loop {
@@ -155,6 +184,9 @@ public:
     int expectedListEntries = 0;
     int signedInCount = 0;
     int fullLists = 0;
+    // Lines holding this count once per client in sawWatchedCount.
+    std::string watchFor;
+    int sawWatchedCount = 0;
 
     Loop() : m_ep(epoll_create1(EPOLL_CLOEXEC)) {}
     ~Loop()
@@ -284,6 +316,10 @@ private:
 
     void line(Client &c, std::string_view l)
     {
+        if (!watchFor.empty() && !c.sawWatched && l.find(watchFor) != std::string_view::npos) {
+            c.sawWatched = true;
+            ++sawWatchedCount;
+        }
         if (l.rfind("+OK", 0) == 0 || l.rfind("-ERR", 0) == 0) {
             if (++c.statuses == c.expectedStatuses) {
                 if (l.rfind("+OK", 0) == 0) {
@@ -497,6 +533,7 @@ struct Options {
     double secs = 10;
     int nodes = 3;
     std::string redis = "redis-server";
+    bool delta = false; // churn: the players ask for incremental lists
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
 };
 
@@ -624,17 +661,22 @@ int burst(const Options &o)
     return 0;
 }
 
+std::string listSignInLines(const std::string &name, bool delta);
+bool signInLists(Loop &loop, int port, int n, bool delta);
+
 int churn(const Options &o)
 {
     const int n = o.clients.front();
     Process server(o.server, serverArgs(o));
     Loop loop;
-    if (!signIn(loop, server.port, n, "p", true))
+    if (o.delta ? !signInLists(loop, server.port, n, true) : !signIn(loop, server.port, n, "p", true))
         die("sign-in timed out");
+    if (o.delta)
+        loop.runUntil([] { return false; }, Ms(2 * std::max(200, n) + 500));
     // One sign-in alone: what all players receive until the pushes settle.
     const long long b0 = loop.bytesIn;
     const std::string extra = "solo";
-    loop.connect(server.port, extra, signInLines(extra), 5);
+    loop.connect(server.port, extra, listSignInLines(extra, o.delta), o.delta ? 6 : 5);
     const int target = loop.signedInCount + 1;
     loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(60));
     const int interval = std::max(200, n);
@@ -660,13 +702,13 @@ int churn(const Options &o)
             if (oldest < cs.size())
                 loop.close(*cs[oldest]);
             const std::string name = "q" + std::to_string(serial++);
-            loop.connect(server.port, name, signInLines(name), 5);
+            loop.connect(server.port, name, listSignInLines(name, o.delta), o.delta ? 6 : 5);
             ++joined;
         }
     });
     const double wall = seconds(Clock::now() - t0);
     const double cpu = server.cpu() - cpu0;
-    std::printf("lists: %d players\n", n);
+    std::printf("lists: %d players%s\n", n, o.delta ? ", all asking for incremental lists" : "");
     std::printf("  one sign-in alone: %.1f MB received by all players\n", double(single) / 1e6);
     std::printf("  churn %.1f sign-ins/s for %.1f s: server CPU %.0f %% of a core, %.2f MB received per sign-in, "
                 "generator CPU %.0f %%\n",
@@ -675,6 +717,98 @@ int churn(const Options &o)
     return 0;
 }
 
+// Players who ask for incremental lists send LISTDELTA first; its "+OK" is one
+// more status before the sign-in is complete.
+std::string listSignInLines(const std::string &name, bool delta)
+{
+    return (delta ? "LISTDELTA\r\n" : "") + signInLines(name);
+}
+
+bool signInLists(Loop &loop, int port, int n, bool delta)
+{
+    for (int i = 0; i < n; i += 100) {
+        for (int j = i; j < std::min(n, i + 100); ++j) {
+            const std::string name = "p" + std::to_string(j);
+            loop.connect(port, name, listSignInLines(name, delta), delta ? 6 : 5);
+        }
+        const int target = loop.signedInCount + std::min(n, i + 100) - i;
+        if (!loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(300)))
+            return false;
+    }
+    return true;
+}
+
+struct SignInCost {
+    double bytes = 0;     // received by all players, the newcomer included
+    double cpuMs = 0;     // of the server
+    double visibleMs = -1; // until every other player lists the newcomer
+    double generator = 0; // share of a core
+};
+
+SignInCost oneSignIn(Loop &loop, Process &server, const std::string &name, bool delta, int settleMs)
+{
+    for (auto &c : loop.clients())
+        c->sawWatched = false;
+    loop.sawWatchedCount = 0;
+    loop.watchFor = (delta ? "PLAYERSET " + name + " " : "\n" + name + " ");
+    const int others = loop.signedInCount;
+    const long long b0 = loop.bytesIn;
+    const double cpu0 = fineCpuOf(server.pid);
+    const double own0 = ownCpu();
+    const auto t0 = Clock::now();
+    Client *solo = loop.connect(server.port, name, listSignInLines(name, delta), delta ? 6 : 5);
+    SignInCost out;
+    if (loop.runUntil([&] { return loop.sawWatchedCount - int(solo->sawWatched) >= others; }, std::chrono::seconds(30)))
+        out.visibleMs = seconds(Clock::now() - t0) * 1000;
+    loop.runUntil([] { return false; }, Ms(settleMs));
+    const double wall = seconds(Clock::now() - t0);
+    out.bytes = double(loop.bytesIn - b0);
+    out.cpuMs = (fineCpuOf(server.pid) - cpu0) * 1000;
+    out.generator = (ownCpu() - own0) / wall;
+    loop.watchFor.clear();
+    return out;
+}
+
+int lists(const Options &o)
+{
+    std::printf("lists: one sign-in among N players, whole lists vs incremental (LISTDELTA); min / median / max of %d\n",
+                o.runs);
+    for (int n : o.clients) {
+        Process whole(o.server, serverArgs(o));
+        Process delta(o.server, serverArgs(o));
+        Loop wl, dl;
+        if (!signInLists(wl, whole.port, n, false) || !signInLists(dl, delta.port, n, true))
+            die("sign-in timed out");
+        // Until the merged pushes of the sign-ins are over.
+        const int settle = 2 * std::max(200, n + 1 + o.runs) + 500;
+        wl.runUntil([] { return false; }, Ms(settle));
+        dl.runUntil([] { return false; }, Ms(settle));
+        Triple wBytes, dBytes, ratio, wCpu, dCpu, wVis, dVis, gen;
+        for (int r = 0; r < o.runs; ++r) {
+            const std::string name = "solo" + std::to_string(r);
+            const SignInCost w = oneSignIn(wl, whole, name, false, settle);
+            const SignInCost d = oneSignIn(dl, delta, name, true, settle);
+            wBytes.add(w.bytes / 1e3);
+            dBytes.add(d.bytes / 1e3);
+            ratio.add(d.bytes / w.bytes);
+            wCpu.add(w.cpuMs);
+            dCpu.add(d.cpuMs);
+            wVis.add(w.visibleMs);
+            dVis.add(d.visibleMs);
+            gen.add(std::max(w.generator, d.generator) * 100);
+        }
+        std::printf("players %d\n", n);
+        std::printf("  KB received per sign-in   whole %s  incremental %s  ratio %s\n", wBytes.str("%.1f").c_str(),
+                    dBytes.str("%.1f").c_str(), ratio.str("%.4f").c_str());
+        std::printf("  server CPU per sign-in ms whole %s  incremental %s\n", wCpu.str("%.2f").c_str(),
+                    dCpu.str("%.2f").c_str());
+        std::printf("  newcomer listed by all ms whole %s  incremental %s (-1: not within 30 s)\n",
+                    wVis.str("%.0f").c_str(), dVis.str("%.0f").c_str());
+        std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
 
 // ---- Cluster -------------------------------------------------------------------
 
@@ -846,6 +980,7 @@ int main(int argc, char **argv)
         else if (a == "--nodes") o.nodes = std::max(1, std::atoi(v));
         else if (a == "--redis") o.redis = v;
         else if (a == "--db") o.db = v;
+        else if (a == "--delta") o.delta = std::atoi(v) != 0;
         else die(("unknown option " + a).c_str());
     }
     if (o.server.empty())
@@ -859,6 +994,8 @@ int main(int argc, char **argv)
         return burst(o);
     if (o.mode == "churn")
         return churn(o);
+    if (o.mode == "lists")
+        return lists(o);
     if (o.mode == "cluster")
         return cluster(o);
     die("unknown mode");

@@ -49,8 +49,10 @@ QStringList nonEmptyEntries(const QStringList &stored)
     return out;
 }
 
-void status(const protocol::Status &st)
+void status(frmCom &com, const protocol::Status &st)
 {
+    if (st.offersListDelta)
+        received(com).blnListDeltaOffered = true;
     session().gintStatus = st.ok ? StatusOK : StatusErr;
     if (st.code)
         session().gintErrCode = *st.code;
@@ -97,6 +99,20 @@ void list(frmCom &com, protocol::ListLine &&l)
         showRoomPlayerList(com);
         break;
     }
+}
+
+// A list changed by one entry shows as if the whole list had come.
+void listDelta(frmCom &com, const protocol::ListDelta &d)
+{
+    if (d.kind == protocol::ListDelta::Players) {
+        protocol::applyListDelta(received(com).astrPlayers, d);
+        view().showPlayers(com.received().astrPlayers);
+        return;
+    }
+    protocol::applyListDelta(received(com).astrRooms, d);
+    view().showRooms(com.received().astrRooms);
+    if (!view().isRoomMode())
+        view().clearRoomPlayers();
 }
 
 void hostIp(const protocol::HostIp &h)
@@ -231,7 +247,7 @@ bool dispatchLine(frmCom &com, const QString &line)
     case ServerLine::Ok:
     case ServerLine::Err:
         if (const auto st = protocol::parseStatus(line))
-            status(*st);
+            status(com, *st);
         break;
     case ServerLine::LobbyMessage:
         if (const auto chat = protocol::parseChatLine(line))
@@ -246,6 +262,10 @@ bool dispatchLine(frmCom &com, const QString &line)
     case ServerLine::RoomPlayerList:
         if (auto l = protocol::parseListLine(line))
             list(com, std::move(*l));
+        break;
+    case ServerLine::ListDelta:
+        if (const auto d = protocol::parseListDelta(line))
+            listDelta(com, *d);
         break;
     case ServerLine::DayChart:
     case ServerLine::WeekChart:

@@ -241,6 +241,7 @@ void frmCom::connectTo(const QString &host, const QString &port)
 void frmCom::connectTo(const serverchoice::Server &server)
 {
     m_framer.clear();
+    m_received.blnListDeltaOffered = false;
     m_closingByUs = true;
     wskTcp->abort();
     m_closingByUs = false;

@@ -57,6 +57,8 @@ public:
         int intRoomLines = 0;
         // CHATDATA phrases left out because a line or the drop-down lists were full.
         qsizetype ignoredChatPhrases = 0;
+        // The greeting of this connection offered incremental lists.
+        bool blnListDeltaOffered = false;
     };
     const Received &received() const { return m_received; }
     // The windows the dispatcher and a dropped line act on; none until the lobby

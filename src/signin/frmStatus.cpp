@@ -201,6 +201,13 @@ qint16 frmStatus::Login()
     s.mblnCancel = false;
     settings::save(settings::key::dbgGameName, session().gstrGameName);
 
+    // Refused or unanswered, the lists simply come whole.
+    if (frmCom::get()->received().blnListDeltaOffered) {
+        frmCom::get()->printlnAndWait(QString::fromLatin1(protocol::kw::LISTDELTA));
+        if (lineLost())
+            return StatusWaiting;
+    }
+
     lblStatus->setText(QStringLiteral("ゲーム名送信中..."));
     qint16 status = sendWithAttempts(protocol::gameName(session().gstrGameName), 3);
     if (lineLost())

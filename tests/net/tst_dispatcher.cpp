@@ -235,6 +235,48 @@ private slots:
         QCOMPARE(items(f->lstRooms), QStringList{QStringLiteral("r  (2)")});
     }
 
+    // Changes of one entry leave the lists and windows as the whole list would.
+    void listDeltasShowAsWholeLists_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("whole");
+        QTest::addColumn<bool>("roomMode");
+        QTest::newRow("player comes")
+            << QStringList{"PLAYERLIST \na 1\nb 0", "PLAYERSET c 0"} << "PLAYERLIST \na 1\nb 0\nc 0" << false;
+        QTest::newRow("player goes")
+            << QStringList{"PLAYERLIST \na 1\nb 0", "PLAYERREMOVE a"} << "PLAYERLIST \nb 0" << false;
+        QTest::newRow("no list before") << QStringList{"PLAYERSET a 1"} << "PLAYERLIST \na 1" << false;
+        QTest::newRow("unknown player goes") << QStringList{"PLAYERLIST \na 1", "PLAYERREMOVE z"} << "PLAYERLIST \na 1" << false;
+        QTest::newRow("room fills, in the lobby")
+            << QStringList{"ROOMLIST \nMy Room 1/4\nx 1/2", "ROOMSET My Room 2/4"} << "ROOMLIST \nMy Room 2/4\nx 1/2" << false;
+        QTest::newRow("room closes, in a room")
+            << QStringList{"ROOMLIST \nMy Room 1/4\nx 1/2", "ROOMREMOVE My Room"} << "ROOMLIST \nx 1/2" << true;
+        QTest::newRow("room made") << QStringList{"ROOMLIST", "ROOMSET r 1/8"} << "ROOMLIST \nr 1/8" << false;
+    }
+    void listDeltasShowAsWholeLists()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, whole);
+        QFETCH(bool, roomMode);
+        auto run = [roomMode](const QStringList &in) {
+            LobbyWire w;
+            frmMain *f = w.lobby();
+            f->visibleControl(roomMode);
+            for (const QString &line : in) {
+                f->lstRoomPlayers->clear();
+                f->lstRoomPlayers->addItem(QStringLiteral("a"));
+                dispatch(w, line);
+            }
+            const auto &r = frmComTestPeer::received(*w.com);
+            return QList<QStringList>{r.astrPlayers, r.astrRooms, items(f->lstPlayers), items(f->lstRooms),
+                                      items(f->lstRoomPlayers)};
+        };
+        const QList<QStringList> byChanges = run(lines);
+        const QList<QStringList> byWhole = run({whole});
+        QCOMPARE(byChanges, byWhole);
+        QVERIFY(!byChanges.at(2).isEmpty() || !byChanges.at(3).isEmpty());
+    }
+
     void hostIp_data()
     {
         QTest::addColumn<qint16>("host");

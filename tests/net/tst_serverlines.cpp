@@ -73,6 +73,11 @@ private slots:
         QTest::newRow("DELETEROOM") << deleteRoomLine("r") << int(ServerLine::DeleteRoom);
         QTest::newRow("PLAYERINFO") << playerInfoLine("taro", "c") << int(ServerLine::PlayerInfo);
         QTest::newRow("CHATDATA") << chatDataLine({"a"}) << int(ServerLine::ChatData);
+        QTest::newRow("PLAYERSET") << "PLAYERSET taro 1" << int(ServerLine::ListDelta);
+        QTest::newRow("PLAYERREMOVE") << "PLAYERREMOVE taro" << int(ServerLine::ListDelta);
+        QTest::newRow("ROOMSET") << "ROOMSET r 1/8" << int(ServerLine::ListDelta);
+        QTest::newRow("ROOMREMOVE") << "ROOMREMOVE r" << int(ServerLine::ListDelta);
+        QTest::newRow("client's LISTDELTA") << "LISTDELTA" << int(ServerLine::Unknown);
         QTest::newRow("lower case") << "start" << int(ServerLine::Unknown);
         QTest::newRow("longer keyword") << "STARTED" << int(ServerLine::Unknown);
         QTest::newRow("leading space") << " +OK" << int(ServerLine::Unknown);
@@ -196,6 +201,95 @@ private slots:
         QTest::newRow("no LF at all") << "PLAYERLIST taro 1" << int(ListLine::Players) << QStringList();
         QTest::newRow("trailing LF") << "ROOMPLAYERLIST \na 1\n" << int(ListLine::RoomPlayers) << QStringList{"a 1", ""};
     }
+    // The greeting's words after "+OK": only the exact word offers incremental lists.
+    void greetingOffers_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("offers");
+        QTest::newRow("plain greeting") << okLine("QorChat lobby server") << false;
+        QTest::newRow("offering") << okLine("QorChat lobby server LISTDELTA") << true;
+        QTest::newRow("word first") << okLine("LISTDELTA") << true;
+        QTest::newRow("lower case") << okLine("listdelta") << false;
+        QTest::newRow("part of a word") << okLine("LISTDELTAS") << false;
+        QTest::newRow("keyword alone") << okLine() << false;
+        QTest::newRow("on -ERR") << errLine(1, "LISTDELTA") << false;
+    }
+    void greetingOffers()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, offers);
+        const auto st = parseStatus(line);
+        QVERIFY(st);
+        QCOMPARE(st->offersListDelta, offers);
+    }
+
+    // What the server sends to turn sent into now, applied by the client, gives now.
+    void listDeltaRoundTrip_data()
+    {
+        QTest::addColumn<bool>("rooms");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QStringList>("now");
+        QTest::addColumn<int>("lines");
+        const QStringList ab{"a 0", "b 1"};
+        QTest::newRow("same") << false << ab << ab << 0;
+        QTest::newRow("one signs in") << false << ab << QStringList{"a 0", "b 1", "c 0"} << 1;
+        QTest::newRow("one signs out") << false << ab << QStringList{"b 1"} << 1;
+        QTest::newRow("from nothing") << false << QStringList() << ab << 2;
+        QTest::newRow("to nothing") << false << ab << QStringList() << 2;
+        QTest::newRow("out and in again") << false << ab << QStringList{"b 1", "a 0"} << 2;
+        QTest::newRow("role changed") << false << ab << QStringList{"a 1", "b 1"} << 1;
+        QTest::newRow("room fills") << true << QStringList{"My Room 1/4", "x 2/2"} << QStringList{"My Room 2/4", "x 2/2"} << 1;
+        QTest::newRow("room made again") << true << QStringList{"r 1/4", "s 1/4"} << QStringList{"s 1/4", "t 1/4", "r 1/4"} << 3;
+        QTest::newRow("names with spaces") << true << QStringList{"a b 1/4", "a 1/4"} << QStringList{"a 2/4", "a  b 1/4"} << 3;
+        QTest::newRow("one of many goes") << false << QStringList{"a 0", "b 0", "c 0", "d 0"} << QStringList{"a 0", "c 0", "d 0"} << 1;
+    }
+    void listDeltaRoundTrip()
+    {
+        QFETCH(bool, rooms);
+        QFETCH(QStringList, sent);
+        QFETCH(QStringList, now);
+        QFETCH(int, lines);
+        const QStringList delta = listDeltaLines(rooms ? ListDelta::Rooms : ListDelta::Players, sent, now);
+        QCOMPARE(delta.size(), lines);
+        QStringList stored = sent;
+        stored.append(QString());
+        for (const QString &line : delta) {
+            const auto d = parseListDelta(line);
+            QVERIFY2(d, qPrintable(line));
+            QCOMPARE(d->kind == ListDelta::Rooms, rooms);
+            applyListDelta(stored, *d);
+        }
+        now.append(QString());
+        QCOMPARE(stored, now);
+    }
+
+    void listDelta_data()
+    {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("after");
+        const QStringList ab{"a 0", "b 1", ""};
+        QTest::newRow("append") << ab << "PLAYERSET c 0" << QStringList{"a 0", "b 1", "c 0", ""};
+        QTest::newRow("replace in place") << ab << "PLAYERSET a 1" << QStringList{"a 1", "b 1", ""};
+        QTest::newRow("remove") << ab << "PLAYERREMOVE a" << QStringList{"b 1", ""};
+        QTest::newRow("remove unknown") << ab << "PLAYERREMOVE c" << ab;
+        QTest::newRow("remove by whole entry") << ab << "PLAYERREMOVE a 0" << ab;
+        QTest::newRow("no list yet") << QStringList() << "ROOMSET r 1/8" << QStringList{"r 1/8", ""};
+        QTest::newRow("room name with spaces") << QStringList{"My Room 1/8", ""} << "ROOMREMOVE My Room" << QStringList{""};
+        QTest::newRow("keyword alone") << ab << "PLAYERSET" << ab;
+        QTest::newRow("keyword and space") << ab << "PLAYERREMOVE " << ab;
+        QTest::newRow("other line") << ab << "PLAYERLIST \nc 0" << ab;
+    }
+    void listDelta()
+    {
+        QFETCH(QStringList, stored);
+        QFETCH(QString, line);
+        QFETCH(QStringList, after);
+        if (const auto d = parseListDelta(line))
+            applyListDelta(stored, *d);
+        QCOMPARE(stored, after);
+    }
+
     void lists()
     {
         QFETCH(QString, line);

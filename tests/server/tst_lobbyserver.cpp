@@ -1,5 +1,6 @@
 // The server driven over loopback sockets through whole scenarios.
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -58,6 +59,25 @@ bool waitForList(LobbyClient &c, const char *keyword, const QStringList &entries
     return c.takeLatest(list(keyword, entries));
 }
 
+// The players and rooms a client holds after the lines it received: whole lists
+// replace, changes apply.
+QList<QStringList> listsHeld(const LobbyClient &c)
+{
+    QStringList players, rooms;
+    for (const QString &line : c.all) {
+        if (auto l = protocol::parseListLine(line)) {
+            l->entries << QString();
+            if (l->kind == protocol::ListLine::Players)
+                players = l->entries;
+            else if (l->kind == protocol::ListLine::Rooms)
+                rooms = l->entries;
+        } else if (const auto d = protocol::parseListDelta(line)) {
+            protocol::applyListDelta(d->kind == protocol::ListDelta::Rooms ? rooms : players, *d);
+        }
+    }
+    return {players, rooms};
+}
+
 } // namespace
 
 class TestLobbyServer : public QObject {
@@ -96,6 +116,8 @@ private slots:
     void lookAlikeIds_data();
     void lookAlikeIds();
     void oldPasswordUpgraded();
+    void listDeltas_data();
+    void listDeltas();
 };
 
 void TestLobbyServer::greetingAndFullServer()
@@ -136,6 +158,7 @@ void TestLobbyServer::beforeSignIn_data()
     QTest::newRow("start") << "START" << "-ERR 91";
     QTest::newRow("lower case") << "login taro secret1" << "-ERR 90";
     QTest::newRow("unknown") << "HELLO" << "-ERR 90";
+    QTest::newRow("incremental lists") << "LISTDELTA" << "+OK";
 }
 
 void TestLobbyServer::beforeSignIn()
@@ -685,7 +708,7 @@ void TestLobbyServer::hashingKeepsLineOrder()
         if (l.startsWith(u'+') || l.startsWith(u'-') || l.startsWith(QLatin1String("LMESSAGE")))
             seen << l;
     }
-    QCOMPARE(seen, QStringList({"+OK QorChat lobby server", "+OK", "+OK", "+OK", "LMESSAGE taro hi", "+OK",
+    QCOMPARE(seen, QStringList({"+OK QorChat lobby server LISTDELTA", "+OK", "+OK", "+OK", "LMESSAGE taro hi", "+OK",
                                 "LMESSAGE taro again"}));
     QCOMPARE(lobby.store.checkPassword(QStringLiteral("taro"), QStringLiteral("secret2")), LobbyStore::Result::Ok);
 }
@@ -856,6 +879,70 @@ void TestLobbyServer::oldPasswordUpgraded()
     QVERIFY(stored.isArgon2());
     QVERIFY(!passwordhash::outdated(stored, lobby.store.hashParams()));
     QCOMPARE(passwordhash::verify(QStringLiteral("secret1"), stored), passwordhash::Check::Match);
+}
+
+void TestLobbyServer::listDeltas_data()
+{
+    QTest::addColumn<bool>("askFirst");  // LISTDELTA before LOGIN, else after it
+    QTest::addColumn<bool>("othersAsk"); // the players who come and go keep their lists by changes too
+    QTest::newRow("asks before sign-in") << true << false;
+    QTest::newRow("asks after sign-in") << false << false;
+    QTest::newRow("everyone asks") << true << true;
+    QTest::newRow("everyone asks after sign-in") << false << true;
+}
+
+void TestLobbyServer::listDeltas()
+{
+    QFETCH(bool, askFirst);
+    QFETCH(bool, othersAsk);
+    Lobby lobby;
+    const auto join = [&](const QString &user, bool host, bool asks, bool first) {
+        auto c = lobby.client();
+        const auto greeting = protocol::parseStatus(c->status());
+        if (!greeting || !greeting->offersListDelta)
+            qWarning("greeting offers no incremental lists");
+        QStringList replies;
+        if (asks && first)
+            replies << c->call(QStringLiteral("LISTDELTA"));
+        replies << c->call(protocol::gameName(QStringLiteral("Go[9]"))) << c->call(protocol::host(host ? -1 : 0))
+                << c->call(protocol::registUser(user, QStringLiteral("secret1"), QStringLiteral("a@b.jp"), QString()))
+                << c->call(protocol::login(user, QStringLiteral("secret1")));
+        if (asks && !first)
+            replies << c->call(QStringLiteral("LISTDELTA"));
+        if (replies != QStringList(replies.size(), QStringLiteral("+OK")))
+            qWarning("sign-in of %s: %s", qPrintable(user), qPrintable(replies.join(u'|')));
+        return c;
+    };
+    auto plain = join(QStringLiteral("plain"), false, false, false);
+    auto watcher = join(QStringLiteral("watcher"), false, true, askFirst);
+    auto host = join(QStringLiteral("taro"), true, othersAsk, askFirst);
+    auto guest = join(QStringLiteral("hanako"), false, othersAsk, askFirst);
+    auto second = join(QStringLiteral("jiro"), true, othersAsk, askFirst);
+    QCOMPARE(host->call(QStringLiteral("CREATEROOM My Room")), QStringLiteral("+OK"));
+    QCOMPARE(guest->call(QStringLiteral("ENTERROOM My Room  ")), QStringLiteral("+OK"));
+    QCOMPARE(second->call(QStringLiteral("CREATEROOM Other")), QStringLiteral("+OK"));
+    QTRY_COMPARE(listsHeld(*watcher).at(1), (QStringList{"My Room 2/4", "Other 1/4", ""}));
+    QCOMPARE(guest->call(QStringLiteral("LEAVEROOM")), QStringLiteral("+OK"));
+    host->send(QStringLiteral("QUIT")); // its room goes with it
+    QVERIFY(host->waitForDisconnected());
+
+    const QList<QStringList> expected{{"plain 0", "watcher 0", "hanako 0", "jiro 1", ""}, {"Other 1/4", ""}};
+    for (LobbyClient *c : {plain.get(), watcher.get(), guest.get(), second.get()})
+        QTRY_COMPARE(listsHeld(*c), expected);
+    // One who did not ask sees today's lines only.
+    for (const QString &line : std::as_const(plain->all))
+        QVERIFY2(!protocol::parseListDelta(line), qPrintable(line));
+    // One who asked first had whole lists once, then changes only.
+    if (askFirst) {
+        QCOMPARE(watcher->all.filter(QRegularExpression(QStringLiteral("^PLAYERLIST( |$)"))).size(), 1);
+        QCOMPARE(watcher->all.filter(QRegularExpression(QStringLiteral("^ROOMLIST( |$)"))).size(), 1);
+    }
+    // Asking again brings the whole lists again.
+    watcher->drop(QStringLiteral("PLAYERLIST"));
+    watcher->drop(QStringLiteral("ROOMLIST"));
+    QCOMPARE(watcher->call(QStringLiteral("LISTDELTA")), QStringLiteral("+OK"));
+    QCOMPARE(watcher->take(QStringLiteral("PLAYERLIST")), list(kw::PLAYERLIST, expected.at(0).first(4)));
+    QCOMPARE(watcher->take(QStringLiteral("ROOMLIST")), list(kw::ROOMLIST, expected.at(1).first(1)));
 }
 
 QTEST_GUILESS_MAIN(TestLobbyServer)

@@ -173,9 +173,20 @@ void SigninSequenceTest::signInOrder_data()
     QTest::addColumn<int>("host");
     QTest::addColumn<QString>("gameLine");
     QTest::addColumn<QString>("hostLine");
-    QTest::newRow("host, brackets") << "War[2]]" << int(vbTrue) << "GAMENAME War\\[2\\]\\]" << "HOST yes";
-    QTest::newRow("client") << "Go" << int(vbFalse) << "GAMENAME Go" << "HOST no";
-    QTest::newRow("1 is not True") << "Go" << 1 << "GAMENAME Go" << "HOST no";
+    // Incremental lists: asked for first when the greeting offers them, whatever the answer.
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<QString>("listDeltaReply"); // null: none
+    QTest::addColumn<bool>("asks");
+    const QByteArray plain = "+OK test\r\n";
+    const QByteArray offering = "+OK test LISTDELTA\r\n";
+    QTest::newRow("host, brackets") << "War[2]]" << int(vbTrue) << "GAMENAME War\\[2\\]\\]" << "HOST yes" << plain << QString() << false;
+    QTest::newRow("client") << "Go" << int(vbFalse) << "GAMENAME Go" << "HOST no" << plain << QString() << false;
+    QTest::newRow("1 is not True") << "Go" << 1 << "GAMENAME Go" << "HOST no" << plain << QString() << false;
+    QTest::newRow("lists offered") << "Go" << int(vbFalse) << "GAMENAME Go" << "HOST no" << offering << "+OK" << true;
+    QTest::newRow("lists offered, refused") << "Go" << int(vbTrue) << "GAMENAME Go" << "HOST yes" << offering << "-ERR 90" << true;
+    QTest::newRow("lists offered, no answer") << "Go" << int(vbFalse) << "GAMENAME Go" << "HOST no" << offering << QString() << true;
+    QTest::newRow("word in lower case") << "Go" << int(vbFalse) << "GAMENAME Go" << "HOST no" << QByteArray("+OK listdelta\r\n")
+                                        << "+OK" << false;
 }
 
 void SigninSequenceTest::signInOrder()
@@ -184,13 +195,21 @@ void SigninSequenceTest::signInOrder()
     QFETCH(int, host);
     QFETCH(QString, gameLine);
     QFETCH(QString, hostLine);
+    QFETCH(QByteArray, greeting);
+    QFETCH(QString, listDeltaReply);
+    QFETCH(bool, asks);
     session().gstrGameName = game;
     session().gblnHost = qint16(host);
+    m_server->greeting = greeting;
+    if (!listDeltaReply.isNull())
+        m_server->on(QStringLiteral("LISTDELTA"), {listDeltaReply});
 
     runSignIn();
-    QCOMPARE(m_server->received,
-             (QStringList{gameLine, hostLine, QStringLiteral("LOGIN taro secret"), QStringLiteral("CHATDATA"),
-                          QStringLiteral("ROOMLIST")}));
+    QStringList sent{gameLine, hostLine, QStringLiteral("LOGIN taro secret"), QStringLiteral("CHATDATA"),
+                     QStringLiteral("ROOMLIST")};
+    if (asks)
+        sent.prepend(QStringLiteral("LISTDELTA"));
+    QCOMPARE(m_server->received, sent);
     QVERIFY(session().gblnSignedIn);
     QVERIFY(m_fake->messages.isEmpty());
     QCOMPARE(m_fake->modalShown, QStringList{QStringLiteral("frmStatus")});

@@ -89,7 +89,7 @@ void TestTlsServer::bothRoadsShareOneLobby()
     TlsLobby lobby(m_cert);
     auto host = lobby.tlsPlayer(m_cert, QStringLiteral("暗号_host"), true);
     auto member = lobby.plainPlayer(QStringLiteral("plain_member"));
-    QCOMPARE(host->all.value(0), QStringLiteral("+OK QorChat lobby server"));
+    QCOMPARE(host->all.value(0), QStringLiteral("+OK QorChat lobby server LISTDELTA"));
     QVERIFY(static_cast<QSslSocket &>(host->socket()).isEncrypted());
     QCOMPARE(lobby.server->signedInCount(), 2);
 
@@ -321,12 +321,12 @@ void TestTlsServer::commandLine()
     const quint16 tlsPort = quint16(tls.captured(1).toUInt());
 
     LobbyClient secure(tlsPort, m_cert.certificate);
-    QCOMPARE(secure.take(QStringLiteral("+OK")), QStringLiteral("+OK QorChat lobby server"));
+    QCOMPARE(secure.take(QStringLiteral("+OK")), QStringLiteral("+OK QorChat lobby server LISTDELTA"));
     if (separatePort) {
         const auto plain = plainLine.match(printed.at(0));
         QVERIFY2(plain.hasMatch(), out.constData());
         LobbyClient clear(quint16(plain.captured(1).toUInt()));
-        QCOMPARE(clear.take(QStringLiteral("+OK")), QStringLiteral("+OK QorChat lobby server"));
+        QCOMPARE(clear.take(QStringLiteral("+OK")), QStringLiteral("+OK QorChat lobby server LISTDELTA"));
     } else {
         // A plain client on the TLS port hears nothing and is closed at the deadline.
         LobbyClient clear(tlsPort);

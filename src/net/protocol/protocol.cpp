@@ -2,6 +2,9 @@
 
 #include "session/lobbyModule.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <algorithm>
 
 namespace protocol {
@@ -353,6 +356,10 @@ constexpr Keyword kServerKeywords[] = {
     {kw::DELETEROOM, ServerLine::DeleteRoom},
     {kw::PLAYERINFO, ServerLine::PlayerInfo},
     {kw::CHATDATA, ServerLine::ChatData},
+    {kw::PLAYERSET, ServerLine::ListDelta},
+    {kw::PLAYERREMOVE, ServerLine::ListDelta},
+    {kw::ROOMSET, ServerLine::ListDelta},
+    {kw::ROOMREMOVE, ServerLine::ListDelta},
 };
 
 } // namespace
@@ -369,8 +376,12 @@ ServerLine serverLine(QStringView line)
 std::optional<Status> parseStatus(const QString &line)
 {
     const ServerLine kind = serverLine(line);
-    if (kind == ServerLine::Ok)
-        return Status{true, std::nullopt};
+    if (kind == ServerLine::Ok) {
+        Status st{true, std::nullopt};
+        for (const QStringView word : QStringView(line).split(u' ').mid(1))
+            st.offersListDelta |= word == QLatin1StringView(kw::LISTDELTA);
+        return st;
+    }
     if (kind != ServerLine::Err)
         return std::nullopt;
     const QList<QStringView> t = tokenViews(line, 2);
@@ -499,6 +510,91 @@ std::optional<ChatData> parseChatData(const QString &line, qsizetype max)
     ChatData out;
     out.phrases = chatPhrases(line, max, &out.more);
     return out;
+}
+
+QString listEntryKey(QStringView entry)
+{
+    return entry.first(std::max<qsizetype>(0, entry.lastIndexOf(u' '))).toString();
+}
+
+std::optional<ListDelta> parseListDelta(const QString &line)
+{
+    if (serverLine(line) != ServerLine::ListDelta)
+        return std::nullopt;
+    const QStringView key = keywordOf(line);
+    ListDelta out;
+    out.kind = key.startsWith(u'R') ? ListDelta::Rooms : ListDelta::Players;
+    out.remove = key.endsWith(QLatin1StringView("REMOVE"));
+    if (line.size() > key.size())
+        out.value = line.sliced(key.size() + 1);
+    if (out.value.isEmpty())
+        return std::nullopt; // no entry and no name: nothing to do
+    return out;
+}
+
+void applyListDelta(QStringList &stored, const ListDelta &d)
+{
+    if (stored.isEmpty() || !stored.constLast().isEmpty())
+        stored.append(QString());
+    const QString key = d.remove ? d.value : listEntryKey(d.value);
+    for (qsizetype i = 0; i + 1 < stored.size(); ++i) {
+        if (listEntryKey(stored.at(i)) != key)
+            continue;
+        if (d.remove)
+            stored.removeAt(i);
+        else
+            stored[i] = d.value;
+        return;
+    }
+    if (!d.remove)
+        stored.insert(stored.size() - 1, d.value);
+}
+
+QStringList listDeltaLines(ListDelta::Kind kind, const QStringList &sent, const QStringList &now)
+{
+    const bool rooms = kind == ListDelta::Rooms;
+    const QString set = QLatin1StringView(rooms ? kw::ROOMSET : kw::PLAYERSET) + u' ';
+    const QString remove = QLatin1StringView(rooms ? kw::ROOMREMOVE : kw::PLAYERREMOVE) + u' ';
+    // Views into the lists: a big game's lists are compared without copying a name.
+    const auto key = [](const QString &entry) { return QStringView(entry).first(std::max<qsizetype>(0, entry.lastIndexOf(u' '))); };
+    QSet<QStringView> nowKeys;
+    nowKeys.reserve(now.size());
+    for (const QString &e : now)
+        nowKeys.insert(key(e));
+    QStringList removals, sets;
+    QHash<QStringView, qsizetype> keptAt; // entries of sent still there, by their order among those
+    keptAt.reserve(sent.size());
+    QList<qsizetype> kept;
+    kept.reserve(sent.size());
+    for (qsizetype i = 0; i < sent.size(); ++i) {
+        const QStringView k = key(sent.at(i));
+        if (nowKeys.contains(k)) {
+            keptAt.insert(k, kept.size());
+            kept << i;
+        } else {
+            removals << remove + k.toString();
+        }
+    }
+    // Kept entries stay where they are as long as now follows their order; one
+    // skipped over is removed and appended again, and from the first new entry on
+    // everything left is appended.
+    qsizetype next = 0; // in kept
+    qsizetype i = 0;    // in now
+    for (; i < now.size(); ++i) {
+        const auto at = keptAt.constFind(key(now.at(i)));
+        if (at == keptAt.constEnd() || *at < next)
+            break; // new, or removed above as out of order
+        for (; next < *at; ++next)
+            removals << remove + key(sent.at(kept.at(next))).toString();
+        if (sent.at(kept.at(next)) != now.at(i))
+            sets << set + now.at(i);
+        ++next;
+    }
+    for (qsizetype k = next; k < kept.size(); ++k)
+        removals << remove + key(sent.at(kept.at(k))).toString();
+    for (; i < now.size(); ++i)
+        sets << set + now.at(i);
+    return removals + sets;
 }
 
 } // namespace protocol

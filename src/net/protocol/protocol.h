@@ -137,6 +137,7 @@ enum class ServerLine {
     DeleteRoom,
     PlayerInfo,
     ChatData,
+    ListDelta, // PLAYERSET, PLAYERREMOVE, ROOMSET, ROOMREMOVE
 };
 // By token 0, compared exactly.
 ServerLine serverLine(QStringView line);
@@ -148,6 +149,8 @@ struct Status {
     // -ERR with a second token: its number, 0 when it is no number. nullopt for
     // +OK and for -ERR alone (gintErrCode keeps its value).
     std::optional<qint16> code;
+    // +OK naming LISTDELTA among its words (a greeting offering incremental lists).
+    bool offersListDelta = false;
 };
 std::optional<Status> parseStatus(const QString &line);
 
@@ -241,5 +244,24 @@ struct ChatData {
     qsizetype more = 0;  // how many phrases followed them
 };
 std::optional<ChatData> parseChatData(const QString &line, qsizetype max);
+
+// ---- Incremental lists --------------------------------------------------------
+//
+// "PLAYERSET entry" and "ROOMSET entry": the entry replaces the one with the same
+// key, or is appended when there is none. "PLAYERREMOVE key" and "ROOMREMOVE key":
+// the entry with that key goes (nothing happens when there is none). The key of an
+// entry is everything before its last space: a player's or a room's name.
+QString listEntryKey(QStringView entry);
+struct ListDelta {
+    enum Kind { Players, Rooms } kind = Players;
+    bool remove = false;
+    QString value; // the entry, or the key to remove (the rest of the line)
+};
+std::optional<ListDelta> parseListDelta(const QString &line);
+// Applies d to a list in its stored shape (entries, then one empty element).
+void applyListDelta(QStringList &stored, const ListDelta &d);
+// Server side: the lines that turn a client's list from sent into now (removals
+// first, then the entries to set in order), none when they are equal.
+QStringList listDeltaLines(ListDelta::Kind kind, const QStringList &sent, const QStringList &now);
 
 } // namespace protocol

@@ -34,6 +34,14 @@ inline constexpr char QUIT[] = "QUIT";
 inline constexpr char PLAYERLIST[] = "PLAYERLIST";
 inline constexpr char HOSTIP[] = "HOSTIP";
 inline constexpr char GAMEINFO[] = "GAMEINFO";
+// Incremental lists, an extension: the server names LISTDELTA among the words of
+// its greeting; a client that sends LISTDELTA gets one line per player or room
+// that came, changed or went instead of whole PLAYERLIST and ROOMLIST lines.
+inline constexpr char LISTDELTA[] = "LISTDELTA";
+inline constexpr char PLAYERSET[] = "PLAYERSET";
+inline constexpr char PLAYERREMOVE[] = "PLAYERREMOVE";
+inline constexpr char ROOMSET[] = "ROOMSET";
+inline constexpr char ROOMREMOVE[] = "ROOMREMOVE";
 } // namespace kw
 
 // The numbers of "-ERR" lines. A number means something only together with the
