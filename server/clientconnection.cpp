@@ -15,6 +15,7 @@
 
 #include "serverlog.h"
 #include "session/codec.h"
+#include "tlssocket.h"
 
 namespace {
 constexpr qint64 kReadChunk = 16 * 1024;
@@ -27,7 +28,8 @@ thread_local bool t_flushPosted = false;
 } // namespace
 
 ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
-    : QObject(parent), m_socket(socket), m_peer(socket ? socket->peerAddress() : QHostAddress()),
+    : QObject(parent), m_socket(socket), m_tls(qobject_cast<TlsSocket *>(socket)),
+      m_peer(socket ? socket->peerAddress() : QHostAddress()),
       // TLS: the descriptor carries records, never our plain bytes.
       m_viaQt(qobject_cast<QSslSocket *>(socket) != nullptr)
 {
@@ -41,6 +43,9 @@ ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
     // the lists the server is walking.
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::peerClosed, Qt::QueuedConnection);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::peerClosed, Qt::QueuedConnection);
+    // Lines may have come with the end of the handshake.
+    if (m_tls && m_tls->hasUnreadRecords())
+        scheduleInput();
 }
 
 ClientConnection::~ClientConnection()
@@ -93,6 +98,11 @@ void ClientConnection::sendEncoded(const QByteArray &bytes)
         qCWarning(lcServer, "limit: %s cut off, reads too slowly", qPrintable(m_peer.toString()));
         return close(false);
     }
+    queueFlush();
+}
+
+void ClientConnection::queueFlush()
+{
     if (m_flushQueued)
         return;
     m_flushQueued = true;
@@ -115,8 +125,35 @@ void ClientConnection::flushAll()
         c->flushOutput();
 }
 
+void ClientConnection::seal(bool closeNotify)
+{
+    if (!m_out.empty()) {
+        // One batch, so that records are full rather than one per line.
+        // Nothing is left half-sent between passes: Qt took the rest.
+        QByteArray plain;
+        if (m_out.size() == 1) {
+            plain = m_out.front();
+        } else {
+            plain.reserve(m_outBytes);
+            for (const QByteArray &b : m_out)
+                plain.append(b);
+        }
+        m_tls->encrypt(plain.constData(), plain.size());
+        m_out.clear();
+        m_outBytes = m_outOffset = 0;
+    }
+    if (closeNotify)
+        m_tls->encryptClose();
+    if (m_tls->hasOutput()) {
+        m_out.push_back(m_tls->takeOutput());
+        m_outBytes = m_out.back().size();
+    }
+}
+
 void ClientConnection::flushOutput()
 {
+    if (m_tls && !m_closing)
+        seal(false);
     if (m_out.empty())
         return;
     const qintptr fd = m_socket->socketDescriptor();
@@ -201,7 +238,7 @@ QHostAddress ClientConnection::peerAddress() const { return m_peer; }
 
 bool ClientConnection::hasPendingInput() const
 {
-    return m_nextLine < m_lines.size() || m_socket->bytesAvailable() > 0;
+    return m_nextLine < m_lines.size() || m_socket->bytesAvailable() > 0 || (m_tls && m_tls->hasUnreadRecords());
 }
 
 void ClientConnection::holdInput() { ++m_held; }
@@ -236,9 +273,22 @@ void ClientConnection::readInput()
         if (m_nextLine >= m_lines.size()) {
             m_lines.clear();
             m_nextLine = 0;
-            if (m_socket->bytesAvailable() <= 0)
+            if (!hasPendingInput())
                 break;
-            const QByteArray chunk = m_socket->read(kReadChunk);
+            QByteArray chunk;
+            if (!m_tls) {
+                chunk = m_socket->read(kReadChunk);
+            } else {
+                QString why;
+                if (!m_tls->decrypt(chunk, kReadChunk, &why)) {
+                    qCInfo(lcServer, "tls: %s: %s", qPrintable(m_peer.toString()), qPrintable(why));
+                    close(false);
+                    break;
+                }
+                // The session's own answers (key updates) go out with the next pass.
+                if (m_tls->hasOutput())
+                    queueFlush();
+            }
             if (chunk.isEmpty())
                 break;
             m_framer.feed(chunk, m_lines);
@@ -269,6 +319,8 @@ void ClientConnection::close(bool flush)
     if (m_closing)
         return;
     if (flush && m_socket->state() == QAbstractSocket::ConnectedState) {
+        if (m_tls)
+            seal(true);
         m_viaQt = true;
         passToQt();
     }

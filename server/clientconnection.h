@@ -4,10 +4,11 @@
 //
 // Output is gathered: send() only queues, and once per event-loop pass every
 // connection with queued output hands it to the kernel with one sendmsg(). Only
-// what the kernel does not take goes through Qt's socket write path. A socket
-// that transforms its bytes (encryption) must write through Qt: a QSslSocket
-// does so from the start; for others call setWriteThroughQt(true) right after
-// constructing.
+// what the kernel does not take goes through Qt's socket write path. On a
+// TlsSocket the pass's output is encrypted as one batch first and its records
+// take the same road. Another socket that transforms its bytes must write
+// through Qt: a QSslSocket does so from the start; for others call
+// setWriteThroughQt(true) right after constructing.
 //
 // Input is read fairly: at most kLinesPerPass lines per pass, then other
 // connections are served. holdInput() makes later lines wait (in order) until
@@ -25,6 +26,7 @@
 
 class QTcpSocket;
 class QTimer;
+class TlsSocket;
 struct Room;
 
 class ClientConnection : public QObject {
@@ -93,7 +95,10 @@ private:
     void readInput();
     void scheduleInput();
     bool hasPendingInput() const;
+    void queueFlush();
     void flushOutput();
+    // Turns the gathered plaintext into TLS records (and close_notify last).
+    void seal(bool closeNotify);
     void passToQt();
     // Output Qt's socket still holds, plain and (TLS) encrypted.
     qint64 heldByQt() const;
@@ -101,6 +106,7 @@ private:
     void peerClosed();
 
     QTcpSocket *m_socket;
+    TlsSocket *m_tls; // m_socket when it is one
     QHostAddress m_peer;
     LineFramer m_framer{protocol::limits::kClientLineBytes};
     QList<QByteArray> m_lines; // cut but not yet handled

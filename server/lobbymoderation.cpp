@@ -9,6 +9,7 @@
 #include "moderation.h"
 #include "net/protocol/protocol.h"
 #include "serverlog.h"
+#include "tlssocket.h"
 
 using namespace protocol;
 
@@ -126,7 +127,9 @@ QHash<QString, int> LobbyServer::connectionKinds() const
     QHash<QString, int> kinds{{QStringLiteral("plain"), 0}, {QStringLiteral("tls"), 0}};
     // Every connection holding a descriptor: also TLS handshakes and closing ones.
     for (const QTcpSocket *socket : m_budget.sockets())
-        ++kinds[qobject_cast<const QSslSocket *>(socket) ? QStringLiteral("tls") : QStringLiteral("plain")];
+        ++kinds[qobject_cast<const TlsSocket *>(socket) || qobject_cast<const QSslSocket *>(socket)
+                    ? QStringLiteral("tls")
+                    : QStringLiteral("plain")];
     return kinds;
 }
 

@@ -446,7 +446,7 @@ int main(int argc, char *argv[])
         }
         if (newTls) {
             what << QStringLiteral("TLS certificate %1").arg(TlsListener::fingerprint(newTls->localCertificate()));
-            tlsListener->setConfiguration(*newTls);
+            tlsListener->setConfiguration(*newTls); // checked by loadConfiguration
         }
         qCInfo(lcServer, "reloaded: %s", what.isEmpty() ? "nothing to reload" : qPrintable(what.join(QStringLiteral(", "))));
         return true;

@@ -8,6 +8,7 @@
 
 #include "connectionbudget.h"
 #include "serverlog.h"
+#include "tlssocket.h"
 
 #include <memory>
 #include <unistd.h>
@@ -71,6 +72,11 @@ std::optional<QSslConfiguration> TlsListener::loadConfiguration(const QString &c
     // Nor is there anything to verify with them: without this each handshake's
     // context would load the system's authorities again.
     config.setCaCertificates({});
+    // What the handshakes will be made with must take it too.
+    if (!TlsContext::fromConfiguration(config, error)) {
+        *error = QStringLiteral("%1 with %2: %3").arg(certFile, keyFile, *error);
+        return std::nullopt;
+    }
     return config;
 }
 
@@ -79,14 +85,36 @@ QString TlsListener::fingerprint(const QSslCertificate &certificate)
     return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
 }
 
-TlsListener::TlsListener(const QSslConfiguration &configuration, QObject *parent)
-    : QTcpServer(parent), m_configuration(configuration)
+TlsListener::TlsListener(const QSslConfiguration &configuration, QObject *parent) : QTcpServer(parent)
 {
+    QString error;
+    if (!setConfiguration(configuration, &error))
+        qCWarning(lcServer, "tls: %s; TLS connections are refused", qPrintable(error));
+}
+
+TlsListener::~TlsListener() = default;
+
+bool TlsListener::setConfiguration(const QSslConfiguration &configuration, QString *error)
+{
+    QString why;
+    auto context = TlsContext::fromConfiguration(configuration, &why);
+    if (!context) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    m_context = std::move(context);
+    return true;
 }
 
 void TlsListener::incomingConnection(qintptr descriptor)
 {
-    auto *socket = new QSslSocket(this);
+    if (!m_context) {
+        ::close(int(descriptor));
+        emit handshakeFailed(QStringLiteral("no usable certificate"));
+        return;
+    }
+    auto *socket = new TlsSocket(*m_context, this);
     if (!socket->setSocketDescriptor(descriptor)) {
         qCWarning(lcServer, "tls: cannot take an accepted connection: %s", qPrintable(socket->errorString()));
         ::close(int(descriptor));
@@ -120,7 +148,6 @@ void TlsListener::incomingConnection(qintptr descriptor)
     ++m_handshaking;
     // Without it the greeting waits behind the session tickets for a delayed ACK.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->setSslConfiguration(m_configuration);
 
     // Whichever comes first (finished, failed, deadline) settles the socket; the
     // rest find it settled.
@@ -142,13 +169,22 @@ void TlsListener::incomingConnection(qintptr descriptor)
     connect(deadline, &QTimer::timeout, this, [fail, ms = m_handshakeTimeoutMs] {
         fail(QStringLiteral("no handshake within %1 ms").arg(ms));
     });
-    connect(socket, &QSslSocket::errorOccurred, this, [fail, socket](QAbstractSocket::SocketError) {
+    connect(socket, &QTcpSocket::errorOccurred, this, [fail, socket](QAbstractSocket::SocketError) {
         fail(socket->errorString());
     });
-    connect(socket, &QSslSocket::disconnected, this, [fail] { fail(QStringLiteral("closed by the peer")); });
-    connect(socket, &QSslSocket::encrypted, this, [this, socket, deadline, settled] {
+    connect(socket, &QTcpSocket::disconnected, this, [fail] { fail(QStringLiteral("closed by the peer")); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket, deadline, settled, fail] {
         if (*settled)
             return;
+        QString why;
+        switch (socket->continueHandshake(&why)) {
+        case TlsSocket::Handshake::Waiting:
+            return;
+        case TlsSocket::Handshake::Failed:
+            return fail(why);
+        case TlsSocket::Handshake::Done:
+            break;
+        }
         *settled = true;
         --m_handshaking;
         delete deadline;
@@ -157,5 +193,4 @@ void TlsListener::incomingConnection(qintptr descriptor)
         emit newConnection();
     });
     deadline->start(m_handshakeTimeoutMs);
-    socket->startServerEncryption();
 }

@@ -1,13 +1,15 @@
 #pragma once
 // A listening port that speaks TLS: each accepted socket is handed on as a
-// ready QSslSocket only once its handshake has finished. A handshake that fails
+// ready TlsSocket only once its handshake has finished. A handshake that fails
 // or passes its deadline is logged and closed; it never reaches the lobby.
 #include <QSslConfiguration>
 #include <QTcpServer>
 
+#include <memory>
 #include <optional>
 
 class ConnectionBudget;
+class TlsContext;
 
 class TlsListener : public QTcpServer {
     Q_OBJECT
@@ -22,9 +24,11 @@ public:
     static QString fingerprint(const QSslCertificate &certificate);
 
     explicit TlsListener(const QSslConfiguration &configuration, QObject *parent = nullptr);
+    ~TlsListener() override;
 
-    // For connections accepted from now on (a renewed certificate).
-    void setConfiguration(const QSslConfiguration &configuration) { m_configuration = configuration; }
+    // For connections accepted from now on (a renewed certificate). False (and
+    // the old one stays) when OpenSSL refuses it, with the reason in error.
+    bool setConfiguration(const QSslConfiguration &configuration, QString *error = nullptr);
     void setHandshakeTimeout(int ms) { m_handshakeTimeoutMs = ms > 0 ? ms : 1; }
     int handshakeTimeout() const { return m_handshakeTimeoutMs; }
     // Handshakes beyond this many at once are refused at once.
@@ -42,7 +46,7 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    QSslConfiguration m_configuration;
+    std::shared_ptr<TlsContext> m_context;
     int m_handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
     int m_maxHandshakes = 1000;
     int m_handshaking = 0;

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSslKey>
 #include <QSslSocket>
 #include <QTest>
 
@@ -76,6 +77,10 @@ private slots:
     void handshakesBeyondTheLimitAreRefused_data();
     void handshakesBeyondTheLimitAreRefused();
     void slowTlsReaderIsCutOff();
+    void streamEdges_data();
+    void streamEdges();
+    void renewedCertificate_data();
+    void renewedCertificate();
     void configurationErrors_data();
     void configurationErrors();
     void commandLine_data();
@@ -242,6 +247,75 @@ void TestTlsServer::slowTlsReaderIsCutOff()
     }
     QVERIFY(cutOff);
     QVERIFY(delivered(*talker, protocol::listLine(kw::PLAYERLIST, {QStringLiteral("talker 0")})));
+}
+
+void TestTlsServer::streamEdges_data()
+{
+    QTest::addColumn<QString>("edge");
+    QTest::addColumn<QStringList>("expected"); // what the client reads, in order
+    // Written before the handshake ends, the lines leave with the client's last
+    // handshake message and reach the server with it.
+    QTest::newRow("lines with the handshake")
+        << "early" << QStringList{"+OK QorChat lobby server LISTDELTA", "+OK", "+OK"};
+    // The server's last line goes out, encrypted, before it closes.
+    QTest::newRow("last line before the close")
+        << "deadline" << QStringList{"+OK QorChat lobby server LISTDELTA", "-ERR 92 sign-in timed out"};
+}
+
+void TestTlsServer::streamEdges()
+{
+    QFETCH(QString, edge);
+    QFETCH(QStringList, expected);
+    TlsLobby lobby(m_cert);
+    if (edge == QLatin1String("deadline"))
+        lobby.server->setSignInTimeout(200);
+    QSslSocket client;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setCaCertificates({m_cert.certificate});
+    client.setSslConfiguration(config);
+    client.connectToHostEncrypted(QStringLiteral("localhost"), lobby.tls->serverPort());
+    if (edge == QLatin1String("early"))
+        client.write("GAMENAME Shogi\r\nHOST no\r\n");
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += client.readAll()).count('\n') >= expected.size(), 10000);
+    QCOMPARE(QString::fromLatin1(got).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts), expected);
+    if (edge == QLatin1String("deadline"))
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 10000);
+}
+
+void TestTlsServer::renewedCertificate_data()
+{
+    QTest::addColumn<bool>("usable"); // the new configuration
+    QTest::newRow("renewed") << true;
+    QTest::newRow("unusable, the old one stays") << false;
+}
+
+void TestTlsServer::renewedCertificate()
+{
+    QFETCH(bool, usable);
+    TlsLobby lobby(m_cert);
+    auto before = lobby.tlsPlayer(m_cert, QStringLiteral("before"));
+    TestCertificate renewed;
+    QVERIFY2(renewed.make(QStringLiteral("rsa")), qPrintable(renewed.error));
+    QString error;
+    auto config = TlsListener::loadConfiguration(renewed.certFile, renewed.keyFile, &error);
+    QVERIFY2(config, qPrintable(error));
+    if (!usable)
+        config->setPrivateKey(QSslKey());
+    QCOMPARE(lobby.tls->setConfiguration(*config, &error), usable);
+    QCOMPARE(error.isEmpty(), usable);
+
+    // New connections shake hands with whichever certificate is in force.
+    const TestCertificate &current = usable ? renewed : m_cert;
+    const TestCertificate &other = usable ? m_cert : renewed;
+    auto after = lobby.tlsPlayer(current, QStringLiteral("after"));
+    QVERIFY(after->isConnected());
+    QCOMPARE(lobby.server->signedInCount(), 2);
+    LobbyClient stale(lobby.tls->serverPort(), other.certificate);
+    QVERIFY(stale.waitForDisconnected(10000));
+    // The session that began with the old certificate goes on.
+    after->send(QStringLiteral("LMESSAGE renewed"));
+    QVERIFY(delivered(*before, QStringLiteral("LMESSAGE after renewed")));
 }
 
 void TestTlsServer::configurationErrors_data()
