@@ -20,10 +20,18 @@
 //           (CPU summed over nodes and Redis) and the rate of a sign-in burst;
 //           --db postgresql://... gives all of them one shared database.
 //
-//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster]
+//   tls     The same fan-out over TLS, three servers side by side: --ceiling (the
+//           TLS ceiling, bench_tlsceiling), --baseline (an older qorchat-server)
+//           and --server; before that server CPU per sign-in (handshake, GAMENAME,
+//           HOST, LOGIN of a registered account, close), --signins one after another
+//           on a server nobody else uses.
+//           Needs --tls-cert and --tls-key; see bench/tls/run-tlsload.
+//
+//   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster|tls]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
 //       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
 //       [--nodes 3] [--redis PATH] [--db URL] [--delta 1 (churn with LISTDELTA)]
+//       [--baseline PATH] [--tls-cert PEM] [--tls-key PEM] [--signins 200]
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -38,6 +46,8 @@
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <string>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -113,6 +123,8 @@ struct Process {
             text.append(buf, size_t(n));
         }
         ::close(out[0]);
+        // The first line only: a TLS server prints its fingerprint after it.
+        text.resize(text.find('\n'));
         const size_t colon = text.rfind(':');
         port = std::atoi(text.c_str() + colon + 1);
         if (text.rfind("listening on", 0) != 0 || port <= 0)
@@ -162,8 +174,12 @@ double ownCpu()
 
 class Loop;
 
+// Set in --mode tls: every client speaks TLS.
+SSL_CTX *g_tls = nullptr;
+
 struct Client {
     int fd = -1;
+    SSL *ssl = nullptr;
     int index = 0;
     std::string name;
     std::string in;
@@ -202,6 +218,14 @@ public:
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             die("socket (raise ulimit -n)");
+        // Each client from its own loopback address, as players come from theirs:
+        // sign-ins from one address queue behind each other (failure delays).
+        const unsigned k = unsigned(m_clients.size());
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7f010000u + (k / 250) * 256 + k % 250 + 1);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0)
+            die("bind to a loopback address");
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_port = htons(uint16_t(port));
@@ -210,9 +234,20 @@ public:
             die("connect");
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        SSL *ssl = nullptr;
+        if (g_tls) {
+            // Blocking: the handshake is the server's work, not the generator's.
+            ssl = SSL_new(g_tls);
+            SSL_set_fd(ssl, fd);
+            if (SSL_connect(ssl) != 1) {
+                ERR_print_errors_fp(stderr);
+                die("TLS handshake failed");
+            }
+        }
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         auto c = std::make_unique<Client>();
         c->fd = fd;
+        c->ssl = ssl;
         c->index = int(m_clients.size());
         c->name = name;
         c->expectedStatuses = statuses;
@@ -228,6 +263,8 @@ public:
     void close(Client &c)
     {
         epoll_ctl(m_ep, EPOLL_CTL_DEL, c.fd, nullptr);
+        SSL_free(c.ssl);
+        c.ssl = nullptr;
         ::close(c.fd);
         c.fd = -1;
         if (c.signedIn)
@@ -240,7 +277,7 @@ public:
         if (c.fd < 0)
             return;
         if (c.out.empty()) {
-            const ssize_t n = ::send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            const ssize_t n = write(c, bytes.data(), bytes.size());
             if (n == ssize_t(bytes.size()))
                 return;
             c.out.assign(bytes, n > 0 ? size_t(n) : 0);
@@ -276,21 +313,26 @@ public:
                     flush(c);
                 if (!(events[size_t(i)].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
                     continue;
-                const ssize_t r = ::recv(c.fd, buf, sizeof buf, 0);
-                if (r <= 0) {
-                    if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // A TLS session may hold more than the socket signals: read it dry.
+                while (c.fd >= 0) {
+                    const ssize_t r = read(c, buf, sizeof buf);
+                    if (r == kWouldBlock)
+                        break;
+                    if (r <= 0) {
                         std::fprintf(stderr, "bench_serverload: client %s lost its connection\n", c.name.c_str());
                         close(c);
                         c.failed = true;
+                        break;
                     }
-                    continue;
+                    bytesIn += r;
+                    c.in.append(buf, size_t(r));
+                    size_t start = 0;
+                    for (size_t eol; (eol = c.in.find("\r\n", start)) != std::string::npos; start = eol + 2)
+                        line(c, std::string_view(c.in).substr(start, eol - start));
+                    c.in.erase(0, start);
+                    if (!c.ssl)
+                        break;
                 }
-                bytesIn += r;
-                c.in.append(buf, size_t(r));
-                size_t start = 0;
-                for (size_t eol; (eol = c.in.find("\r\n", start)) != std::string::npos; start = eol + 2)
-                    line(c, std::string_view(c.in).substr(start, eol - start));
-                c.in.erase(0, start);
             }
         }
         return true;
@@ -299,10 +341,37 @@ public:
     std::vector<std::unique_ptr<Client>> &clients() { return m_clients; }
 
 private:
+    static constexpr ssize_t kWouldBlock = -2;
+
+    static ssize_t write(Client &c, const char *data, size_t size)
+    {
+        if (!c.ssl)
+            return ::send(c.fd, data, size, MSG_NOSIGNAL);
+        const int n = SSL_write(c.ssl, data, int(size));
+        if (n <= 0)
+            ERR_clear_error();
+        return n;
+    }
+
+    // Bytes read, 0 at the end, kWouldBlock when there is nothing yet.
+    static ssize_t read(Client &c, char *buf, size_t size)
+    {
+        if (!c.ssl) {
+            const ssize_t r = ::recv(c.fd, buf, size, 0);
+            return r < 0 && (errno == EAGAIN || errno == EINTR) ? kWouldBlock : r;
+        }
+        const int r = SSL_read(c.ssl, buf, int(size));
+        if (r > 0)
+            return r;
+        const int e = SSL_get_error(c.ssl, r);
+        ERR_clear_error();
+        return e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE ? kWouldBlock : 0;
+    }
+
     void flush(Client &c)
     {
         if (!c.out.empty()) {
-            const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+            const ssize_t n = write(c, c.out.data(), c.out.size());
             if (n > 0)
                 c.out.erase(0, size_t(n));
         }
@@ -360,12 +429,14 @@ std::string signInLines(const std::string &name)
 bool signIn(Loop &loop, const std::vector<int> &ports, int n, const std::string &prefix, bool waitForLists)
 {
     const int first = int(loop.clients().size());
-    for (int i = 0; i < n; i += 100) {
-        for (int j = i; j < std::min(n, i + 100); ++j) {
+    // Below the server's queue of 64 password hashes.
+    constexpr int kBatch = 50;
+    for (int i = 0; i < n; i += kBatch) {
+        for (int j = i; j < std::min(n, i + kBatch); ++j) {
             const std::string name = prefix + std::to_string(first + j);
             loop.connect(ports[size_t(first + j) % ports.size()], name, signInLines(name), 5);
         }
-        const int target = loop.signedInCount + std::min(n, i + 100) - i;
+        const int target = loop.signedInCount + std::min(n, i + kBatch) - i;
         if (!loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(300)))
             return false;
     }
@@ -535,6 +606,9 @@ struct Options {
     std::string redis = "redis-server";
     bool delta = false; // churn: the players ask for incremental lists
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
+    std::string baseline; // tls: the older server
+    std::string tlsCert, tlsKey;
+    int signins = 200;
 };
 
 std::vector<std::string> serverArgs(const Options &o)
@@ -954,6 +1028,104 @@ int cluster(const Options &o)
     return 0;
 }
 
+// ---- TLS -----------------------------------------------------------------------
+
+// Server CPU (ms) per sign-in: n clients one after another connect, shake hands,
+// sign in (GAMENAME, HOST, LOGIN) and close; the server has nobody else. The
+// accounts are registered beforehand, at the minimal hashing cost of the bench.
+double signInCost(const Process &p, int n, const std::string &prefix, double *generator)
+{
+    {
+        Loop accounts;
+        if (!signIn(accounts, p.port, n, prefix, false))
+            die("registering the sign-in accounts timed out");
+        for (auto &c : accounts.clients())
+            accounts.close(*c);
+        accounts.runUntil([] { return false; }, Ms(300));
+    }
+    Loop loop;
+    const double cpu0 = fineCpuOf(p.pid);
+    const double own0 = ownCpu();
+    const auto t0 = Clock::now();
+    for (int i = 0; i < n; ++i) {
+        const std::string name = prefix + std::to_string(i);
+        Client *c = loop.connect(p.port, name, "GAMENAME Bench\r\nHOST no\r\nLOGIN " + name + " secret1\r\n", 4);
+        if (!loop.runUntil([&] { return c->signedIn || c->failed; }, std::chrono::seconds(60)) || c->failed)
+            die("TLS sign-in failed");
+        loop.close(*c);
+    }
+    // Its closes, too.
+    loop.runUntil([] { return false; }, Ms(200));
+    *generator = std::max(*generator, (ownCpu() - own0) / seconds(Clock::now() - t0));
+    return (fineCpuOf(p.pid) - cpu0) / n * 1000;
+}
+
+int tlsLoad(const Options &o)
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    g_tls = ctx;
+    std::vector<std::string> args = serverArgs(o);
+    args.insert(args.end(), {"--tls-cert", o.tlsCert, "--tls-key", o.tlsKey});
+    const char *names[3] = {"ceiling", "old", "new"};
+    const auto start = [&](int i) {
+        return i == 0 ? std::make_unique<Process>(o.ceiling, std::vector<std::string>{"--cert", o.tlsCert, "--key", o.tlsKey})
+                      : std::make_unique<Process>(i == 1 ? o.baseline : o.server, args);
+    };
+    std::printf("TLS: min / median / max of %d runs; ratio = server / TLS ceiling\n", o.runs);
+    {
+        std::unique_ptr<Process> p[3] = {start(0), start(1), start(2)};
+        Triple cost[3], ratio[3];
+        double gen = 0;
+        for (int r = 0; r < o.runs; ++r) {
+            double ms[3];
+            for (int i = 0; i < 3; ++i)
+                cost[i].add(ms[i] = signInCost(*p[i], o.signins, "s" + std::to_string(r) + "_", &gen));
+            for (int i = 1; i < 3; ++i)
+                ratio[i].add(ms[i] / ms[0]);
+        }
+        std::printf("sign-ins, %d one after another on an empty server\n", o.signins);
+        std::printf("  CPU/sign-in   ceiling %s ms  old %s ms  new %s ms\n", cost[0].str("%.3f").c_str(),
+                    cost[1].str("%.3f").c_str(), cost[2].str("%.3f").c_str());
+        std::printf("  ratio         old %s  new %s\n", ratio[1].str("%.2f").c_str(), ratio[2].str("%.2f").c_str());
+        std::printf("  generator CPU %.0f %% of a core at most\n", gen * 100);
+        std::fflush(stdout);
+    }
+    for (int n : o.clients) {
+        std::unique_ptr<Process> p[3] = {start(0), start(1), start(2)};
+        Loop loops[3];
+        for (int i = 0; i < 3; ++i)
+            if (!signIn(loops[i], p[i]->port, n, "b", i != 0))
+                die("sign-in timed out");
+        Chat c0(loops[0]), c1(loops[1]), c2(loops[2]);
+        Chat *chats[3] = {&c0, &c1, &c2};
+        for (int w : o.windows) {
+            Triple cpu[3], ratio[3], p99[3], gen;
+            for (int r = 0; r < o.runs; ++r) {
+                Figures f[3];
+                for (int i = 0; i < 3; ++i) {
+                    f[i] = measure(loops[i], *chats[i], [&, i] { return fineCpuOf(p[i]->pid); }, w, o.deliveries);
+                    cpu[i].add(f[i].cpuPerDeliveryUs);
+                    p99[i].add(f[i].p99Ms);
+                }
+                for (int i = 1; i < 3; ++i)
+                    ratio[i].add(f[i].cpuPerDeliveryUs / f[0].cpuPerDeliveryUs);
+                gen.add(std::max({f[0].generatorCpu, f[1].generatorCpu, f[2].generatorCpu}) * 100);
+            }
+            std::printf("clients %d, in flight %d\n", n, w);
+            for (int i = 0; i < 3; ++i)
+                std::printf("  %-8s CPU/delivery %s us  p99 %s ms%s%s\n", names[i], cpu[i].str("%.2f").c_str(),
+                            p99[i].str("%.1f").c_str(), i ? "  ratio " : "", i ? ratio[i].str("%.2f").c_str() : "");
+            std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
+            std::fflush(stdout);
+        }
+    }
+    g_tls = nullptr;
+    SSL_CTX_free(ctx);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -981,6 +1153,10 @@ int main(int argc, char **argv)
         else if (a == "--redis") o.redis = v;
         else if (a == "--db") o.db = v;
         else if (a == "--delta") o.delta = std::atoi(v) != 0;
+        else if (a == "--baseline") o.baseline = v;
+        else if (a == "--tls-cert") o.tlsCert = v;
+        else if (a == "--tls-key") o.tlsKey = v;
+        else if (a == "--signins") o.signins = std::max(1, std::atoi(v));
         else die(("unknown option " + a).c_str());
     }
     if (o.server.empty())
@@ -998,5 +1174,10 @@ int main(int argc, char **argv)
         return lists(o);
     if (o.mode == "cluster")
         return cluster(o);
+    if (o.mode == "tls") {
+        if (o.ceiling.empty() || o.baseline.empty() || o.tlsCert.empty() || o.tlsKey.empty())
+            die("--mode tls needs --ceiling, --baseline, --tls-cert and --tls-key");
+        return tlsLoad(o);
+    }
     die("unknown mode");
 }
