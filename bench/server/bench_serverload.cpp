@@ -1075,19 +1075,25 @@ int tlsLoad(const Options &o)
     };
     std::printf("TLS: min / median / max of %d runs; ratio = server / TLS ceiling\n", o.runs);
     {
-        std::unique_ptr<Process> p[3] = {start(0), start(1), start(2)};
-        Triple cost[3], ratio[3];
+        // And the new server's plain port: what a sign-in costs it without TLS.
+        std::unique_ptr<Process> p[4] = {start(0), start(1), start(2),
+                                         std::make_unique<Process>(o.server, serverArgs(o))};
+        Triple cost[4], ratio[3];
         double gen = 0;
         for (int r = 0; r < o.runs; ++r) {
-            double ms[3];
-            for (int i = 0; i < 3; ++i)
+            double ms[4];
+            for (int i = 0; i < 4; ++i) {
+                g_tls = i < 3 ? ctx : nullptr;
                 cost[i].add(ms[i] = signInCost(*p[i], o.signins, "s" + std::to_string(r) + "_", &gen));
+            }
+            g_tls = ctx;
             for (int i = 1; i < 3; ++i)
                 ratio[i].add(ms[i] / ms[0]);
         }
         std::printf("sign-ins, %d one after another on an empty server\n", o.signins);
-        std::printf("  CPU/sign-in   ceiling %s ms  old %s ms  new %s ms\n", cost[0].str("%.3f").c_str(),
-                    cost[1].str("%.3f").c_str(), cost[2].str("%.3f").c_str());
+        std::printf("  CPU/sign-in   ceiling %s ms  old %s ms  new %s ms  (new, plain port: %s ms)\n",
+                    cost[0].str("%.3f").c_str(), cost[1].str("%.3f").c_str(), cost[2].str("%.3f").c_str(),
+                    cost[3].str("%.3f").c_str());
         std::printf("  ratio         old %s  new %s\n", ratio[1].str("%.2f").c_str(), ratio[2].str("%.2f").c_str());
         std::printf("  generator CPU %.0f %% of a core at most\n", gen * 100);
         std::fflush(stdout);
