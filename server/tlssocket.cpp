@@ -178,10 +178,10 @@ bool TlsSocket::hasOutput() const { return BIO_ctrl_pending(m_out) > 0; }
 
 QByteArray TlsSocket::takeOutput()
 {
-    char *data = nullptr;
-    const long size = BIO_get_mem_data(m_out, &data);
-    QByteArray bytes(data, qsizetype(size));
-    (void)BIO_reset(m_out);
+    // Read out, not reset: a reset clears the whole buffer, every pass.
+    QByteArray bytes(qsizetype(BIO_ctrl_pending(m_out)), Qt::Uninitialized);
+    const int n = BIO_read(m_out, bytes.data(), int(bytes.size()));
+    bytes.truncate(std::max(n, 0));
     return bytes;
 }
 
