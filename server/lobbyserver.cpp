@@ -332,7 +332,7 @@ void LobbyServer::removePlayer(ClientConnection *c)
     leaveRoom(c);
     if (Game *g = gameOf(c)) {
         g->players.removeOne(c);
-        markPlayers(*g);
+        markPlayer(*g, c->user);
         if (g->players.isEmpty())
             m_games.remove(g->info.name);
     }
@@ -349,7 +349,7 @@ LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
         game->info = *c->game;
     }
     game->players.append(c);
-    markPlayers(*game);
+    markPlayer(*game, c->user);
     return *game;
 }
 
@@ -693,9 +693,6 @@ void LobbyServer::onRoomList(ClientConnection *c, const QString &)
     Game *g = gameOf(c);
     if (!g)
         return;
-    // One who keeps its lists by changes gets the state the next changes start from.
-    if (c->listDelta && c->hasLists && g->sentRooms)
-        return c->send(listLine(QLatin1String(kw::ROOMLIST), *g->sentRooms));
     c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
@@ -825,7 +822,7 @@ void LobbyServer::createRoom(Game &g, const QString &name, ClientConnection *own
     if (!owner->isRemote())
         qCInfo(lcServer, "room created: %s by %s", qPrintable(name), qPrintable(owner->user));
     sendRoomPlayers(*owner->room);
-    markRooms(g);
+    markRoom(g, name);
 }
 
 void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
@@ -849,7 +846,7 @@ void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
     room->members.append(c);
     c->room = room;
     sendRoomPlayers(*room);
-    markRooms(g);
+    markRoom(g, room->name);
 }
 
 void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
@@ -901,7 +898,7 @@ void LobbyServer::leaveRoom(ClientConnection *c)
     room->members.removeOne(c);
     c->room = nullptr;
     sendRoomPlayers(*room);
-    markRooms(*g);
+    markRoom(*g, room->name);
 }
 
 void LobbyServer::closeRoom(Game &g, Room *room)
@@ -909,8 +906,8 @@ void LobbyServer::closeRoom(Game &g, Room *room)
     qCInfo(lcServer, "room closed: %s", qPrintable(room->name));
     for (ClientConnection *m : std::as_const(room->members))
         m->room = nullptr;
+    markRoom(g, room->name);
     std::erase_if(g.rooms, [room](const std::unique_ptr<Room> &r) { return r.get() == room; });
-    markRooms(g);
 }
 
 void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
@@ -964,17 +961,17 @@ void LobbyServer::startMatch(Game &g, Room *room, const QString &hostAddress)
 
 // ---- Pushed lists ------------------------------------------------------------
 
-void LobbyServer::markPlayers(Game &g)
+void LobbyServer::markPlayer(Game &g, const QString &user)
 {
     g.playersDirty = true;
-    g.deltaDirty = true;
+    g.changedPlayers.add(user);
     scheduleListFlush();
 }
 
-void LobbyServer::markRooms(Game &g)
+void LobbyServer::markRoom(Game &g, const QString &room)
 {
     g.roomsDirty = true;
-    g.deltaDirty = true;
+    g.changedRooms.add(room);
     scheduleListFlush();
 }
 

@@ -142,17 +142,39 @@ public:
     void clusterSanctionsChanged() override;
 
 private:
+    // Names in the order they were first added, each once.
+    class ChangedNames {
+    public:
+        void add(const QString &name)
+        {
+            if (!m_seen.contains(name)) {
+                m_seen.insert(name);
+                m_order.append(name);
+            }
+        }
+        const QStringList &names() const { return m_order; }
+        bool isEmpty() const { return m_order.isEmpty(); }
+        void clear()
+        {
+            m_seen.clear();
+            m_order.clear();
+        }
+
+    private:
+        QSet<QString> m_seen;
+        QStringList m_order;
+    };
     struct Game {
         GameInfo info;
         QList<ClientConnection *> players; // in order of sign-in
         std::vector<std::unique_ptr<Room>> rooms;
         bool playersDirty = false;
         bool roomsDirty = false;
-        // Incremental lists: what the players who asked for them hold now (none yet:
-        // they get whole lists), and whether that may be out of date.
-        std::optional<QStringList> sentPlayers;
-        std::optional<QStringList> sentRooms;
-        bool deltaDirty = false;
+        // Incremental lists: the players and rooms changed since the last pass, each
+        // once, in the order they first changed; or the whole game was rebuilt.
+        ChangedNames changedPlayers;
+        ChangedNames changedRooms;
+        bool rebuilt = false;
     };
 
     struct HashResult {
@@ -219,8 +241,9 @@ private:
     void leaveRoom(ClientConnection *c);
     void deleteRoom(Game &g, Room *room, bool tellMembers);
     void closeRoom(Game &g, Room *room);
-    void markPlayers(Game &g);
-    void markRooms(Game &g);
+    // Records that the entry of user (room) in g's list came, changed or went.
+    void markPlayer(Game &g, const QString &user);
+    void markRoom(Game &g, const QString &room);
     void scheduleListFlush();
     void flushLists();
     // Incremental lists (lobbylists.cpp).
@@ -228,7 +251,8 @@ private:
     void sendWholeLists(ClientConnection *c);
     QStringList playerEntries(const Game &g) const;
     void flushDeltas();
-    void flushGameDeltas(Game &g);
+    // The lines that bring a list held by the changes from the last pass up to now.
+    QByteArray deltaLines(Game &g);
     static bool wantsWholeLists(const ClientConnection *c);
     void broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
