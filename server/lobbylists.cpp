@@ -69,21 +69,44 @@ QByteArray LobbyServer::deltaLines(Game &g)
         out = ClientConnection::encodeLine(listLine(QLatin1String(kw::PLAYERLIST), playerEntries(g)))
             + ClientConnection::encodeLine(listLine(QLatin1String(kw::ROOMLIST), roomEntries(g)));
     } else {
-        for (const QString &user : g.changedPlayers.names()) {
+        out = deltaLines(g.changedPlayers, kw::PLAYERSET, kw::PLAYERREMOVE, [&](const QString &user) {
             const ClientConnection *p = m_signedIn.value(user);
-            const bool listed = p && p->game && p->game->name == g.info.name;
-            out += ClientConnection::encodeLine(listed ? QLatin1String(kw::PLAYERSET) + u' ' + playerEntry(p)
-                                                       : QLatin1String(kw::PLAYERREMOVE) + u' ' + user);
-        }
-        for (const QString &name : g.changedRooms.names()) {
+            return p && p->game && p->game->name == g.info.name ? playerEntry(p) : QString();
+        });
+        out += deltaLines(g.changedRooms, kw::ROOMSET, kw::ROOMREMOVE, [&](const QString &name) {
             const Room *r = findRoom(g, name);
-            out += ClientConnection::encodeLine(
-                r ? QLatin1String(kw::ROOMSET) + u' ' + roomListEntry(r->name, r->members.size(), g.info.maxPlayers)
-                  : QLatin1String(kw::ROOMREMOVE) + u' ' + name);
-        }
+            return r ? roomListEntry(r->name, r->members.size(), g.info.maxPlayers) : QString();
+        });
     }
     g.changedPlayers.clear();
     g.changedRooms.clear();
     g.rebuilt = false;
+    return out;
+}
+
+QByteArray LobbyServer::deltaLines(const ListChanges &changes, const char *set, const char *remove,
+                                   const std::function<QString(const QString &)> &entryOf)
+{
+    const auto line = [](const char *keyword, const QString &value) {
+        return ClientConnection::encodeLine(QLatin1String(keyword) + u' ' + value);
+    };
+    QByteArray out;
+    // Those that came are at the end of the list, in the order they came.
+    std::vector<std::pair<quint64, QString>> appended;
+    for (const QString &name : changes.names()) {
+        const LobbyServer::ListChanges::Change change = changes.change(name);
+        const QString entry = entryOf(name);
+        if (entry.isEmpty() || change.went)
+            out += line(remove, name);
+        if (entry.isEmpty())
+            continue;
+        if (change.came)
+            appended.emplace_back(change.came, entry);
+        else
+            out += line(set, entry);
+    }
+    std::sort(appended.begin(), appended.end());
+    for (const auto &[came, entry] : appended)
+        out += line(set, entry);
     return out;
 }

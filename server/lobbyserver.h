@@ -48,9 +48,11 @@ public:
     // not be answered within this is refused instead ("try again later").
     static constexpr qint64 kReplyBudgetMs = 9000;
     // Changes reach the players who asked for incremental lists at most this often,
-    // and at most once per ms for each kDeltaPlayersPerMs players of the largest game.
+    // and at most once per ms for each kDeltaPlayersPerMs players of the largest game,
+    // but always within kDeltaMaxIntervalMs: a newcomer is listed by all within half a second.
     static constexpr int kDeltaIntervalMs = 100;
     static constexpr int kDeltaPlayersPerMs = 8;
+    static constexpr int kDeltaMaxIntervalMs = 400;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -142,27 +144,45 @@ public:
     void clusterSanctionsChanged() override;
 
 private:
-    // Names in the order they were first added, each once.
-    class ChangedNames {
+    // What became of the entries of one list since the last pass, by name, in the
+    // order they first changed. Entries that came are appended by clients, so they
+    // go out in the order they came; one that went and came back is moved too.
+    enum class Entry { Came, Changed, Went };
+    class ListChanges {
     public:
-        void add(const QString &name)
+        struct Change {
+            bool went = false;
+            quint64 came = 0; // order of its last arrival; 0: none
+        };
+        void mark(const QString &name, Entry what)
         {
-            if (!m_seen.contains(name)) {
-                m_seen.insert(name);
-                m_order.append(name);
-            }
+            Change &c = note(name);
+            if (what == Entry::Came)
+                c.came = ++m_arrivals;
+            else if (what == Entry::Went)
+                c.went = true;
         }
         const QStringList &names() const { return m_order; }
+        Change change(const QString &name) const { return m_changes.value(name); }
         bool isEmpty() const { return m_order.isEmpty(); }
         void clear()
         {
-            m_seen.clear();
+            m_changes.clear();
             m_order.clear();
         }
 
     private:
-        QSet<QString> m_seen;
+        Change &note(const QString &name)
+        {
+            const auto it = m_changes.find(name);
+            if (it != m_changes.end())
+                return *it;
+            m_order.append(name);
+            return m_changes[name];
+        }
+        QHash<QString, Change> m_changes;
         QStringList m_order;
+        quint64 m_arrivals = 0;
     };
     struct Game {
         GameInfo info;
@@ -172,8 +192,8 @@ private:
         bool roomsDirty = false;
         // Incremental lists: the players and rooms changed since the last pass, each
         // once, in the order they first changed; or the whole game was rebuilt.
-        ChangedNames changedPlayers;
-        ChangedNames changedRooms;
+        ListChanges changedPlayers;
+        ListChanges changedRooms;
         bool rebuilt = false;
     };
 
@@ -241,9 +261,9 @@ private:
     void leaveRoom(ClientConnection *c);
     void deleteRoom(Game &g, Room *room, bool tellMembers);
     void closeRoom(Game &g, Room *room);
-    // Records that the entry of user (room) in g's list came, changed or went.
-    void markPlayer(Game &g, const QString &user);
-    void markRoom(Game &g, const QString &room);
+    // Records what became of the entry of user (room) in g's list.
+    void markPlayer(Game &g, const QString &user, Entry what);
+    void markRoom(Game &g, const QString &room, Entry what);
     void scheduleListFlush();
     void flushLists();
     // Incremental lists (lobbylists.cpp).
@@ -253,8 +273,11 @@ private:
     void flushDeltas();
     // The lines that bring a list held by the changes from the last pass up to now.
     QByteArray deltaLines(Game &g);
+    static QByteArray deltaLines(const ListChanges &changes, const char *set, const char *remove,
+                                 const std::function<QString(const QString &)> &entryOf);
     static bool wantsWholeLists(const ClientConnection *c);
-    void broadcast(const QList<ClientConnection *> &to, const QString &line);
+    // The bytes of the line as sent to each.
+    qsizetype broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
 
