@@ -60,25 +60,6 @@ bool waitForList(LobbyClient &c, const char *keyword, const QStringList &entries
     return c.takeLatest(list(keyword, entries));
 }
 
-// The players and rooms a client holds after the lines it received: whole lists
-// replace, changes apply.
-QList<QStringList> listsHeld(const LobbyClient &c)
-{
-    QStringList players, rooms;
-    for (const QString &line : c.all) {
-        if (auto l = protocol::parseListLine(line)) {
-            l->entries << QString();
-            if (l->kind == protocol::ListLine::Players)
-                players = l->entries;
-            else if (l->kind == protocol::ListLine::Rooms)
-                rooms = l->entries;
-        } else if (const auto d = protocol::parseListDelta(line)) {
-            protocol::applyListDelta(d->kind == protocol::ListDelta::Rooms ? rooms : players, *d);
-        }
-    }
-    return {players, rooms};
-}
-
 } // namespace
 
 class TestLobbyServer : public QObject {
