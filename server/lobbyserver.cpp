@@ -985,8 +985,8 @@ void LobbyServer::scheduleListFlush()
         largest = std::max(largest, g->players.size());
     if (!m_deltaTimer.isActive()) {
         // Each pass of changes is a write to every player: merge more as the game grows.
-        const qint64 interval = std::clamp<qint64>(qint64(largest) / kDeltaPlayersPerMs, kDeltaIntervalMs,
-                                                   kDeltaMaxIntervalMs);
+        const qint64 interval = std::clamp<qint64>(qint64(largest) / kDeltaPlayersPerMs, m_deltaIntervalMs,
+                                                   std::max(m_deltaIntervalMs, kDeltaMaxIntervalMs));
         const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : interval;
         m_deltaTimer.start(int(std::max<qint64>(0, interval - since)));
     }

@@ -81,6 +81,8 @@ public:
     void setFailureDelays(qint64 baseMs, qint64 maxMs) { m_throttle.setDelays(baseMs, maxMs); }
     // Password hashes queued or being computed.
     int pendingHashes() const { return m_hashes.queued() + m_hashes.running(); }
+    // Incremental lists go out at most this often (kDeltaIntervalMs unless a test sets another).
+    void setDeltaInterval(int ms) { m_deltaIntervalMs = ms; }
     // Cluster mode: presence, rooms and chat go through the bus to every node.
     void setBus(LobbyBus *bus) { m_bus = bus; }
     LobbyBus *bus() const { return m_bus; }
@@ -291,6 +293,7 @@ private:
     QTimer m_listTimer;
     QTimer m_deltaTimer;
     QElapsedTimer m_lastDeltaFlush;
+    int m_deltaIntervalMs = kDeltaIntervalMs;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
     int m_signInTimeoutMs = kDefaultSignInTimeoutMs;
