@@ -4,6 +4,8 @@
 // the size of the lists.
 #include "lobbyserver.h"
 
+#include <limits>
+
 #include "clientconnection.h"
 #include "net/protocol/protocol.h"
 
@@ -91,12 +93,20 @@ QByteArray LobbyServer::deltaLines(const ListChanges &changes, const char *set, 
         return ClientConnection::encodeLine(QLatin1String(keyword) + u' ' + value);
     };
     QByteArray out;
-    // Those that came are at the end of the list, in the order they came.
+    // Those that came are at the end of the list, in the order they came. One that
+    // went and came back is moved there, and so is every one that came after it:
+    // a newcomer's whole list may hold them in front of it.
+    quint64 firstMoved = std::numeric_limits<quint64>::max();
+    for (const QString &name : changes.names()) {
+        const ListChanges::Change change = changes.change(name);
+        if (change.went && change.came)
+            firstMoved = std::min(firstMoved, change.came);
+    }
     std::vector<std::pair<quint64, QString>> appended;
     for (const QString &name : changes.names()) {
-        const LobbyServer::ListChanges::Change change = changes.change(name);
+        const ListChanges::Change change = changes.change(name);
         const QString entry = entryOf(name);
-        if (entry.isEmpty() || change.went)
+        if (entry.isEmpty() || change.went || (change.came && change.came >= firstMoved))
             out += line(remove, name);
         if (entry.isEmpty())
             continue;

@@ -931,7 +931,8 @@ void TestLobbyServer::listDeltas()
 
 void TestLobbyServer::listDeltasKeepOrder_data()
 {
-    // Steps run back to back within one pass of changes; "sync" waits for one.
+    // Steps run back to back, mostly within one pass of changes; "sync" waits until
+    // both kinds of lists agree.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("players");
     QTest::addColumn<QStringList>("rooms");
