@@ -240,7 +240,7 @@ void LobbyServer::clusterReset(const QList<ClusterGame> &games)
             room->owner = room->members.first();
             g->rooms.push_back(std::move(room));
         }
-        g->playersDirty = g->roomsDirty = true;
+        g->playersDirty = g->roomsDirty = g->rebuilt = true;
         if (!g->players.isEmpty())
             m_games.insert(cg.name, g);
     }

@@ -1,8 +1,10 @@
 // Incremental lists: players who asked for them (LISTDELTA) get one line per
-// player or room that came, changed or went, instead of whole lists. What they
-// all hold is kept per game; a newcomer gets exactly that and then the same
-// changes as everyone else.
+// player or room that came, changed or went, instead of whole lists. The server
+// records the names it changes as it changes them; a pass costs what changed, not
+// the size of the lists.
 #include "lobbyserver.h"
+
+#include <limits>
 
 #include "clientconnection.h"
 #include "net/protocol/protocol.h"
@@ -33,10 +35,12 @@ void LobbyServer::sendWholeLists(ClientConnection *c)
     Game *g = gameOf(c);
     if (!g)
         return;
-    if (!g->sentPlayers || !g->sentRooms)
-        flushGameDeltas(*g);
-    c->send(listLine(QLatin1String(kw::PLAYERLIST), *g->sentPlayers));
-    c->send(listLine(QLatin1String(kw::ROOMLIST), *g->sentRooms));
+    // Changes not yet sent are in these already; the next pass repeats them, and a
+    // change applied twice changes nothing.
+    const QByteArray lines = ClientConnection::encodeLine(listLine(QLatin1String(kw::PLAYERLIST), playerEntries(*g)))
+        + ClientConnection::encodeLine(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
+    m_counters.listBytes += quint64(lines.size());
+    c->sendEncoded(lines);
     c->hasLists = true;
 }
 
@@ -45,43 +49,74 @@ void LobbyServer::flushDeltas()
     m_lastDeltaFlush.restart();
     const auto games = m_games.values();
     for (const auto &g : games) {
-        if (!g->deltaDirty && g->sentPlayers)
+        if (g->changedPlayers.isEmpty() && g->changedRooms.isEmpty() && !g->rebuilt)
             continue;
-        const bool anyAsked = std::any_of(g->players.cbegin(), g->players.cend(),
-                                          [](const ClientConnection *p) { return p->listDelta; });
-        if (!anyAsked) {
-            // Nobody to keep in step: a later newcomer starts from the state of then.
-            g->sentPlayers.reset();
-            g->sentRooms.reset();
-            g->deltaDirty = false;
-            continue;
+        const QByteArray out = deltaLines(*g);
+        quint64 to = 0;
+        for (ClientConnection *p : std::as_const(g->players)) {
+            if (p->listDelta && p->hasLists) {
+                p->sendEncoded(out);
+                ++to;
+            }
         }
-        flushGameDeltas(*g);
+        m_counters.listBytes += quint64(out.size()) * to;
     }
 }
 
-void LobbyServer::flushGameDeltas(Game &g)
+QByteArray LobbyServer::deltaLines(Game &g)
 {
-    g.deltaDirty = false;
-    const QStringList players = playerEntries(g);
-    const QStringList rooms = roomEntries(g);
     QByteArray out;
-    if (g.sentPlayers && g.sentRooms) {
-        for (const QString &line : listDeltaLines(ListDelta::Players, *g.sentPlayers, players))
-            out += ClientConnection::encodeLine(line);
-        for (const QString &line : listDeltaLines(ListDelta::Rooms, *g.sentRooms, rooms))
-            out += ClientConnection::encodeLine(line);
+    if (g.rebuilt) {
+        // The cluster's state was read anew: nothing tells what changed.
+        out = ClientConnection::encodeLine(listLine(QLatin1String(kw::PLAYERLIST), playerEntries(g)))
+            + ClientConnection::encodeLine(listLine(QLatin1String(kw::ROOMLIST), roomEntries(g)));
     } else {
-        // The game's state was rebuilt (the cluster's reset): start again from whole lists.
-        out = ClientConnection::encodeLine(listLine(QLatin1String(kw::PLAYERLIST), players))
-            + ClientConnection::encodeLine(listLine(QLatin1String(kw::ROOMLIST), rooms));
+        out = deltaLines(g.changedPlayers, kw::PLAYERSET, kw::PLAYERREMOVE, [&](const QString &user) {
+            const ClientConnection *p = m_signedIn.value(user);
+            return p && p->game && p->game->name == g.info.name ? playerEntry(p) : QString();
+        });
+        out += deltaLines(g.changedRooms, kw::ROOMSET, kw::ROOMREMOVE, [&](const QString &name) {
+            const Room *r = findRoom(g, name);
+            return r ? roomListEntry(r->name, r->members.size(), g.info.maxPlayers) : QString();
+        });
     }
-    g.sentPlayers = players;
-    g.sentRooms = rooms;
-    if (out.isEmpty())
-        return;
-    for (ClientConnection *p : std::as_const(g.players)) {
-        if (p->listDelta && p->hasLists)
-            p->sendEncoded(out);
+    g.changedPlayers.clear();
+    g.changedRooms.clear();
+    g.rebuilt = false;
+    return out;
+}
+
+QByteArray LobbyServer::deltaLines(const ListChanges &changes, const char *set, const char *remove,
+                                   const std::function<QString(const QString &)> &entryOf)
+{
+    const auto line = [](const char *keyword, const QString &value) {
+        return ClientConnection::encodeLine(QLatin1String(keyword) + u' ' + value);
+    };
+    QByteArray out;
+    // Those that came are at the end of the list, in the order they came. One that
+    // went and came back is moved there, and so is every one that came after it:
+    // a newcomer's whole list may hold them in front of it.
+    quint64 firstMoved = std::numeric_limits<quint64>::max();
+    for (const QString &name : changes.names()) {
+        const ListChanges::Change change = changes.change(name);
+        if (change.went && change.came)
+            firstMoved = std::min(firstMoved, change.came);
     }
+    std::vector<std::pair<quint64, QString>> appended;
+    for (const QString &name : changes.names()) {
+        const ListChanges::Change change = changes.change(name);
+        const QString entry = entryOf(name);
+        if (entry.isEmpty() || change.went || (change.came && change.came >= firstMoved))
+            out += line(remove, name);
+        if (entry.isEmpty())
+            continue;
+        if (change.came)
+            appended.emplace_back(change.came, entry);
+        else
+            out += line(set, entry);
+    }
+    std::sort(appended.begin(), appended.end());
+    for (const auto &[came, entry] : appended)
+        out += line(set, entry);
+    return out;
 }

@@ -244,14 +244,15 @@ void LobbyServer::ok(ClientConnection *c) { c->send(okLine()); }
 
 void LobbyServer::err(ClientConnection *c, int code) { c->send(errLine(code)); }
 
-void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &line)
+qsizetype LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &line)
 {
     if (to.isEmpty())
-        return;
+        return 0;
     const QByteArray bytes = ClientConnection::encodeLine(line);
     m_counters.deliveries += quint64(to.size());
     for (ClientConnection *c : to)
         c->sendEncoded(bytes);
+    return bytes.size();
 }
 
 void LobbyServer::handleLine(ClientConnection *c, const QString &line)
@@ -332,7 +333,7 @@ void LobbyServer::removePlayer(ClientConnection *c)
     leaveRoom(c);
     if (Game *g = gameOf(c)) {
         g->players.removeOne(c);
-        markPlayers(*g);
+        markPlayer(*g, c->user, Entry::Went);
         if (g->players.isEmpty())
             m_games.remove(g->info.name);
     }
@@ -349,7 +350,7 @@ LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
         game->info = *c->game;
     }
     game->players.append(c);
-    markPlayers(*game);
+    markPlayer(*game, c->user, Entry::Came);
     return *game;
 }
 
@@ -693,9 +694,6 @@ void LobbyServer::onRoomList(ClientConnection *c, const QString &)
     Game *g = gameOf(c);
     if (!g)
         return;
-    // One who keeps its lists by changes gets the state the next changes start from.
-    if (c->listDelta && c->hasLists && g->sentRooms)
-        return c->send(listLine(QLatin1String(kw::ROOMLIST), *g->sentRooms));
     c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
@@ -825,7 +823,7 @@ void LobbyServer::createRoom(Game &g, const QString &name, ClientConnection *own
     if (!owner->isRemote())
         qCInfo(lcServer, "room created: %s by %s", qPrintable(name), qPrintable(owner->user));
     sendRoomPlayers(*owner->room);
-    markRooms(g);
+    markRoom(g, name, Entry::Came);
 }
 
 void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
@@ -849,7 +847,7 @@ void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
     room->members.append(c);
     c->room = room;
     sendRoomPlayers(*room);
-    markRooms(g);
+    markRoom(g, room->name, Entry::Changed);
 }
 
 void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
@@ -901,7 +899,7 @@ void LobbyServer::leaveRoom(ClientConnection *c)
     room->members.removeOne(c);
     c->room = nullptr;
     sendRoomPlayers(*room);
-    markRooms(*g);
+    markRoom(*g, room->name, Entry::Changed);
 }
 
 void LobbyServer::closeRoom(Game &g, Room *room)
@@ -909,8 +907,8 @@ void LobbyServer::closeRoom(Game &g, Room *room)
     qCInfo(lcServer, "room closed: %s", qPrintable(room->name));
     for (ClientConnection *m : std::as_const(room->members))
         m->room = nullptr;
+    markRoom(g, room->name, Entry::Went);
     std::erase_if(g.rooms, [room](const std::unique_ptr<Room> &r) { return r.get() == room; });
-    markRooms(g);
 }
 
 void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
@@ -964,17 +962,17 @@ void LobbyServer::startMatch(Game &g, Room *room, const QString &hostAddress)
 
 // ---- Pushed lists ------------------------------------------------------------
 
-void LobbyServer::markPlayers(Game &g)
+void LobbyServer::markPlayer(Game &g, const QString &user, Entry what)
 {
     g.playersDirty = true;
-    g.deltaDirty = true;
+    g.changedPlayers.mark(user, what);
     scheduleListFlush();
 }
 
-void LobbyServer::markRooms(Game &g)
+void LobbyServer::markRoom(Game &g, const QString &room, Entry what)
 {
     g.roomsDirty = true;
-    g.deltaDirty = true;
+    g.changedRooms.mark(room, what);
     scheduleListFlush();
 }
 
@@ -987,7 +985,8 @@ void LobbyServer::scheduleListFlush()
         largest = std::max(largest, g->players.size());
     if (!m_deltaTimer.isActive()) {
         // Each pass of changes is a write to every player: merge more as the game grows.
-        const qint64 interval = std::max<qint64>(kDeltaIntervalMs, qint64(largest) / kDeltaPlayersPerMs);
+        const qint64 interval = std::clamp<qint64>(qint64(largest) / kDeltaPlayersPerMs, m_deltaIntervalMs,
+                                                   std::max(m_deltaIntervalMs, kDeltaMaxIntervalMs));
         const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : interval;
         m_deltaTimer.start(int(std::max<qint64>(0, interval - since)));
     }
@@ -1015,16 +1014,14 @@ void LobbyServer::flushLists()
             g->playersDirty = false;
             if (!to.isEmpty()) {
                 const QString line = listLine(QLatin1String(kw::PLAYERLIST), playerEntries(*g));
-                m_counters.listBytes += quint64(line.size()) * quint64(to.size());
-                broadcast(to, line);
+                m_counters.listBytes += quint64(broadcast(to, line)) * quint64(to.size());
             }
         }
         if (g->roomsDirty) {
             g->roomsDirty = false;
             if (!to.isEmpty()) {
                 const QString line = listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g));
-                m_counters.listBytes += quint64(line.size()) * quint64(to.size());
-                broadcast(to, line);
+                m_counters.listBytes += quint64(broadcast(to, line)) * quint64(to.size());
             }
         }
     }

@@ -48,9 +48,11 @@ public:
     // not be answered within this is refused instead ("try again later").
     static constexpr qint64 kReplyBudgetMs = 9000;
     // Changes reach the players who asked for incremental lists at most this often,
-    // and at most once per ms for each kDeltaPlayersPerMs players of the largest game.
+    // and at most once per ms for each kDeltaPlayersPerMs players of the largest game,
+    // but always within kDeltaMaxIntervalMs: a newcomer is listed by all within half a second.
     static constexpr int kDeltaIntervalMs = 100;
     static constexpr int kDeltaPlayersPerMs = 8;
+    static constexpr int kDeltaMaxIntervalMs = 400;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
@@ -79,6 +81,8 @@ public:
     void setFailureDelays(qint64 baseMs, qint64 maxMs) { m_throttle.setDelays(baseMs, maxMs); }
     // Password hashes queued or being computed.
     int pendingHashes() const { return m_hashes.queued() + m_hashes.running(); }
+    // Incremental lists go out at most this often (kDeltaIntervalMs unless a test sets another).
+    void setDeltaInterval(int ms) { m_deltaIntervalMs = ms; }
     // Cluster mode: presence, rooms and chat go through the bus to every node.
     void setBus(LobbyBus *bus) { m_bus = bus; }
     LobbyBus *bus() const { return m_bus; }
@@ -142,17 +146,57 @@ public:
     void clusterSanctionsChanged() override;
 
 private:
+    // What became of the entries of one list since the last pass, by name, in the
+    // order they first changed. Entries that came are appended by clients, so they
+    // go out in the order they came; one that went and came back is moved too.
+    enum class Entry { Came, Changed, Went };
+    class ListChanges {
+    public:
+        struct Change {
+            bool went = false;
+            quint64 came = 0; // order of its last arrival; 0: none
+        };
+        void mark(const QString &name, Entry what)
+        {
+            Change &c = note(name);
+            if (what == Entry::Came)
+                c.came = ++m_arrivals;
+            else if (what == Entry::Went)
+                c.went = true;
+        }
+        const QStringList &names() const { return m_order; }
+        Change change(const QString &name) const { return m_changes.value(name); }
+        bool isEmpty() const { return m_order.isEmpty(); }
+        void clear()
+        {
+            m_changes.clear();
+            m_order.clear();
+        }
+
+    private:
+        Change &note(const QString &name)
+        {
+            const auto it = m_changes.find(name);
+            if (it != m_changes.end())
+                return *it;
+            m_order.append(name);
+            return m_changes[name];
+        }
+        QHash<QString, Change> m_changes;
+        QStringList m_order;
+        quint64 m_arrivals = 0;
+    };
     struct Game {
         GameInfo info;
         QList<ClientConnection *> players; // in order of sign-in
         std::vector<std::unique_ptr<Room>> rooms;
         bool playersDirty = false;
         bool roomsDirty = false;
-        // Incremental lists: what the players who asked for them hold now (none yet:
-        // they get whole lists), and whether that may be out of date.
-        std::optional<QStringList> sentPlayers;
-        std::optional<QStringList> sentRooms;
-        bool deltaDirty = false;
+        // Incremental lists: the players and rooms changed since the last pass, each
+        // once, in the order they first changed; or the whole game was rebuilt.
+        ListChanges changedPlayers;
+        ListChanges changedRooms;
+        bool rebuilt = false;
     };
 
     struct HashResult {
@@ -219,8 +263,9 @@ private:
     void leaveRoom(ClientConnection *c);
     void deleteRoom(Game &g, Room *room, bool tellMembers);
     void closeRoom(Game &g, Room *room);
-    void markPlayers(Game &g);
-    void markRooms(Game &g);
+    // Records what became of the entry of user (room) in g's list.
+    void markPlayer(Game &g, const QString &user, Entry what);
+    void markRoom(Game &g, const QString &room, Entry what);
     void scheduleListFlush();
     void flushLists();
     // Incremental lists (lobbylists.cpp).
@@ -228,9 +273,13 @@ private:
     void sendWholeLists(ClientConnection *c);
     QStringList playerEntries(const Game &g) const;
     void flushDeltas();
-    void flushGameDeltas(Game &g);
+    // The lines that bring a list held by the changes from the last pass up to now.
+    QByteArray deltaLines(Game &g);
+    static QByteArray deltaLines(const ListChanges &changes, const char *set, const char *remove,
+                                 const std::function<QString(const QString &)> &entryOf);
     static bool wantsWholeLists(const ClientConnection *c);
-    void broadcast(const QList<ClientConnection *> &to, const QString &line);
+    // The bytes of the line as sent to each.
+    qsizetype broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
 
@@ -244,6 +293,7 @@ private:
     QTimer m_listTimer;
     QTimer m_deltaTimer;
     QElapsedTimer m_lastDeltaFlush;
+    int m_deltaIntervalMs = kDeltaIntervalMs;
     QElapsedTimer m_lastListFlush;
     std::function<QDateTime()> m_clock;
     int m_signInTimeoutMs = kDefaultSignInTimeoutMs;

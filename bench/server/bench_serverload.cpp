@@ -8,8 +8,10 @@
 //           (from /proc), each as min/median/max of --runs runs.
 //   burst   N members chat (1 in flight) while B new clients register and sign in
 //           at once; chat p99 before, during and after the burst.
-//   churn   N players; one sign-in alone, then R sign-ins (and as many sign-outs)
-//           per second: bytes received per sign-in and server CPU.
+//   churn   N players on two servers side by side, on one all ask for incremental
+//           lists, on the other none; one sign-in alone, then R sign-ins (and as
+//           many sign-outs) per second: bytes received per sign-in and server CPU,
+//           --runs periods of --seconds on each, alternating.
 //   lists   N players on two servers side by side, on one all ask for incremental
 //           lists (LISTDELTA), on the other none: per sign-in the bytes all players
 //           receive, the server's CPU and how long until every player lists the
@@ -30,7 +32,7 @@
 //   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster|tls]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
 //       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
-//       [--nodes 3] [--redis PATH] [--db URL] [--delta 1 (churn with LISTDELTA)]
+//       [--nodes 3] [--redis PATH] [--db URL]
 //       [--baseline PATH] [--tls-cert PEM] [--tls-key PEM] [--signins 200]
 #include <algorithm>
 #include <arpa/inet.h>
@@ -604,7 +606,6 @@ struct Options {
     double secs = 10;
     int nodes = 3;
     std::string redis = "redis-server";
-    bool delta = false; // churn: the players ask for incremental lists
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
     std::string baseline; // tls: the older server
     std::string tlsCert, tlsKey;
@@ -738,28 +739,16 @@ int burst(const Options &o)
 std::string listSignInLines(const std::string &name, bool delta);
 bool signInLists(Loop &loop, int port, int n, bool delta);
 
-int churn(const Options &o)
-{
-    const int n = o.clients.front();
-    Process server(o.server, serverArgs(o));
-    Loop loop;
-    if (o.delta ? !signInLists(loop, server.port, n, true) : !signIn(loop, server.port, n, "p", true))
-        die("sign-in timed out");
-    if (o.delta)
-        loop.runUntil([] { return false; }, Ms(2 * std::max(200, n) + 500));
-    // One sign-in alone: what all players receive until the pushes settle.
-    const long long b0 = loop.bytesIn;
-    const std::string extra = "solo";
-    loop.connect(server.port, extra, listSignInLines(extra, o.delta), o.delta ? 6 : 5);
-    const int target = loop.signedInCount + 1;
-    loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(60));
-    const int interval = std::max(200, n);
-    loop.runUntil([] { return false; }, Ms(2 * interval + 500));
-    const long long single = loop.bytesIn - b0;
+struct ChurnCost {
+    double cpu = 0;       // server, share of a core
+    double mbPerSignIn = 0;
+    double generator = 0; // share of a core
+};
 
-    // Steady churn: every 1/rate s the oldest player leaves and a new one signs in.
+// Steady churn for secs: every 1/rate s the oldest player leaves and a new one signs in.
+ChurnCost churnFor(Loop &loop, Process &server, const Options &o, bool delta, int &serial)
+{
     size_t oldest = 0;
-    int serial = 0;
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate));
     auto next = Clock::now();
     const long long b1 = loop.bytesIn;
@@ -776,18 +765,63 @@ int churn(const Options &o)
             if (oldest < cs.size())
                 loop.close(*cs[oldest]);
             const std::string name = "q" + std::to_string(serial++);
-            loop.connect(server.port, name, listSignInLines(name, o.delta), o.delta ? 6 : 5);
+            loop.connect(server.port, name, listSignInLines(name, delta), delta ? 6 : 5);
             ++joined;
         }
     });
     const double wall = seconds(Clock::now() - t0);
-    const double cpu = server.cpu() - cpu0;
-    std::printf("lists: %d players%s\n", n, o.delta ? ", all asking for incremental lists" : "");
-    std::printf("  one sign-in alone: %.1f MB received by all players\n", double(single) / 1e6);
-    std::printf("  churn %.1f sign-ins/s for %.1f s: server CPU %.0f %% of a core, %.2f MB received per sign-in, "
-                "generator CPU %.0f %%\n",
-                o.rate, wall, cpu / wall * 100, double(loop.bytesIn - b1) / 1e6 / std::max(1, joined),
-                (ownCpu() - own0) / wall * 100);
+    ChurnCost out;
+    out.cpu = (server.cpu() - cpu0) / wall;
+    out.mbPerSignIn = double(loop.bytesIn - b1) / 1e6 / std::max(1, joined);
+    out.generator = (ownCpu() - own0) / wall;
+    return out;
+}
+
+// Two servers side by side, one whose players all ask for incremental lists
+// (LISTDELTA) and one whose players do not; their churn periods alternate.
+int churn(const Options &o)
+{
+    const int n = o.clients.front();
+    Process whole(o.server, serverArgs(o));
+    Process delta(o.server, serverArgs(o));
+    Loop wl, dl;
+    if (!signInLists(wl, whole.port, n, false) || !signInLists(dl, delta.port, n, true))
+        die("sign-in timed out");
+    const int interval = std::max(200, n);
+    wl.runUntil([] { return false; }, Ms(2 * interval + 500));
+    dl.runUntil([] { return false; }, Ms(2 * interval + 500));
+    // One sign-in alone: what all players receive until the pushes settle.
+    double single[2] = {0, 0};
+    for (int d = 0; d < 2; ++d) {
+        Loop &loop = d ? dl : wl;
+        const long long b0 = loop.bytesIn;
+        loop.connect((d ? delta : whole).port, "solo", listSignInLines("solo", d), d ? 6 : 5);
+        const int target = loop.signedInCount + 1;
+        loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(60));
+        loop.runUntil([] { return false; }, Ms(2 * interval + 500));
+        single[d] = double(loop.bytesIn - b0) / 1e6;
+    }
+    Triple wCpu, dCpu, ratio, wMb, dMb, gen;
+    int wSerial = 0, dSerial = 0;
+    for (int r = 0; r < o.runs; ++r) {
+        const ChurnCost w = churnFor(wl, whole, o, false, wSerial);
+        const ChurnCost d = churnFor(dl, delta, o, true, dSerial);
+        wCpu.add(w.cpu * 100);
+        dCpu.add(d.cpu * 100);
+        ratio.add(d.cpu / w.cpu);
+        wMb.add(w.mbPerSignIn);
+        dMb.add(d.mbPerSignIn);
+        gen.add(std::max(w.generator, d.generator) * 100);
+    }
+    std::printf("churn: %d players, %.1f sign-ins (and sign-outs)/s, %.0f s per run; whole lists vs incremental "
+                "(LISTDELTA) side by side; min / median / max of %d\n",
+                n, o.rate, o.secs, o.runs);
+    std::printf("  one sign-in alone, MB received by all  whole %.2f  incremental %.3f\n", single[0], single[1]);
+    std::printf("  server CPU %% of a core   whole %s  incremental %s  ratio %s\n", wCpu.str("%.1f").c_str(),
+                dCpu.str("%.1f").c_str(), ratio.str("%.2f").c_str());
+    std::printf("  MB received per sign-in  whole %s  incremental %s\n", wMb.str("%.2f").c_str(),
+                dMb.str("%.3f").c_str());
+    std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
     return 0;
 }
 
@@ -800,12 +834,14 @@ std::string listSignInLines(const std::string &name, bool delta)
 
 bool signInLists(Loop &loop, int port, int n, bool delta)
 {
-    for (int i = 0; i < n; i += 100) {
-        for (int j = i; j < std::min(n, i + 100); ++j) {
+    // Small steps: on a busy machine the server's hash queue holds fewer.
+    const int step = 25;
+    for (int i = 0; i < n; i += step) {
+        for (int j = i; j < std::min(n, i + step); ++j) {
             const std::string name = "p" + std::to_string(j);
             loop.connect(port, name, listSignInLines(name, delta), delta ? 6 : 5);
         }
-        const int target = loop.signedInCount + std::min(n, i + 100) - i;
+        const int target = loop.signedInCount + std::min(n, i + step) - i;
         if (!loop.runUntil([&] { return loop.signedInCount >= target; }, std::chrono::seconds(300)))
             return false;
     }
@@ -1158,7 +1194,6 @@ int main(int argc, char **argv)
         else if (a == "--nodes") o.nodes = std::max(1, std::atoi(v));
         else if (a == "--redis") o.redis = v;
         else if (a == "--db") o.db = v;
-        else if (a == "--delta") o.delta = std::atoi(v) != 0;
         else if (a == "--baseline") o.baseline = v;
         else if (a == "--tls-cert") o.tlsCert = v;
         else if (a == "--tls-key") o.tlsKey = v;

@@ -167,6 +167,9 @@ void TestCluster::presenceAndLobbyChat()
     const QString players = list(kw::PLAYERLIST, {QStringLiteral("akira 1"), QStringLiteral("bunta 0"), QStringLiteral("chika 0")});
     for (LobbyClient *p : {a.get(), b.get(), c.get()})
         QVERIFY2(p->takeLatest(players), qPrintable(p->all.join(u'|')));
+    // One who keeps its lists by changes hears of players on other nodes too.
+    auto w = player(1, QStringLiteral("Open"), false, QStringLiteral("wataru"));
+    QCOMPARE(w->call(QStringLiteral("LISTDELTA")), QStringLiteral("+OK"));
 
     // Spaces and code page 932 survive the trip through the other nodes, both ways.
     const QString text = QStringLiteral("  こんにちは ① ～  two  spaces ");
@@ -190,9 +193,13 @@ void TestCluster::presenceAndLobbyChat()
 
     // Signing out on one node takes the player off every node's list.
     b.reset();
-    const QString rest = list(kw::PLAYERLIST, {QStringLiteral("akira 1"), QStringLiteral("chika 0")});
+    auto e = player(2, QStringLiteral("Open"), false, QStringLiteral("emi"));
+    const QStringList restEntries{QStringLiteral("akira 1"), QStringLiteral("chika 0"), QStringLiteral("wataru 0"),
+                                  QStringLiteral("emi 0")};
+    const QString rest = list(kw::PLAYERLIST, restEntries);
     QVERIFY(a->takeLatest(rest));
     QVERIFY(c->takeLatest(rest));
+    QTRY_COMPARE(listsHeld(*w).at(0), restEntries + QStringList{QString()});
 }
 
 void TestCluster::sameAccountOnTwoNodes()
@@ -309,14 +316,19 @@ void TestCluster::killedNodeLeavesTheLists()
     QVERIFY(member->takeLatest(list(kw::ROOMLIST, {QStringLiteral("doomed 1/8")})));
     QCOMPARE(member->call(enter(QStringLiteral("doomed"))), QStringLiteral("+OK"));
     QVERIFY(member->takeLatest(list(kw::PLAYERLIST, {QStringLiteral("oni 1"), QStringLiteral("oto 0"), QStringLiteral("umi 0")})));
+    auto watcher = player(0, QStringLiteral("Open"), false, QStringLiteral("wako"));
+    QCOMPARE(watcher->call(QStringLiteral("LISTDELTA")), QStringLiteral("+OK"));
+    QTRY_COMPARE(listsHeld(*watcher).at(1), (QStringList{QStringLiteral("doomed 2/8"), QString()}));
 
     QElapsedTimer since;
     since.start();
     m_nodes[size_t(doomed)]->kill9();
     // The room's members get the notice a dropped host causes, then the lists.
     QCOMPARE(member->take(QString::fromLatin1(kw::DELETEROOM), kNodeDeathWaitMs), protocol::deleteRoom(QStringLiteral("doomed")));
-    QVERIFY(member->takeLatest(list(kw::PLAYERLIST, {QStringLiteral("umi 0")}), kNodeDeathWaitMs));
+    QVERIFY(member->takeLatest(list(kw::PLAYERLIST, {QStringLiteral("umi 0"), QStringLiteral("wako 0")}), kNodeDeathWaitMs));
     QVERIFY(member->takeLatest(list(kw::ROOMLIST, {}), kNodeDeathWaitMs));
+    QTRY_COMPARE(listsHeld(*watcher), (QList<QStringList>{{QStringLiteral("umi 0"), QStringLiteral("wako 0"), QString()},
+                                                          {QString()}}));
     qInfo("players of the killed node left the lists after %lld ms", since.elapsed());
     m_nodes.pop_back();
 }

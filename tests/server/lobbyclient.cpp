@@ -166,3 +166,21 @@ bool LobbyClient::signIn(const QString &game, bool host, const QString &user, co
         return false;
     return call(protocol::login(user, password)) == QLatin1String("+OK");
 }
+
+QList<QStringList> listsHeld(const LobbyClient &c)
+{
+    QStringList players, rooms;
+    for (const QString &line : c.all) {
+        if (auto l = protocol::parseListLine(line)) {
+            l->entries << QString();
+            if (l->kind == protocol::ListLine::Players)
+                players = l->entries;
+            else if (l->kind == protocol::ListLine::Rooms)
+                rooms = l->entries;
+        } else if (const auto d = protocol::parseListDelta(line)) {
+            protocol::applyListDelta(d->kind == protocol::ListDelta::Rooms ? rooms : players, *d);
+        }
+    }
+    return {players, rooms};
+}
+

@@ -59,3 +59,7 @@ private:
     LineFramer m_framer;
     QStringList m_queue;
 };
+
+// The players and rooms a client holds after the lines it received: whole lists
+// replace, changes apply (each in its stored shape, ending in an empty element).
+QList<QStringList> listsHeld(const LobbyClient &c);

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <map>
 #include <memory>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -59,25 +60,6 @@ bool waitForList(LobbyClient &c, const char *keyword, const QStringList &entries
     return c.takeLatest(list(keyword, entries));
 }
 
-// The players and rooms a client holds after the lines it received: whole lists
-// replace, changes apply.
-QList<QStringList> listsHeld(const LobbyClient &c)
-{
-    QStringList players, rooms;
-    for (const QString &line : c.all) {
-        if (auto l = protocol::parseListLine(line)) {
-            l->entries << QString();
-            if (l->kind == protocol::ListLine::Players)
-                players = l->entries;
-            else if (l->kind == protocol::ListLine::Rooms)
-                rooms = l->entries;
-        } else if (const auto d = protocol::parseListDelta(line)) {
-            protocol::applyListDelta(d->kind == protocol::ListDelta::Rooms ? rooms : players, *d);
-        }
-    }
-    return {players, rooms};
-}
-
 } // namespace
 
 class TestLobbyServer : public QObject {
@@ -118,6 +100,8 @@ private slots:
     void oldPasswordUpgraded();
     void listDeltas_data();
     void listDeltas();
+    void listDeltasKeepOrder_data();
+    void listDeltasKeepOrder();
 };
 
 void TestLobbyServer::greetingAndFullServer()
@@ -943,6 +927,105 @@ void TestLobbyServer::listDeltas()
     QCOMPARE(watcher->call(QStringLiteral("LISTDELTA")), QStringLiteral("+OK"));
     QCOMPARE(watcher->take(QStringLiteral("PLAYERLIST")), list(kw::PLAYERLIST, expected.at(0).first(4)));
     QCOMPARE(watcher->take(QStringLiteral("ROOMLIST")), list(kw::ROOMLIST, expected.at(1).first(1)));
+}
+
+void TestLobbyServer::listDeltasKeepOrder_data()
+{
+    // Steps run back to back, mostly within one pass of changes; "sync" waits until
+    // both kinds of lists agree.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("players");
+    QTest::addColumn<QStringList>("rooms");
+    QTest::newRow("comes and goes") << QStringList{"join kei", "quit kei"} << QStringList{"plain 0", "watcher 0", "taro 1", "hanako 1"} << QStringList{};
+    QTest::newRow("goes and comes back") << QStringList{"quit taro", "join kei", "join taro"}
+                                         << QStringList{"plain 0", "watcher 0", "hanako 1", "kei 0", "taro 0"} << QStringList{};
+    QTest::newRow("goes and comes back, synced") << QStringList{"quit taro", "sync", "join taro", "join kei"}
+                                                 << QStringList{"plain 0", "watcher 0", "hanako 1", "taro 0", "kei 0"} << QStringList{};
+    QTest::newRow("room made and closed") << QStringList{"create taro R", "quit taro"}
+                                          << QStringList{"plain 0", "watcher 0", "hanako 1"} << QStringList{};
+    QTest::newRow("room closed and made again") << QStringList{"create taro R", "create hanako S", "sync", "leave taro", "create taro R"}
+                                                << QStringList{"plain 0", "watcher 0", "taro 1", "hanako 1"} << QStringList{"S 1/4", "R 1/4"};
+    QTest::newRow("enter and leave") << QStringList{"create taro R", "sync", "enter hanako R", "leave hanako", "enter watcher R"}
+                                     << QStringList{"plain 0", "watcher 0", "taro 1", "hanako 1"} << QStringList{"R 2/4"};
+}
+
+void TestLobbyServer::listDeltasKeepOrder()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, players);
+    QFETCH(QStringList, rooms);
+    Lobby lobby;
+    // Long enough for the steps between two syncs to be one pass of changes.
+    lobby.server->setDeltaInterval(3000);
+    const QString game = QStringLiteral("Go[9]");
+    // All but plain keep their lists by changes.
+    auto plain = lobby.player(game, false, QStringLiteral("plain"));
+    std::map<QString, std::unique_ptr<LobbyClient>> in;
+    std::vector<std::unique_ptr<LobbyClient>> gone;
+    // No list yet reads as an empty one.
+    const auto held = [](const LobbyClient &c) {
+        QList<QStringList> lists = listsHeld(c);
+        for (QStringList &l : lists) {
+            if (l.isEmpty())
+                l << QString();
+        }
+        return lists;
+    };
+    const auto join = [&](const QString &user, bool host) {
+        in[user] = lobby.player(game, host, user);
+        return in[user]->call(QStringLiteral("LISTDELTA")) == QLatin1String("+OK");
+    };
+    QVERIFY(join(QStringLiteral("watcher"), false));
+    LobbyClient &watcher = *in["watcher"];
+    QVERIFY(join(QStringLiteral("taro"), true));
+    QVERIFY(join(QStringLiteral("hanako"), true));
+    QTRY_COMPARE(held(watcher), held(*plain));
+    for (const QString &step : std::as_const(steps)) {
+        const QStringList w = step.split(u' ');
+        if (w[0] == QLatin1String("sync")) {
+            QTRY_COMPARE(held(watcher), held(*plain));
+            continue;
+        }
+        LobbyClient *c = in.count(w[1]) ? in[w[1]].get() : nullptr;
+        if (w[0] == QLatin1String("join")) {
+            QVERIFY(join(w[1], false));
+        } else if (w[0] == QLatin1String("quit")) {
+            c->send(QStringLiteral("QUIT"));
+            QVERIFY(c->waitForDisconnected());
+            gone.push_back(std::move(in[w[1]]));
+            in.erase(w[1]);
+        } else if (w[0] == QLatin1String("create")) {
+            QCOMPARE(c->call(protocol::createRoom(w[2])), QStringLiteral("+OK"));
+        } else if (w[0] == QLatin1String("enter")) {
+            QCOMPARE(c->call(QStringLiteral("ENTERROOM ") + w[2]), QStringLiteral("+OK"));
+        } else if (w[0] == QLatin1String("leave")) {
+            QCOMPARE(c->call(QStringLiteral("LEAVEROOM")), QStringLiteral("+OK"));
+        }
+    }
+    players << QString();
+    rooms << QString();
+    // In the order of whole lists: what the changes leave is what the whole list says.
+    QTRY_COMPARE(held(*plain), (QList<QStringList>{players, rooms}));
+    for (const auto &[user, c] : in)
+        QTRY_COMPARE(held(*c), (QList<QStringList>{players, rooms}));
+    // Every list line pushed is counted, whole or incremental (ASCII: a byte a character).
+    const auto pushed = [&] {
+        quint64 bytes = 0;
+        const auto add = [&](const LobbyClient &c) {
+            for (const QString &line : c.all) {
+                const auto l = protocol::parseListLine(line);
+                if (protocol::parseListDelta(line) || (l && l->kind != protocol::ListLine::RoomPlayers))
+                    bytes += quint64(line.size()) + 2;
+            }
+        };
+        add(*plain);
+        for (const auto &[user, c] : in)
+            add(*c);
+        for (const auto &c : gone)
+            add(*c);
+        return bytes;
+    };
+    QTRY_COMPARE(pushed(), lobby.server->counters().listBytes);
 }
 
 QTEST_GUILESS_MAIN(TestLobbyServer)
