@@ -35,7 +35,7 @@ public:
         int reconnectMaxMs = 5000;
         // While events keep coming, they are read at most this often and applied
         // together (0: each as it comes).
-        int eventPaceMs = 15;
+        int eventPaceMs = 2;
     };
     // redis://host[:port][/db]
     static std::optional<Options> parseUrl(const QString &url, QString *error);
