@@ -1,6 +1,7 @@
 #include "clientconnection.h"
 
 #include <QAbstractEventDispatcher>
+#include <QPointer>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
@@ -25,6 +26,15 @@ constexpr int kMaxIov = 256;
 // Connections with gathered output, flushed together once per loop pass.
 thread_local std::vector<ClientConnection *> t_dirty;
 thread_local bool t_flushPosted = false;
+thread_local std::vector<std::pair<QPointer<QObject>, std::function<void()>>> t_beforeFlush;
+
+void postFlush()
+{
+    if (t_flushPosted)
+        return;
+    t_flushPosted = true;
+    QMetaObject::invokeMethod(QAbstractEventDispatcher::instance(), &ClientConnection::flushAll, Qt::QueuedConnection);
+}
 } // namespace
 
 ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
@@ -107,16 +117,22 @@ void ClientConnection::queueFlush()
         return;
     m_flushQueued = true;
     t_dirty.push_back(this);
-    if (!t_flushPosted) {
-        t_flushPosted = true;
-        QMetaObject::invokeMethod(QAbstractEventDispatcher::instance(), &ClientConnection::flushAll,
-                                  Qt::QueuedConnection);
-    }
+    postFlush();
+}
+
+void ClientConnection::beforeNextFlush(QObject *context, std::function<void()> work)
+{
+    t_beforeFlush.emplace_back(context, std::move(work));
+    postFlush();
 }
 
 void ClientConnection::flushAll()
 {
     t_flushPosted = false;
+    for (auto &[context, work] : std::exchange(t_beforeFlush, {})) {
+        if (context)
+            work();
+    }
     std::vector<ClientConnection *> dirty;
     dirty.swap(t_dirty);
     for (ClientConnection *c : dirty)

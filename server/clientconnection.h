@@ -22,6 +22,7 @@
 #include "net/protocol/lineframer.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 class QTcpSocket;
@@ -85,6 +86,10 @@ public:
     // Hands every connection's gathered output to the kernel now (normally done
     // once per event-loop pass).
     static void flushAll();
+    // Runs work once at the start of the next flush, before any client's output:
+    // what goes to the other nodes of a cluster leaves ahead of this node's fan-out.
+    // Skipped when context is gone by then.
+    static void beforeNextFlush(QObject *context, std::function<void()> work);
 
 signals:
     void lineReceived(ClientConnection *client, const QString &line);

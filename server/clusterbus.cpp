@@ -1,12 +1,15 @@
 #include "clusterbus.h"
 
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 #include <QUrl>
 
 #include <hiredis.h>
 #include <async.h>
-#include <adapters/qt.h>
 
+#include <sys/ioctl.h>
+
+#include "clientconnection.h"
 #include "lobbyscript.h"
 #include "net/protocol/wire.h"
 #include "serverlog.h"
@@ -63,6 +66,125 @@ qint64 integer(const redisReply *r)
 }
 
 } // namespace
+
+// Drives one hiredis connection from the Qt event loop. Commands of one loop pass
+// leave together, with one write before this node's clients get their output, so
+// that the other nodes get them as early as a single server would answer; events
+// that arrived together are read and applied together, and their output to the
+// clients goes out in the same flush. The write notifier is only for a socket
+// that is full (or still connecting); notifiers live as long as the connection.
+class BusSocket : public QObject {
+public:
+    explicit BusSocket(redisAsyncContext *ac, QObject *parent)
+        : QObject(parent), m_ac(ac), m_read(ac->c.fd, QSocketNotifier::Read, this),
+          m_write(ac->c.fd, QSocketNotifier::Write, this)
+    {
+        m_read.setEnabled(false);
+        m_write.setEnabled(false);
+        ac->ev.data = this;
+        ac->ev.addRead = [](void *d) { static_cast<BusSocket *>(d)->wantRead(true); };
+        ac->ev.delRead = [](void *d) { static_cast<BusSocket *>(d)->wantRead(false); };
+        ac->ev.addWrite = [](void *d) { static_cast<BusSocket *>(d)->wantWrite(); };
+        ac->ev.delWrite = [](void *d) {
+            auto *self = static_cast<BusSocket *>(d);
+            self->m_writeWanted = false;
+            self->m_write.setEnabled(false);
+        };
+        ac->ev.cleanup = [](void *d) { static_cast<BusSocket *>(d)->detach(); };
+        connect(&m_read, &QSocketNotifier::activated, this, &BusSocket::readable);
+        m_pause.setSingleShot(true);
+        m_pause.setTimerType(Qt::PreciseTimer);
+        connect(&m_pause, &QTimer::timeout, this, [this] {
+            m_read.setEnabled(m_readWanted && m_ac);
+            readAll();
+        });
+        m_sinceRead.start();
+        connect(&m_write, &QSocketNotifier::activated, this, [this] {
+            if (m_ac)
+                redisAsyncHandleWrite(m_ac);
+        });
+    }
+    ~BusSocket() override { detach(); }
+
+    // Reads at most once per this many ms while events keep coming: those that
+    // come meanwhile wait in the socket and are applied together, and each client
+    // gets them in one send. An event after a quiet spell is read at once.
+    void setPace(int ms) { m_paceMs = ms; }
+
+private:
+    // hiredis frees the context on its own schedule; it tells us first (cleanup).
+    void detach()
+    {
+        if (m_ac)
+            m_ac->ev = {};
+        m_ac = nullptr;
+        m_read.setEnabled(false);
+        m_write.setEnabled(false);
+        m_pause.stop();
+    }
+
+    void wantRead(bool on)
+    {
+        m_readWanted = on;
+        m_read.setEnabled(on && !m_pause.isActive());
+    }
+
+    void readable()
+    {
+        const qint64 gap = m_paceMs - m_sinceRead.elapsed();
+        if (gap > 0) {
+            m_read.setEnabled(false);
+            m_pause.start(int(gap));
+            return;
+        }
+        readAll();
+    }
+
+    void wantWrite()
+    {
+        m_writeWanted = true;
+        // A full socket, or a connection still being made, waits for the kernel.
+        if (m_writing || !(m_ac->c.flags & REDIS_CONNECTED)) {
+            m_write.setEnabled(true);
+            return;
+        }
+        if (m_writeQueued)
+            return;
+        m_writeQueued = true;
+        ClientConnection::beforeNextFlush(this, [this] {
+            m_writeQueued = false;
+            if (!m_ac || !m_writeWanted || m_write.isEnabled())
+                return;
+            m_writing = true;
+            redisAsyncHandleWrite(m_ac);
+            m_writing = false;
+        });
+    }
+
+    void readAll()
+    {
+        // Everything the socket holds now, up to a bound that keeps the clients'
+        // input served.
+        m_sinceRead.start();
+        for (int round = 0; round < 16 && m_ac; ++round) {
+            redisAsyncHandleRead(m_ac);
+            int left = 0;
+            if (!m_ac || ::ioctl(m_ac->c.fd, FIONREAD, &left) != 0 || left <= 0)
+                break;
+        }
+    }
+
+    redisAsyncContext *m_ac;
+    QSocketNotifier m_read;
+    QSocketNotifier m_write;
+    QTimer m_pause;
+    QElapsedTimer m_sinceRead;
+    int m_paceMs = 0;
+    bool m_readWanted = false;
+    bool m_writeWanted = false;
+    bool m_writeQueued = false;
+    bool m_writing = false;
+};
 
 std::optional<ClusterBus::Options> ClusterBus::parseUrl(const QString &url, QString *error)
 {
@@ -129,8 +251,9 @@ bool ClusterBus::openLink(Link &link)
         return false;
     }
     link.ac->data = this;
-    link.adapter = new RedisQtAdapter(this);
-    link.adapter->setContext(link.ac);
+    link.adapter = new BusSocket(link.ac, this);
+    if (&link == &m_sub)
+        link.adapter->setPace(m_options.eventPaceMs);
     redisAsyncSetConnectCallback(link.ac, &ClusterBus::onConnect);
     redisAsyncSetDisconnectCallback(link.ac, &ClusterBus::onDisconnect);
     return true;
@@ -196,11 +319,7 @@ void ClusterBus::retire(Link &link)
 {
     if (!link.adapter)
         return;
-    // The adapter's destructor writes to the context it was given, which hiredis
-    // frees on its own schedule: give it a harmless one to write to.
-    auto *stand = new redisAsyncContext{};
-    link.adapter->setContext(stand);
-    connect(link.adapter, &QObject::destroyed, [stand] { delete stand; });
+    // Later: hiredis may be reading through it right now.
     link.adapter->deleteLater();
     link.adapter = nullptr;
 }

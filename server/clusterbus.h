@@ -16,7 +16,7 @@
 
 struct redisAsyncContext;
 struct redisReply;
-class RedisQtAdapter;
+class BusSocket;
 
 class ClusterBus : public QObject, public LobbyBus {
     Q_OBJECT
@@ -33,6 +33,9 @@ public:
         int answerTimeoutMs = 5000;
         int reconnectMinMs = 250;
         int reconnectMaxMs = 5000;
+        // While events keep coming, they are read at most this often and applied
+        // together (0: each as it comes).
+        int eventPaceMs = 2;
     };
     // redis://host[:port][/db]
     static std::optional<Options> parseUrl(const QString &url, QString *error);
@@ -66,7 +69,7 @@ private:
     enum class State { Down, Connecting, Syncing, Ready };
     struct Link {
         redisAsyncContext *ac = nullptr;
-        RedisQtAdapter *adapter = nullptr;
+        BusSocket *adapter = nullptr;
     };
     using Callback = std::function<void(redisReply *)>;
     // An answer that waits for its event; applied in Redis already.

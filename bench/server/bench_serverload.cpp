@@ -20,7 +20,9 @@
 //   cluster N clients spread over --nodes nodes sharing one lobby through a
 //           throw-away Redis, beside one node with N clients: fan-out as above
 //           (CPU summed over nodes and Redis) and the rate of a sign-in burst;
-//           --db postgresql://... gives all of them one shared database.
+//           --db postgresql://... gives all of them one shared database;
+//           --baseline PATH runs a cluster of another binary beside (before/after);
+//           --burst 0 leaves out the sign-in burst.
 //
 //   tls     The same fan-out over TLS, three servers side by side: --ceiling (the
 //           TLS ceiling, bench_tlsceiling), --baseline (an older qorchat-server)
@@ -222,7 +224,7 @@ public:
             die("socket (raise ulimit -n)");
         // Each client from its own loopback address, as players come from theirs:
         // sign-ins from one address queue behind each other (failure delays).
-        const unsigned k = unsigned(m_clients.size());
+        const unsigned k = m_sourceSerial++ % 64000;
         sockaddr_in from{};
         from.sin_family = AF_INET;
         from.sin_addr.s_addr = htonl(0x7f010000u + (k / 250) * 256 + k % 250 + 1);
@@ -418,6 +420,7 @@ private:
     }
 
     int m_ep;
+    uint32_t m_sourceSerial = 0;
     std::vector<std::unique_ptr<Client>> m_clients;
 };
 
@@ -427,12 +430,12 @@ std::string signInLines(const std::string &name)
            " secret1\r\n";
 }
 
-// Connects and signs in n clients, a batch at a time so that the backlog holds.
+// Connects and signs in n clients, a batch at a time so that the backlog holds
+// and the server's bounded hash queue takes every one on a busy machine.
 bool signIn(Loop &loop, const std::vector<int> &ports, int n, const std::string &prefix, bool waitForLists)
 {
+    constexpr int kBatch = 25;
     const int first = int(loop.clients().size());
-    // Below the server's queue of 64 password hashes.
-    constexpr int kBatch = 50;
     for (int i = 0; i < n; i += kBatch) {
         for (int j = i; j < std::min(n, i + kBatch); ++j) {
             const std::string name = prefix + std::to_string(first + j);
@@ -607,7 +610,7 @@ struct Options {
     int nodes = 3;
     std::string redis = "redis-server";
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
-    std::string baseline; // tls: the older server
+    std::string baseline; // tls, cluster: an older server binary measured beside
     std::string tlsCert, tlsKey;
     int signins = 200;
 };
@@ -1002,60 +1005,89 @@ double signInRate(Loop &loop, const std::vector<int> &ports, int b, const std::s
     return b / seconds(Clock::now() - t0);
 }
 
-// N clients spread over --nodes nodes sharing one lobby through Redis, beside one
-// node with the same N clients, in the same invocation.
-int cluster(const Options &o)
-{
-    const int n = o.clients.front();
-    std::printf("cluster: %d clients, %d nodes + Redis vs one node; min / median / max of %d runs;\n"
-                "CPU per delivery in us, summed over the nodes and Redis; ratio = cluster / single\n",
-                n, o.nodes, o.runs);
-    Redis redis(o.redis);
-    const std::string url = "redis://127.0.0.1:" + std::to_string(redis.port);
+// N clients spread over --nodes nodes sharing one lobby through Redis.
+struct Cluster {
+    std::unique_ptr<Redis> redis;
     std::vector<std::unique_ptr<Process>> nodes;
     std::vector<int> ports;
-    for (int i = 0; i < o.nodes; ++i) {
-        nodes.push_back(std::make_unique<Process>(o.server, nodeArgs(o, url)));
-        ports.push_back(nodes.back()->port);
+    Cluster(const Options &o, const std::string &exe) : redis(std::make_unique<Redis>(o.redis))
+    {
+        const std::string url = "redis://127.0.0.1:" + std::to_string(redis->port);
+        for (int i = 0; i < o.nodes; ++i) {
+            nodes.push_back(std::make_unique<Process>(exe, nodeArgs(o, url)));
+            ports.push_back(nodes.back()->port);
+        }
     }
-    Process single(o.server, nodeArgs(o, ""));
-    // The nodes listen before they have joined the cluster.
-    ::sleep(2);
-    Loop kl, sl;
-    if (!signIn(kl, ports, n, "k", true) || !signIn(sl, single.port, n, "s", true))
-        die("sign-in timed out");
-    const auto clusterCpu = [&] {
-        double t = cpuOf(redis.pid);
+    double cpu() const
+    {
+        double t = cpuOf(redis->pid);
         for (const auto &p : nodes)
             t += p->cpu();
         return t;
-    };
-    Chat kchat(kl), schat(sl);
+    }
+};
+
+// N clients spread over --nodes nodes sharing one lobby through Redis, beside one
+// node with the same N clients, in the same invocation; with --baseline PATH also
+// a cluster of that binary, measured in turn with the others.
+int cluster(const Options &o)
+{
+    const int n = o.clients.front();
+    const bool withBase = !o.baseline.empty();
+    std::printf("cluster: %d clients, %d nodes + Redis vs one node%s; min / median / max of %d runs;\n"
+                "CPU per delivery in us, summed over the nodes and Redis; ratio = cluster / single\n",
+                n, o.nodes, withBase ? " and a cluster of the baseline binary" : "", o.runs);
+    Cluster k(o, o.server);
+    std::unique_ptr<Cluster> b = withBase ? std::make_unique<Cluster>(o, o.baseline) : nullptr;
+    Process single(o.server, nodeArgs(o, ""));
+    // The nodes listen before they have joined the cluster.
+    ::sleep(2);
+    Loop kl, sl, bl;
+    if (!signIn(kl, k.ports, n, "k", true) || !signIn(sl, single.port, n, "s", true) ||
+        (b && !signIn(bl, b->ports, n, "b", true)))
+        die("sign-in timed out");
+    Chat kchat(kl), schat(sl), bchat(bl);
     for (int w : o.windows) {
-        Triple kCpu, sCpu, ratio, kP99, sP99, kRate, sRate, gen;
+        Triple kCpu, sCpu, bCpu, ratio, bRatio, kP99, sP99, bP99, kRate, sRate, bRate, gen;
         for (int r = 0; r < o.runs; ++r) {
-            const Figures k = measure(kl, kchat, clusterCpu, w, o.deliveries);
-            const Figures s = measure(sl, schat, [&] { return single.cpu(); }, w, o.deliveries);
-            kCpu.add(k.cpuPerDeliveryUs);
-            sCpu.add(s.cpuPerDeliveryUs);
-            ratio.add(k.cpuPerDeliveryUs / s.cpuPerDeliveryUs);
-            kP99.add(k.p99Ms);
-            sP99.add(s.p99Ms);
-            kRate.add(k.deliveriesPerSec / 1000);
-            sRate.add(s.deliveriesPerSec / 1000);
-            gen.add(std::max(k.generatorCpu, s.generatorCpu) * 100);
+            const Figures kf = measure(kl, kchat, [&] { return k.cpu(); }, w, o.deliveries);
+            const Figures sf = measure(sl, schat, [&] { return single.cpu(); }, w, o.deliveries);
+            Figures bf;
+            if (b)
+                bf = measure(bl, bchat, [&] { return b->cpu(); }, w, o.deliveries);
+            kCpu.add(kf.cpuPerDeliveryUs);
+            sCpu.add(sf.cpuPerDeliveryUs);
+            ratio.add(kf.cpuPerDeliveryUs / sf.cpuPerDeliveryUs);
+            kP99.add(kf.p99Ms);
+            sP99.add(sf.p99Ms);
+            kRate.add(kf.deliveriesPerSec / 1000);
+            sRate.add(sf.deliveriesPerSec / 1000);
+            gen.add(std::max({kf.generatorCpu, sf.generatorCpu, bf.generatorCpu}) * 100);
+            if (b) {
+                bCpu.add(bf.cpuPerDeliveryUs);
+                bRatio.add(bf.cpuPerDeliveryUs / sf.cpuPerDeliveryUs);
+                bP99.add(bf.p99Ms);
+                bRate.add(bf.deliveriesPerSec / 1000);
+            }
         }
         std::printf("clients %d, in flight %d\n", n, w);
         std::printf("  CPU/delivery  cluster %s  single %s  ratio %s\n", kCpu.str("%.1f").c_str(),
                     sCpu.str("%.1f").c_str(), ratio.str("%.2f").c_str());
         std::printf("  deliveries/s  cluster %s k  single %s k\n", kRate.str("%.0f").c_str(), sRate.str("%.0f").c_str());
         std::printf("  p99 send->last  cluster %s ms  single %s ms\n", kP99.str("%.1f").c_str(), sP99.str("%.1f").c_str());
+        if (b) {
+            std::printf("  baseline cluster: CPU/delivery %s  ratio %s  deliveries/s %s k  p99 %s ms\n",
+                        bCpu.str("%.1f").c_str(), bRatio.str("%.2f").c_str(), bRate.str("%.0f").c_str(),
+                        bP99.str("%.1f").c_str());
+        }
         std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
         std::fflush(stdout);
     }
+    if (o.burst <= 0)
+        return 0;
     Triple kSign, sSign;
     for (int r = 0; r < o.runs; ++r) {
-        kSign.add(signInRate(kl, ports, o.burst, "kb" + std::to_string(r) + "_"));
+        kSign.add(signInRate(kl, k.ports, o.burst, "kb" + std::to_string(r) + "_"));
         sSign.add(signInRate(sl, {single.port}, o.burst, "sb" + std::to_string(r) + "_"));
     }
     std::printf("sign-in (register + login) of %d new clients at once, database %s:\n", o.burst,

@@ -74,6 +74,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void presenceAndLobbyChat();
+    void chatBurstsInOrder_data();
+    void chatBurstsInOrder();
     void sameAccountOnTwoNodes();
     void roomFillsAcrossNodes();
     void lastPlaceTakenOnce();
@@ -200,6 +202,59 @@ void TestCluster::presenceAndLobbyChat()
     QVERIFY(a->takeLatest(rest));
     QVERIFY(c->takeLatest(rest));
     QTRY_COMPARE(listsHeld(*w).at(0), restEntries + QStringList{QString()});
+}
+
+void TestCluster::chatBurstsInOrder_data()
+{
+    QTest::addColumn<QList<int>>("senders"); // nodes whose player sends a burst
+    QTest::addColumn<int>("gapMs");          // between lines; 0: all in one write
+    QTest::newRow("one node") << QList<int>{1} << 0;
+    QTest::newRow("two nodes at once") << QList<int>{1, 2} << 0;
+    // Events that keep coming while the last ones are applied wait their turn.
+    QTest::newRow("line by line") << QList<int>{1} << 1;
+}
+
+// Lines that reach another node together are applied together: every player
+// hears each sender's lines once and in the order they were sent.
+void TestCluster::chatBurstsInOrder()
+{
+    QFETCH(QList<int>, senders);
+    QFETCH(int, gapMs);
+    constexpr int kLines = 12;
+    std::vector<std::unique_ptr<LobbyClient>> players;
+    QStringList names;
+    for (int node = 0; node < 3; ++node) {
+        names << QStringLiteral("burst%1n%2").arg(QLatin1Char(QTest::currentDataTag()[1])).arg(node);
+        players.push_back(player(node, QStringLiteral("Trio"), false, names.last()));
+    }
+    for (auto &p : players)
+        QVERIFY(p->sync());
+    QHash<QString, QStringList> sent;
+    for (int node : senders) {
+        QByteArray burst;
+        for (int i = 0; i < kLines; ++i) {
+            const QString text = QStringLiteral("line %1").arg(i);
+            sent[names[node]].append(protocol::command(kw::LMESSAGE, {names[node], text}));
+            if (gapMs == 0) {
+                burst += protocol::command(kw::LMESSAGE, {text}).toUtf8() + "\r\n";
+            } else {
+                players[size_t(node)]->send(protocol::command(kw::LMESSAGE, {text}));
+                QTest::qWait(gapMs);
+            }
+        }
+        players[size_t(node)]->sendRaw(burst);
+    }
+    for (auto &p : players) {
+        QHash<QString, QStringList> heard;
+        for (qsizetype i = 0; i < kLines * senders.size(); ++i) {
+            const QString line = p->take(QString::fromLatin1(kw::LMESSAGE));
+            QVERIFY2(!line.isNull(), qPrintable(p->all.join(u'|')));
+            heard[line.section(u' ', 1, 1)].append(line);
+        }
+        QCOMPARE(heard, sent);
+        QVERIFY(p->sync());
+        QVERIFY(p->queued(QString::fromLatin1(kw::LMESSAGE)).isEmpty());
+    }
 }
 
 void TestCluster::sameAccountOnTwoNodes()
