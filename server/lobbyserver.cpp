@@ -256,55 +256,24 @@ void LobbyServer::broadcast(const QList<ClientConnection *> &to, const QString &
 
 void LobbyServer::handleLine(ClientConnection *c, const QString &line)
 {
-    const QString k = keyword(line);
-    if (lcServer().isDebugEnabled()) {
-        // Never a password: of the account commands only the user ID.
-        const bool secret = k == QLatin1String(kw::LOGIN) || k == QLatin1String(kw::REGISTUSER)
-                            || k == QLatin1String(kw::UPDATEUSER);
-        qCDebug(lcServer, "command from %s: %s",
-                qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
-                qPrintable(secret ? k + u' ' + fieldsAndRest(line, 1).value(0) : line));
-    }
-    if (k == QLatin1String(kw::QUIT))
-        return c->close(true);
-    if (k == QLatin1String(kw::GAMENAME))
-        return onGameName(c, line);
-    if (k == QLatin1String(kw::HOST))
-        return onHost(c, line);
-    if (k == QLatin1String(kw::REGISTUSER))
-        return onRegistUser(c, line);
-    if (k == QLatin1String(kw::LOGIN))
-        return onLogin(c, line);
-    if (k == QLatin1String(kw::LISTDELTA))
-        return onListDelta(c, line);
-
-    using Handler = void (LobbyServer::*)(ClientConnection *, const QString &);
-    static const std::pair<const char *, Handler> signedInCommands[] = {
-        {kw::LMESSAGE, &LobbyServer::onLobbyMessage},
-        {kw::RMESSAGE, &LobbyServer::onRoomMessage},
-        {kw::CHATDATA, &LobbyServer::onChatData},
-        {kw::ROOMLIST, &LobbyServer::onRoomList},
-        {kw::DAYCHART, &LobbyServer::onDayChart},
-        {kw::WEEKCHART, &LobbyServer::onWeekChart},
-        {kw::CREATEROOM, &LobbyServer::onCreateRoom},
-        {kw::ENTERROOM, &LobbyServer::onEnterRoom},
-        {kw::ROOMPLAYERLIST, &LobbyServer::onRoomPlayerList},
-        {kw::LEAVEROOM, &LobbyServer::onLeaveRoom},
-        {kw::DELETEROOM, &LobbyServer::onDeleteRoom},
-        {kw::PLAYERINFO, &LobbyServer::onPlayerInfo},
-        {kw::UPDATEUSER, &LobbyServer::onUpdateUser},
-        {kw::IP, &LobbyServer::onIp},
-        {kw::START, &LobbyServer::onStart},
-    };
-    for (const auto &[name, handler] : signedInCommands) {
-        if (k == QLatin1String(name)) {
-            if (!c->signedIn())
-                return err(c, err::SignInFirst);
-            return (this->*handler)(c, line);
-        }
-    }
-    err(c, err::UnknownCommand);
+    const client::Line command = client::parseClientLine(line);
+    if (lcServer().isDebugEnabled())
+        qCDebug(lcServer, "command from %s: %s", qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
+                qPrintable(client::loggable(command, line)));
+    std::visit(
+        [this, c](const auto &cmd) {
+            if constexpr (std::decay_t<decltype(cmd)>::kSignedIn) {
+                if (!c->signedIn())
+                    return err(c, err::SignInFirst);
+            }
+            handle(c, cmd);
+        },
+        command);
 }
+
+void LobbyServer::handle(ClientConnection *c, const client::Unknown &) { err(c, err::UnknownCommand); }
+
+void LobbyServer::handle(ClientConnection *c, const client::Quit &) { c->close(true); }
 
 void LobbyServer::dropClient(ClientConnection *c)
 {
@@ -355,69 +324,64 @@ LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
 
 // ---- Before the sign-in ------------------------------------------------------
 
-void LobbyServer::onGameName(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::GameName &cmd)
 {
     if (c->signedIn())
         return err(c, err::NotAllowedNow);
-    c->game = m_catalog.find(unescapeGameName(afterKeyword(line)));
+    c->game = m_catalog.find(cmd.name);
     if (!c->game)
         return err(c, err::UnknownGame);
     ok(c);
 }
 
-void LobbyServer::onHost(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::Host &cmd)
 {
     if (c->signedIn())
         return err(c, err::NotAllowedNow);
-    const QString flag = afterKeyword(line);
-    if (flag == QLatin1String("yes"))
-        c->host = true;
-    else if (flag == QLatin1String("no"))
-        c->host = false;
-    else
+    if (!cmd.host)
         return err(c, err::BadArgument);
+    c->host = *cmd.host;
     ok(c);
 }
 
-void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
 {
-    const QStringList f = fieldsAndRest(line, 3);
-    if (!validUserId(f[0]))
+    if (!validUserId(cmd.user))
         return err(c, err::BadUserId);
-    if (const int e = checkAccountFields(f[1], f[2], f[3]))
+    if (const int e = checkAccountFields(cmd.password, cmd.email, cmd.comment))
         return err(c, e);
     if (m_moderation) {
         if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
-            qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(f[0]), qPrintable(ban->target));
+            qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(cmd.user), qPrintable(ban->target));
             return err(c, err::ServerFailure);
         }
     }
     // Look first: hashing is the expensive part.
-    switch (m_store.nameTaken(f[0])) {
+    switch (m_store.nameTaken(cmd.user)) {
     case LobbyStore::Result::Missing:
         break;
     case LobbyStore::Result::Exists:
         return err(c, err::UserExists);
     default:
-        qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]), qPrintable(m_store.lastError()));
+        qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user), qPrintable(m_store.lastError()));
         return err(c, err::ServerFailure);
     }
     const passwordhash::Params params = m_store.hashParams();
     const bool queued = runHash(
-        c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *client, const HashResult &r) {
+        c, [password = cmd.password, params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+            [this, cmd](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2()) {
-                    qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(f[0]));
+                    qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(cmd.user));
                     return err(client, err::ServerFailure);
                 }
-                switch (m_store.addUser(f[0], r.fresh, f[2], f[3])) {
+                switch (m_store.addUser(cmd.user, r.fresh, cmd.email, cmd.comment)) {
                 case LobbyStore::Result::Ok:
-                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(client->peerAddress())));
+                    qCInfo(lcServer, "registered: %s from %s", qPrintable(cmd.user), qPrintable(addressKey(client->peerAddress())));
                     return ok(client);
                 case LobbyStore::Result::Exists:
                     return err(client, err::UserExists);
                 default:
-                    qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]),
+                    qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
                     return err(client, err::ServerFailure);
                 }
@@ -426,14 +390,13 @@ void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
         refuseBusy(c);
 }
 
-void LobbyServer::onLogin(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
 {
     if (c->signedIn())
         return err(c, err::AlreadySignedIn);
     if (!c->game)
         return err(c, err::NoGameYet);
-    const QStringList f = fieldsAndRest(line, 1);
-    const QString user = f[0];
+    const QString &user = cmd.user;
     if (!validUserId(user))
         return err(c, err::NoSuchUser);
     const QString address = addressKey(c->peerAddress());
@@ -470,10 +433,10 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     // behind this one. A success takes it back.
     m_throttle.failed(account, address, now + wait);
     if (wait == 0)
-        return checkLogin(c, user, f[1], now);
+        return checkLogin(c, user, cmd.password, now);
     ++m_counters.signInsThrottled;
     c->holdInput();
-    QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = f[1], now] {
+    QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = cmd.password, now] {
         if (!guard || !m_clients.contains(guard.data()))
             return;
         checkLogin(guard.data(), user, password, now);
@@ -673,7 +636,7 @@ QString LobbyServer::playerEntry(const ClientConnection *c)
     return playerListEntry(c->user, c->host);
 }
 
-void LobbyServer::onChatData(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::ChatData &)
 {
     c->send(chatDataLine(c->game->phrases));
     ok(c);
@@ -688,7 +651,7 @@ QStringList LobbyServer::roomEntries(const Game &g) const
     return entries;
 }
 
-void LobbyServer::onRoomList(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::RoomList &)
 {
     Game *g = gameOf(c);
     if (!g)
@@ -699,7 +662,7 @@ void LobbyServer::onRoomList(ClientConnection *c, const QString &)
     c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
-void LobbyServer::onDayChart(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::DayChart &)
 {
     const QDateTime now = m_clock().toLocalTime();
     const QDate d = now.date();
@@ -707,23 +670,23 @@ void LobbyServer::onDayChart(ClientConnection *c, const QString &)
     c->send(dayChartLine(date, now.time().hour(), m_store.hourCounts(now)));
 }
 
-void LobbyServer::onWeekChart(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::WeekChart &)
 {
     const QDateTime now = m_clock().toLocalTime();
     c->send(weekChartLine(now.date(), m_store.dayCounts(now)));
 }
 
-void LobbyServer::onLobbyMessage(ClientConnection *c, const QString &line) { sendMessage(c, line, false); }
+void LobbyServer::handle(ClientConnection *c, const client::LobbyMessage &cmd) { sendMessage(c, cmd.text, false); }
 
-void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { sendMessage(c, line, true); }
+void LobbyServer::handle(ClientConnection *c, const client::RoomMessage &cmd) { sendMessage(c, cmd.text, true); }
 
-void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
+void LobbyServer::sendMessage(ClientConnection *c, const QString &said, bool room)
 {
     ++m_counters.chatIn;
     // Muted players and the word list before anyone hears it, here or elsewhere.
     if (!mayChat(c, room))
         return;
-    const QString text = masked(inertText(afterKeyword(line)), c);
+    const QString text = masked(inertText(said), c);
     // This node's players hear it at once, whatever the bus does; the other nodes
     // deliver it to theirs.
     if (m_bus) {
@@ -744,29 +707,27 @@ void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool roo
     }
 }
 
-void LobbyServer::onPlayerInfo(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::PlayerInfo &cmd)
 {
-    // The client sends the whole player-list entry; its first token is the name.
-    const QString name = keyword(afterKeyword(line));
+    const QString &name = cmd.name;
     if (!validUserId(name))
         return;
     if (const auto comment = m_store.comment(name))
         c->send(playerInfoLine(name, masked(*comment, c)));
 }
 
-void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::UpdateUser &cmd)
 {
-    const QStringList f = fieldsAndRest(line, 3);
-    if (f[0] != c->user)
+    if (cmd.user != c->user)
         return err(c, err::NotOwnAccount);
-    if (const int e = checkAccountFields(f[1], f[2], f[3]))
+    if (const int e = checkAccountFields(cmd.password, cmd.email, cmd.comment))
         return err(c, e);
     const passwordhash::Params params = m_store.hashParams();
     const bool queued = runHash(
-        c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *client, const HashResult &r) {
-                if (!r.fresh.isArgon2() || m_store.updateAccount(f[0], r.fresh, f[2], f[3]) != LobbyStore::Result::Ok) {
-                    qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(f[0]),
+        c, [password = cmd.password, params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+            [this, cmd](ClientConnection *client, const HashResult &r) {
+                if (!r.fresh.isArgon2() || m_store.updateAccount(cmd.user, r.fresh, cmd.email, cmd.comment) != LobbyStore::Result::Ok) {
+                    qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
                     return err(client, err::ServerFailure);
                 }
@@ -796,14 +757,14 @@ void LobbyServer::sendRoomPlayers(const Room &room)
     broadcast(room.members, listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
 }
 
-void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::CreateRoom &cmd)
 {
     Game *g = gameOf(c);
     if (!c->host)
         return err(c, err::NotHost);
     if (c->room)
         return err(c, err::AlreadyInRoom);
-    const QString name = roomArgument(c, line);
+    const QString name = roomArgument(c, cmd.name);
     if (!validRoomName(name))
         return err(c, err::BadRoomName);
     if (findRoom(*g, name))
@@ -828,12 +789,12 @@ void LobbyServer::createRoom(Game &g, const QString &name, ClientConnection *own
     markRooms(g);
 }
 
-void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::EnterRoom &cmd)
 {
     Game *g = gameOf(c);
     if (c->room)
         return err(c, err::AlreadyInRoom);
-    Room *room = findRoom(*g, roomArgument(c, line));
+    Room *room = findRoom(*g, roomArgument(c, cmd.name));
     if (!room)
         return err(c, err::NoSuchRoom);
     if (room->members.size() >= g->info.maxPlayers)
@@ -852,9 +813,9 @@ void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
     markRooms(g);
 }
 
-void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::RoomPlayerList &cmd)
 {
-    Room *room = findRoom(*gameOf(c), roomArgument(c, line));
+    Room *room = findRoom(*gameOf(c), roomArgument(c, cmd.name));
     if (!room)
         return err(c, err::NoSuchRoom);
     ok(c);
@@ -864,7 +825,7 @@ void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
     c->send(listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
 }
 
-void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::LeaveRoom &)
 {
     if (!c->room)
         return err(c, err::NoSuchRoom);
@@ -875,10 +836,10 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
     ok(c);
 }
 
-void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::DeleteRoom &cmd)
 {
     Game *g = gameOf(c);
-    const QString name = roomArgument(c, line);
+    const QString name = roomArgument(c, cmd.name);
     Room *room = c->room;
     if (!room || room->name != name)
         return err(c, findRoom(*g, name) ? err::NotRoomOwner : err::NoSuchRoom);
@@ -925,16 +886,16 @@ void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
 
 // ---- The match ---------------------------------------------------------------
 
-void LobbyServer::onIp(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::Ip &cmd)
 {
-    const QString address = afterKeyword(line).trimmed();
+    const QString &address = cmd.address;
     if (!hostaddress::isPlainAddress(address))
         return err(c, err::BadArgument);
     c->announcedAddress = address;
     ok(c);
 }
 
-void LobbyServer::onStart(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::Start &)
 {
     Room *room = c->room;
     if (!room || room->owner != c)
