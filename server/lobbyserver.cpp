@@ -74,16 +74,17 @@ bool validRoomName(const QString &name)
     return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= limits::kRoomNameBytes;
 }
 
-// 0 when all fields are acceptable, else the error number of the first bad one.
-int checkAccountFields(const QString &password, const QString &email, const QString &comment)
+// The error of the first bad field of REGISTUSER or UPDATEUSER (E), if any.
+template <typename E>
+std::optional<E> badAccountField(const auto &command)
 {
-    if (!validPassword(password))
-        return err::BadPassword;
-    if (!validEmail(email))
-        return err::BadEmail;
-    if (!validComment(comment))
-        return err::BadComment;
-    return 0;
+    if (!validPassword(command.password))
+        return E::BadPassword;
+    if (!validEmail(command.email))
+        return E::BadEmail;
+    if (!validComment(command.comment))
+        return E::BadComment;
+    return std::nullopt;
 }
 
 } // namespace
@@ -327,19 +328,19 @@ LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
 void LobbyServer::handle(ClientConnection *c, const client::GameName &cmd)
 {
     if (c->signedIn())
-        return err(c, err::NotAllowedNow);
+        return err(c, err::GameName::NotAllowedNow);
     c->game = m_catalog.find(cmd.name);
     if (!c->game)
-        return err(c, err::UnknownGame);
+        return err(c, err::GameName::UnknownGame);
     ok(c);
 }
 
 void LobbyServer::handle(ClientConnection *c, const client::Host &cmd)
 {
     if (c->signedIn())
-        return err(c, err::NotAllowedNow);
+        return err(c, err::Host::NotAllowedNow);
     if (!cmd.host)
-        return err(c, err::BadArgument);
+        return err(c, err::Host::BadArgument);
     c->host = *cmd.host;
     ok(c);
 }
@@ -347,9 +348,9 @@ void LobbyServer::handle(ClientConnection *c, const client::Host &cmd)
 void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
 {
     if (!validUserId(cmd.user))
-        return err(c, err::BadUserId);
-    if (const int e = checkAccountFields(cmd.password, cmd.email, cmd.comment))
-        return err(c, e);
+        return err(c, err::RegistUser::BadUserId);
+    if (const auto e = badAccountField<err::RegistUser>(cmd))
+        return err(c, *e);
     if (m_moderation) {
         if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
             qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(cmd.user), qPrintable(ban->target));
@@ -361,7 +362,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
     case LobbyStore::Result::Missing:
         break;
     case LobbyStore::Result::Exists:
-        return err(c, err::UserExists);
+        return err(c, err::RegistUser::Exists);
     default:
         qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user), qPrintable(m_store.lastError()));
         return err(c, err::ServerFailure);
@@ -379,7 +380,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
                     qCInfo(lcServer, "registered: %s from %s", qPrintable(cmd.user), qPrintable(addressKey(client->peerAddress())));
                     return ok(client);
                 case LobbyStore::Result::Exists:
-                    return err(client, err::UserExists);
+                    return err(client, err::RegistUser::Exists);
                 default:
                     qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
@@ -393,12 +394,12 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
 void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
 {
     if (c->signedIn())
-        return err(c, err::AlreadySignedIn);
+        return err(c, err::Login::AlreadySignedIn);
     if (!c->game)
-        return err(c, err::NoGameYet);
+        return err(c, err::Login::NoGameYet);
     const QString &user = cmd.user;
     if (!validUserId(user))
-        return err(c, err::NoSuchUser);
+        return err(c, err::Login::NoSuchUser);
     const QString address = addressKey(c->peerAddress());
     // Before anything is counted or hashed: the refusal says nothing about the ID.
     if (m_moderation) {
@@ -406,7 +407,7 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
             ++m_counters.signInsRefused;
             qCInfo(lcServer, "refused: sign-in as %s from banned %s: %s", qPrintable(user), qPrintable(ban->target),
                    qPrintable(ban->reason));
-            return c->send(errLine(err::Banned, QStringLiteral("address banned")));
+            return c->send(errLine(err::Login::Banned, QStringLiteral("address banned")));
         }
     }
     passwordhash::Stored stored;
@@ -454,7 +455,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
     case LobbyStore::Result::Missing:
         ++m_counters.signInsFailed;
         qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
-        return err(c, err::NoSuchUser);
+        return err(c, err::Login::NoSuchUser);
     default:
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
         return err(c, err::ServerFailure);
@@ -494,7 +495,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
                 // Already counted by the throttle when it was taken on.
                 ++m_counters.signInsFailed;
                 qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
-                return err(client, err::WrongPassword);
+                return err(client, err::Login::WrongPassword);
             case passwordhash::Check::Invalid:
                 qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
                 return err(client, err::ServerFailure);
@@ -509,7 +510,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
                     ++m_counters.signInsRefused;
                     qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
                            ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");
-                    return client->send(errLine(err::Banned, ban ? QStringLiteral("account banned")
+                    return client->send(errLine(err::Login::Banned, ban ? QStringLiteral("account banned")
                                                                  : QStringLiteral("account disabled")));
                 }
             }
@@ -552,7 +553,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
 {
     // Another connection may have signed in as this user while the hash ran.
     if (c->signedIn() || m_signedIn.contains(user) || m_pendingLogins.contains(user))
-        return err(c, err::AlreadySignedIn);
+        return err(c, err::Login::AlreadySignedIn);
     const auto welcome = [this](ClientConnection *client) {
         if (client->signInTimer)
             client->signInTimer->stop();
@@ -719,9 +720,9 @@ void LobbyServer::handle(ClientConnection *c, const client::PlayerInfo &cmd)
 void LobbyServer::handle(ClientConnection *c, const client::UpdateUser &cmd)
 {
     if (cmd.user != c->user)
-        return err(c, err::NotOwnAccount);
-    if (const int e = checkAccountFields(cmd.password, cmd.email, cmd.comment))
-        return err(c, e);
+        return err(c, err::UpdateUser::NotOwnAccount);
+    if (const auto e = badAccountField<err::UpdateUser>(cmd))
+        return err(c, *e);
     const passwordhash::Params params = m_store.hashParams();
     const bool queued = runHash(
         c, [password = cmd.password, params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
@@ -761,14 +762,14 @@ void LobbyServer::handle(ClientConnection *c, const client::CreateRoom &cmd)
 {
     Game *g = gameOf(c);
     if (!c->host)
-        return err(c, err::NotHost);
+        return err(c, err::CreateRoom::NotHost);
     if (c->room)
-        return err(c, err::AlreadyInRoom);
+        return err(c, err::CreateRoom::AlreadyInRoom);
     const QString name = roomArgument(c, cmd.name);
     if (!validRoomName(name))
-        return err(c, err::BadRoomName);
+        return err(c, err::CreateRoom::BadName);
     if (findRoom(*g, name))
-        return err(c, err::RoomExists);
+        return err(c, err::CreateRoom::Exists);
     if (m_bus)
         return m_bus->createRoom(g->info.name, name, c->user, answer(c));
     ok(c);
@@ -793,12 +794,12 @@ void LobbyServer::handle(ClientConnection *c, const client::EnterRoom &cmd)
 {
     Game *g = gameOf(c);
     if (c->room)
-        return err(c, err::AlreadyInRoom);
+        return err(c, err::EnterRoom::AlreadyInRoom);
     Room *room = findRoom(*g, roomArgument(c, cmd.name));
     if (!room)
-        return err(c, err::NoSuchRoom);
+        return err(c, err::EnterRoom::NoSuchRoom);
     if (room->members.size() >= g->info.maxPlayers)
-        return err(c, err::RoomFull);
+        return err(c, err::EnterRoom::Full);
     if (m_bus)
         return m_bus->enterRoom(g->info.name, room->name, c->user, g->info.maxPlayers, answer(c));
     ok(c);
@@ -817,7 +818,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RoomPlayerList &cmd)
 {
     Room *room = findRoom(*gameOf(c), roomArgument(c, cmd.name));
     if (!room)
-        return err(c, err::NoSuchRoom);
+        return err(c, err::RoomPlayerList::NoSuchRoom);
     ok(c);
     QStringList entries;
     for (const ClientConnection *m : std::as_const(room->members))
@@ -828,7 +829,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RoomPlayerList &cmd)
 void LobbyServer::handle(ClientConnection *c, const client::LeaveRoom &)
 {
     if (!c->room)
-        return err(c, err::NoSuchRoom);
+        return err(c, err::LeaveRoom::NotInRoom);
     if (m_bus)
         return m_bus->leaveRoom(c->user, gameOf(c)->info.maxPlayers, answer(c));
     // A host that leaves takes its room with it, as when its connection drops.
@@ -842,9 +843,9 @@ void LobbyServer::handle(ClientConnection *c, const client::DeleteRoom &cmd)
     const QString name = roomArgument(c, cmd.name);
     Room *room = c->room;
     if (!room || room->name != name)
-        return err(c, findRoom(*g, name) ? err::NotRoomOwner : err::NoSuchRoom);
+        return err(c, findRoom(*g, name) ? err::DeleteRoom::NotOwner : err::DeleteRoom::NoSuchRoom);
     if (room->owner != c)
-        return err(c, err::NotRoomOwner);
+        return err(c, err::DeleteRoom::NotOwner);
     if (m_bus)
         return m_bus->deleteRoom(g->info.name, name, c->user, answer(c));
     deleteRoom(*g, room, true);
@@ -890,7 +891,7 @@ void LobbyServer::handle(ClientConnection *c, const client::Ip &cmd)
 {
     const QString &address = cmd.address;
     if (!hostaddress::isPlainAddress(address))
-        return err(c, err::BadArgument);
+        return err(c, err::Ip::BadArgument);
     c->announcedAddress = address;
     ok(c);
 }
@@ -899,10 +900,10 @@ void LobbyServer::handle(ClientConnection *c, const client::Start &)
 {
     Room *room = c->room;
     if (!room || room->owner != c)
-        return err(c, err::NotRoomOwner);
+        return err(c, err::Start::NotOwner);
     Game *g = gameOf(c);
     if (room->members.size() < g->info.minPlayers)
-        return err(c, err::TooFewPlayers);
+        return err(c, err::Start::TooFewPlayers);
     const QString address = hostaddress::forClients(c->announcedAddress, c->peerAddress());
     if (m_bus)
         return m_bus->start(c->user, g->info.minPlayers, address, answer(c));

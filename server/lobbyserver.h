@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "connectionbudget.h"
@@ -238,6 +239,12 @@ private:
     void broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
+    template <typename E>
+        requires std::is_enum_v<E>
+    static void err(ClientConnection *c, E code)
+    {
+        err(c, int(code));
+    }
 
     LobbyStore &m_store;
     GameCatalog m_catalog;

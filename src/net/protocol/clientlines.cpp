@@ -4,76 +4,64 @@
 
 #include <QHash>
 
+namespace protocol {
+
+// The server's splitting of client lines, which parseClientLine keeps.
+QString afterKeyword(const QString &line)
+{
+    const qsizetype sp = line.indexOf(u' ');
+    return sp < 0 ? QString() : line.mid(sp + 1);
+}
+
+QStringList fieldsAndRest(const QString &line, int n)
+{
+    QStringList out;
+    out.reserve(n + 1);
+    qsizetype pos = line.indexOf(u' ');
+    for (int i = 0; i < n; ++i) {
+        if (pos < 0) {
+            out << QString();
+            continue;
+        }
+        const qsizetype next = line.indexOf(u' ', pos + 1);
+        out << (next < 0 ? line.mid(pos + 1) : line.mid(pos + 1, next - pos - 1));
+        pos = next;
+    }
+    out << (pos < 0 ? QString() : line.mid(pos + 1));
+    return out;
+}
+
+QString roomNameArgument(const QString &line)
+{
+    QString name = afterKeyword(line);
+    qsizetype end = name.size();
+    while (end > 0 && name.at(end - 1) == u' ')
+        --end;
+    name.truncate(end);
+    return name;
+}
+
+} // namespace protocol
+
 namespace protocol::client {
 
 namespace {
 
-QString withArgument(const char *keyword, const QString &argument)
-{
-    return QString::fromLatin1(keyword) + u' ' + argument;
-}
+QString withArgs(const char *keyword, const QStringList &args) { return command(QString::fromLatin1(keyword), args); }
 
-QString fields(const char *keyword, std::initializer_list<const QString *> values)
-{
-    QString line = QString::fromLatin1(keyword);
-    for (const QString *v : values) {
-        line += u' ';
-        line += *v;
-    }
-    return line;
-}
-
-// A cursor over the text after the keyword. The server has always read fields at
-// single spaces, so an empty field between two spaces is a field.
-class Fields {
-public:
-    explicit Fields(const QString &line)
-        : m_line(line)
-    {
-        const qsizetype sp = line.indexOf(u' ');
-        m_pos = sp < 0 ? -1 : sp + 1;
-    }
-    // The next field up to the next space ("" when the line has ended).
-    QString next()
-    {
-        if (m_pos < 0)
-            return QString();
-        const qsizetype sp = m_line.indexOf(u' ', m_pos);
-        const QString f = sp < 0 ? m_line.mid(m_pos) : m_line.mid(m_pos, sp - m_pos);
-        m_pos = sp < 0 ? -1 : sp + 1;
-        return f;
-    }
-    // Whether a space was left for rest() to start after.
-    bool hasRest() const { return m_pos >= 0; }
-    // Everything from here to the end of the line ("" when the line has ended).
-    QString rest() const { return m_pos < 0 ? QString() : m_line.mid(m_pos); }
-
-private:
-    const QString &m_line;
-    qsizetype m_pos;
-};
-
+// The server has always read fields at single spaces, so an empty field between
+// two spaces is a field.
 template <typename T>
-T account(const QString &line)
+Line account(const QString &line)
 {
-    Fields f(line);
-    T out;
-    out.user = f.next();
-    out.password = f.next();
-    out.email = f.next();
-    out.comment = f.rest();
-    return out;
+    const QStringList f = fieldsAndRest(line, 3);
+    return T{f[0], f[1], f[2], f[3]};
 }
 
 template <typename T>
 Line roomCommand(const QString &line)
 {
-    QString name = Fields(line).rest();
-    qsizetype end = name.size();
-    while (end > 0 && name.at(end - 1) == u' ')
-        --end;
-    name.truncate(end);
-    return T{std::move(name)};
+    return T{roomNameArgument(line)};
 }
 
 using Parser = Line (*)(const QString &);
@@ -88,25 +76,22 @@ const QHash<QString, Parser> &parsers()
 {
     static const QHash<QString, Parser> table{
         {QLatin1String(kw::GAMENAME),
-         +[](const QString &l) -> Line { return GameName{unescapeGameName(Fields(l).rest())}; }},
+         +[](const QString &l) -> Line { return GameName{unescapeGameName(afterKeyword(l))}; }},
         {QLatin1String(kw::HOST),
          +[](const QString &l) -> Line {
-             const QString flag = Fields(l).rest();
+             const QString flag = afterKeyword(l);
              if (flag == QLatin1String("yes"))
                  return Host{true};
              if (flag == QLatin1String("no"))
                  return Host{false};
              return Host{std::nullopt};
          }},
-        {QLatin1String(kw::REGISTUSER), +[](const QString &l) -> Line { return account<RegistUser>(l); }},
-        {QLatin1String(kw::UPDATEUSER), +[](const QString &l) -> Line { return account<UpdateUser>(l); }},
+        {QLatin1String(kw::REGISTUSER), account<RegistUser>},
+        {QLatin1String(kw::UPDATEUSER), account<UpdateUser>},
         {QLatin1String(kw::LOGIN),
          +[](const QString &l) -> Line {
-             Fields f(l);
-             Login out;
-             out.user = f.next();
-             out.password = f.rest();
-             return out;
+             const QStringList f = fieldsAndRest(l, 1);
+             return Login{f[0], f[1]};
          }},
         {QLatin1String(kw::LISTDELTA), bare<ListDelta>},
         {QLatin1String(kw::QUIT), bare<Quit>},
@@ -116,36 +101,36 @@ const QHash<QString, Parser> &parsers()
         {QLatin1String(kw::WEEKCHART), bare<WeekChart>},
         {QLatin1String(kw::LEAVEROOM), bare<LeaveRoom>},
         {QLatin1String(kw::START), bare<Start>},
-        {QLatin1String(kw::LMESSAGE), +[](const QString &l) -> Line { return LobbyMessage{Fields(l).rest()}; }},
-        {QLatin1String(kw::RMESSAGE), +[](const QString &l) -> Line { return RoomMessage{Fields(l).rest()}; }},
+        {QLatin1String(kw::LMESSAGE), +[](const QString &l) -> Line { return LobbyMessage{afterKeyword(l)}; }},
+        {QLatin1String(kw::RMESSAGE), +[](const QString &l) -> Line { return RoomMessage{afterKeyword(l)}; }},
         {QLatin1String(kw::CREATEROOM), roomCommand<CreateRoom>},
         {QLatin1String(kw::ENTERROOM), roomCommand<EnterRoom>},
         {QLatin1String(kw::ROOMPLAYERLIST), roomCommand<RoomPlayerList>},
         {QLatin1String(kw::DELETEROOM), roomCommand<DeleteRoom>},
         {QLatin1String(kw::PLAYERINFO),
-         +[](const QString &l) -> Line { return PlayerInfo::fromEntry(Fields(l).rest()); }},
-        {QLatin1String(kw::IP), +[](const QString &l) -> Line { return Ip{Fields(l).rest().trimmed()}; }},
+         +[](const QString &l) -> Line { return PlayerInfo::fromEntry(afterKeyword(l)); }},
+        {QLatin1String(kw::IP), +[](const QString &l) -> Line { return Ip{afterKeyword(l).trimmed()}; }},
     };
     return table;
 }
 
 } // namespace
 
-QString GameName::encode() const { return withArgument(kKeyword, escapeGameName(name)); }
+QString GameName::encode() const { return withArgs(kKeyword, {escapeGameName(name)}); }
 
 QString Host::encode() const
 {
     if (!host)
         return QString::fromLatin1(kKeyword);
-    return withArgument(kKeyword, *host ? QStringLiteral("yes") : QStringLiteral("no"));
+    return withArgs(kKeyword, {*host ? QStringLiteral("yes") : QStringLiteral("no")});
 }
 
-QString RegistUser::encode() const { return fields(kKeyword, {&user, &password, &email, &comment}); }
-QString UpdateUser::encode() const { return fields(kKeyword, {&user, &password, &email, &comment}); }
-QString Login::encode() const { return fields(kKeyword, {&user, &password}); }
-QString LobbyMessage::encode() const { return withArgument(kKeyword, text); }
-QString RoomMessage::encode() const { return withArgument(kKeyword, text); }
-QString Ip::encode() const { return withArgument(kKeyword, address); }
+QString RegistUser::encode() const { return withArgs(kKeyword, {user, password, email, comment}); }
+QString UpdateUser::encode() const { return withArgs(kKeyword, {user, password, email, comment}); }
+QString Login::encode() const { return withArgs(kKeyword, {user, password}); }
+QString LobbyMessage::encode() const { return withArgs(kKeyword, {text}); }
+QString RoomMessage::encode() const { return withArgs(kKeyword, {text}); }
+QString Ip::encode() const { return withArgs(kKeyword, {address}); }
 
 QString roomNameOfEntry(const QString &roomEntry) { return protocol::roomEntry(roomEntry).name + u' '; }
 
@@ -159,7 +144,7 @@ PlayerInfo PlayerInfo::fromEntry(const QString &playerEntry)
 
 QString PlayerInfo::encode() const
 {
-    QString line = withArgument(kKeyword, name);
+    QString line = withArgs(kKeyword, {name});
     if (rest) {
         line += u' ';
         line += *rest;

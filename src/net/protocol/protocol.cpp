@@ -190,40 +190,6 @@ QString restOfLine(const QString &line)
     return line.mid(second + 1);
 }
 
-QString afterKeyword(const QString &line)
-{
-    const qsizetype sp = line.indexOf(u' ');
-    return sp < 0 ? QString() : line.mid(sp + 1);
-}
-
-QStringList fieldsAndRest(const QString &line, int n)
-{
-    QStringList out;
-    out.reserve(n + 1);
-    qsizetype pos = line.indexOf(u' ');
-    for (int i = 0; i < n; ++i) {
-        if (pos < 0) {
-            out << QString();
-            continue;
-        }
-        const qsizetype next = line.indexOf(u' ', pos + 1);
-        out << (next < 0 ? line.mid(pos + 1) : line.mid(pos + 1, next - pos - 1));
-        pos = next;
-    }
-    out << (pos < 0 ? QString() : line.mid(pos + 1));
-    return out;
-}
-
-QString roomNameArgument(const QString &line)
-{
-    QString name = afterKeyword(line);
-    qsizetype end = name.size();
-    while (end > 0 && name.at(end - 1) == u' ')
-        --end;
-    name.truncate(end);
-    return name;
-}
-
 QStringList listEntries(const QString &line)
 {
     QStringList parts = line.split(u'\n');
