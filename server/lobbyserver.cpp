@@ -161,12 +161,12 @@ void LobbyServer::accept(QTcpServer *listener)
         case ConnectionBudget::Admission::Full:
             qCWarning(lcServer, "limit: %s refused, server full (%d connections)", qPrintable(address),
                       m_budget.connections());
-            refuse(socket, err::ServerFull, QStringLiteral("server full"));
+            refuse(socket, err::Greeting::ServerFull, QStringLiteral("server full"));
             continue;
         case ConnectionBudget::Admission::AddressFull:
             qCWarning(lcServer, "limit: %s refused, %d connections from that address", qPrintable(address),
                       m_budget.fromAddress(address));
-            refuse(socket, err::TooManyFromAddress, QStringLiteral("too many connections from your address"));
+            refuse(socket, err::Greeting::TooManyFromAddress, QStringLiteral("too many connections from your address"));
             continue;
         }
         auto *c = new ClientConnection(socket, this);
@@ -180,7 +180,7 @@ void LobbyServer::accept(QTcpServer *listener)
                 if (c->signedIn() || c->isClosing())
                     return;
                 qCInfo(lcServer, "refused: %s did not sign in in time", qPrintable(addressKey(c->peerAddress())));
-                c->send(errLine(err::SignInTimeout, QStringLiteral("sign-in timed out")));
+                c->send(errLine(err::Any::SignInTimeout, QStringLiteral("sign-in timed out")));
                 c->close(true);
             });
             c->signInTimer->start(m_signInTimeoutMs);
@@ -190,7 +190,7 @@ void LobbyServer::accept(QTcpServer *listener)
     }
 }
 
-void LobbyServer::refuse(QTcpSocket *socket, int code, const QString &text)
+void LobbyServer::refuse(QTcpSocket *socket, protocol::err::Greeting code, const QString &text)
 {
     // A refused socket holds its descriptor no longer than this: the line fits
     // the empty send buffer, and the kernel delivers it after the close.
@@ -238,7 +238,7 @@ void LobbyServer::refuseBusy(ClientConnection *c)
 {
     qCWarning(lcServer, "limit: %s refused, %d password hashes waiting", qPrintable(addressKey(c->peerAddress())),
               m_hashes.queued());
-    c->send(errLine(err::ServerFailure, QStringLiteral("server busy, try again later")));
+    c->send(errLine(err::Any::ServerFailure, QStringLiteral("server busy, try again later")));
 }
 
 void LobbyServer::ok(ClientConnection *c) { c->send(okLine()); }
@@ -265,14 +265,14 @@ void LobbyServer::handleLine(ClientConnection *c, const QString &line)
         [this, c](const auto &cmd) {
             if constexpr (std::decay_t<decltype(cmd)>::kSignedIn) {
                 if (!c->signedIn())
-                    return err(c, err::SignInFirst);
+                    return err(c, err::Any::SignInFirst);
             }
             handle(c, cmd);
         },
         command);
 }
 
-void LobbyServer::handle(ClientConnection *c, const client::Unknown &) { err(c, err::UnknownCommand); }
+void LobbyServer::handle(ClientConnection *c, const client::Unknown &) { err(c, err::Any::UnknownCommand); }
 
 void LobbyServer::handle(ClientConnection *c, const client::Quit &) { c->close(true); }
 
@@ -354,7 +354,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
     if (m_moderation) {
         if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
             qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(cmd.user), qPrintable(ban->target));
-            return err(c, err::ServerFailure);
+            return err(c, err::Any::ServerFailure);
         }
     }
     // Look first: hashing is the expensive part.
@@ -365,7 +365,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
         return err(c, err::RegistUser::Exists);
     default:
         qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user), qPrintable(m_store.lastError()));
-        return err(c, err::ServerFailure);
+        return err(c, err::Any::ServerFailure);
     }
     const passwordhash::Params params = m_store.hashParams();
     const bool queued = runHash(
@@ -373,7 +373,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
             [this, cmd](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2()) {
                     qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(cmd.user));
-                    return err(client, err::ServerFailure);
+                    return err(client, err::Any::ServerFailure);
                 }
                 switch (m_store.addUser(cmd.user, r.fresh, cmd.email, cmd.comment)) {
                 case LobbyStore::Result::Ok:
@@ -384,7 +384,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
                 default:
                     qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
-                    return err(client, err::ServerFailure);
+                    return err(client, err::Any::ServerFailure);
                 }
             });
     if (!queued)
@@ -414,7 +414,7 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
     const LobbyStore::Result found = m_store.findPassword(user, &stored);
     if (found != LobbyStore::Result::Ok && found != LobbyStore::Result::Missing) {
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
-        return err(c, err::ServerFailure);
+        return err(c, err::Any::ServerFailure);
     }
     // An unknown user ID counts against the address only.
     const QString account = found == LobbyStore::Result::Ok ? LobbyStore::foldName(user) : QString();
@@ -426,7 +426,7 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
     if (wait > m_throttle.maxMs()) {
         ++m_counters.signInsThrottled;
         qCInfo(lcServer, "refused: sign-in as %s from %s, too many failed attempts", qPrintable(user), qPrintable(address));
-        return c->send(errLine(err::ServerFailure, QStringLiteral("too many failed sign-ins, try again later")));
+        return c->send(errLine(err::Any::ServerFailure, QStringLiteral("too many failed sign-ins, try again later")));
     }
     if (wait == 0 && !account.isEmpty() && !m_hashes.hasRoom())
         return refuseBusySignIn(c);
@@ -458,7 +458,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
         return err(c, err::Login::NoSuchUser);
     default:
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
-        return err(c, err::ServerFailure);
+        return err(c, err::Any::ServerFailure);
     }
     const QString account = LobbyStore::foldName(user);
     if (m_verifying.contains(account)) {
@@ -498,7 +498,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
                 return err(client, err::Login::WrongPassword);
             case passwordhash::Check::Invalid:
                 qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
-                return err(client, err::ServerFailure);
+                return err(client, err::Any::ServerFailure);
             }
             m_throttle.succeeded(account, address);
             // Only to whoever knows the password: a ban or a disabled account says
@@ -582,7 +582,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
                                    return m_bus->part(user); // gone while its name was claimed
                                if (!error && guard->user != user) {
                                    m_bus->part(user); // claimed, but this node never saw it happen
-                                   error = err::ServerFailure;
+                                   error = int(err::Any::ServerFailure);
                                }
                                reply(error);
                            });
@@ -597,7 +597,7 @@ void LobbyServer::refuseSignIn(ClientConnection *c)
 {
     qCWarning(lcServer, "refused: sign-in from %s while the cluster's shared state is unreachable",
               qPrintable(addressKey(c->peerAddress())));
-    c->send(errLine(err::ServerFailure, QStringLiteral("lobby unavailable, try again later")));
+    c->send(errLine(err::Any::ServerFailure, QStringLiteral("lobby unavailable, try again later")));
 }
 
 LobbyBus::Reply LobbyServer::answer(ClientConnection *c, std::function<void(ClientConnection *)> onOk)
@@ -730,7 +730,7 @@ void LobbyServer::handle(ClientConnection *c, const client::UpdateUser &cmd)
                 if (!r.fresh.isArgon2() || m_store.updateAccount(cmd.user, r.fresh, cmd.email, cmd.comment) != LobbyStore::Result::Ok) {
                     qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
-                    return err(client, err::ServerFailure);
+                    return err(client, err::Any::ServerFailure);
                 }
                 ok(client);
             });

@@ -164,7 +164,7 @@ private:
     using HashDone = std::function<void(ClientConnection *, const HashResult &)>;
 
     void accept(QTcpServer *listener);
-    void refuse(QTcpSocket *socket, int code, const QString &text);
+    void refuse(QTcpSocket *socket, protocol::err::Greeting code, const QString &text);
     static QString addressKey(const QHostAddress &address);
     // Queues work for a worker thread; the client's later lines wait until done has
     // answered. settled follows in any case (also when the client left). False: the

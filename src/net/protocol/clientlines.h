@@ -135,7 +135,7 @@ struct Ip {
     bool operator==(const Ip &) const = default;
 };
 
-// A line that names no command: answered with err::UnknownCommand.
+// A line that names no command: answered with err::Any::UnknownCommand.
 struct Unknown {
     static constexpr bool kSignedIn = false;
     enum class Why { NoKeyword, UnknownKeyword };
