@@ -1,6 +1,7 @@
 // Every parser of server and client lines in the protocol module, on any decoded
 // line: no crash, and the properties the dispatcher and the server rely on.
 #include "fuzzcheck.h"
+#include "net/protocol/clientlines.h"
 #include "net/protocol/protocol.h"
 #include "session/codec.h"
 #include "session/lobbyModule.h"
@@ -78,6 +79,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     enterRoom(line);
     roomPlayerList(line);
     playerInfo(line);
+
+    // Every line is one command or Unknown; what the client would send for that
+    // command reads back as the same command.
+    const client::Line parsed = client::parseClientLine(line);
+    if (const auto *u = std::get_if<client::Unknown>(&parsed)) {
+        FUZZ_CHECK(u->keyword == keyword(line));
+        FUZZ_CHECK((u->why == client::Unknown::Why::NoKeyword) == keyword(line).isEmpty());
+    } else {
+        FUZZ_CHECK(client::parseClientLine(client::encode(parsed)) == parsed);
+        FUZZ_CHECK(keyword(client::encode(parsed)) == keyword(line));
+    }
+    if (const auto *m = std::get_if<client::LobbyMessage>(&parsed))
+        FUZZ_CHECK(m->text == afterKeyword(line));
+    if (const auto *r = std::get_if<client::RegistUser>(&parsed))
+        FUZZ_CHECK((QStringList{r->user, r->password, r->email, r->comment}) == fieldsAndRest(line, 3));
+    if (const auto *e = std::get_if<client::EnterRoom>(&parsed))
+        FUZZ_CHECK(e->name == roomNameArgument(line));
 
     // The typed parsers read what a split of the whole line reads.
     using lobbyModule::toInteger;

@@ -22,7 +22,7 @@ QStringList LobbyServer::playerEntries(const Game &g) const
     return entries;
 }
 
-void LobbyServer::onListDelta(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const protocol::client::ListDelta &)
 {
     c->listDelta = true;
     ok(c);

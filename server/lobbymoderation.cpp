@@ -166,8 +166,8 @@ QString LobbyServer::masked(const QString &text, const ClientConnection *c) cons
     return m_moderation && c->game ? m_moderation->mask(text, c->game->name) : text;
 }
 
-QString LobbyServer::roomArgument(const ClientConnection *c, const QString &line) const
+QString LobbyServer::roomArgument(const ClientConnection *c, const QString &name) const
 {
     // Masked again on every command: the client names the room as the list shows it.
-    return masked(roomNameArgument(line), c);
+    return masked(name, c);
 }

@@ -74,16 +74,17 @@ bool validRoomName(const QString &name)
     return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= limits::kRoomNameBytes;
 }
 
-// 0 when all fields are acceptable, else the error number of the first bad one.
-int checkAccountFields(const QString &password, const QString &email, const QString &comment)
+// The error of the first bad field of REGISTUSER or UPDATEUSER (E), if any.
+template <typename E>
+std::optional<E> badAccountField(const auto &command)
 {
-    if (!validPassword(password))
-        return err::BadPassword;
-    if (!validEmail(email))
-        return err::BadEmail;
-    if (!validComment(comment))
-        return err::BadComment;
-    return 0;
+    if (!validPassword(command.password))
+        return E::BadPassword;
+    if (!validEmail(command.email))
+        return E::BadEmail;
+    if (!validComment(command.comment))
+        return E::BadComment;
+    return std::nullopt;
 }
 
 } // namespace
@@ -160,12 +161,12 @@ void LobbyServer::accept(QTcpServer *listener)
         case ConnectionBudget::Admission::Full:
             qCWarning(lcServer, "limit: %s refused, server full (%d connections)", qPrintable(address),
                       m_budget.connections());
-            refuse(socket, err::ServerFull, QStringLiteral("server full"));
+            refuse(socket, err::Greeting::ServerFull, QStringLiteral("server full"));
             continue;
         case ConnectionBudget::Admission::AddressFull:
             qCWarning(lcServer, "limit: %s refused, %d connections from that address", qPrintable(address),
                       m_budget.fromAddress(address));
-            refuse(socket, err::TooManyFromAddress, QStringLiteral("too many connections from your address"));
+            refuse(socket, err::Greeting::TooManyFromAddress, QStringLiteral("too many connections from your address"));
             continue;
         }
         auto *c = new ClientConnection(socket, this);
@@ -179,7 +180,7 @@ void LobbyServer::accept(QTcpServer *listener)
                 if (c->signedIn() || c->isClosing())
                     return;
                 qCInfo(lcServer, "refused: %s did not sign in in time", qPrintable(addressKey(c->peerAddress())));
-                c->send(errLine(err::SignInTimeout, QStringLiteral("sign-in timed out")));
+                c->send(errLine(err::Any::SignInTimeout, QStringLiteral("sign-in timed out")));
                 c->close(true);
             });
             c->signInTimer->start(m_signInTimeoutMs);
@@ -189,7 +190,7 @@ void LobbyServer::accept(QTcpServer *listener)
     }
 }
 
-void LobbyServer::refuse(QTcpSocket *socket, int code, const QString &text)
+void LobbyServer::refuse(QTcpSocket *socket, protocol::err::Greeting code, const QString &text)
 {
     // A refused socket holds its descriptor no longer than this: the line fits
     // the empty send buffer, and the kernel delivers it after the close.
@@ -237,7 +238,7 @@ void LobbyServer::refuseBusy(ClientConnection *c)
 {
     qCWarning(lcServer, "limit: %s refused, %d password hashes waiting", qPrintable(addressKey(c->peerAddress())),
               m_hashes.queued());
-    c->send(errLine(err::ServerFailure, QStringLiteral("server busy, try again later")));
+    c->send(errLine(err::Any::ServerFailure, QStringLiteral("server busy, try again later")));
 }
 
 void LobbyServer::ok(ClientConnection *c) { c->send(okLine()); }
@@ -257,55 +258,24 @@ qsizetype LobbyServer::broadcast(const QList<ClientConnection *> &to, const QStr
 
 void LobbyServer::handleLine(ClientConnection *c, const QString &line)
 {
-    const QString k = keyword(line);
-    if (lcServer().isDebugEnabled()) {
-        // Never a password: of the account commands only the user ID.
-        const bool secret = k == QLatin1String(kw::LOGIN) || k == QLatin1String(kw::REGISTUSER)
-                            || k == QLatin1String(kw::UPDATEUSER);
-        qCDebug(lcServer, "command from %s: %s",
-                qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
-                qPrintable(secret ? k + u' ' + fieldsAndRest(line, 1).value(0) : line));
-    }
-    if (k == QLatin1String(kw::QUIT))
-        return c->close(true);
-    if (k == QLatin1String(kw::GAMENAME))
-        return onGameName(c, line);
-    if (k == QLatin1String(kw::HOST))
-        return onHost(c, line);
-    if (k == QLatin1String(kw::REGISTUSER))
-        return onRegistUser(c, line);
-    if (k == QLatin1String(kw::LOGIN))
-        return onLogin(c, line);
-    if (k == QLatin1String(kw::LISTDELTA))
-        return onListDelta(c, line);
-
-    using Handler = void (LobbyServer::*)(ClientConnection *, const QString &);
-    static const std::pair<const char *, Handler> signedInCommands[] = {
-        {kw::LMESSAGE, &LobbyServer::onLobbyMessage},
-        {kw::RMESSAGE, &LobbyServer::onRoomMessage},
-        {kw::CHATDATA, &LobbyServer::onChatData},
-        {kw::ROOMLIST, &LobbyServer::onRoomList},
-        {kw::DAYCHART, &LobbyServer::onDayChart},
-        {kw::WEEKCHART, &LobbyServer::onWeekChart},
-        {kw::CREATEROOM, &LobbyServer::onCreateRoom},
-        {kw::ENTERROOM, &LobbyServer::onEnterRoom},
-        {kw::ROOMPLAYERLIST, &LobbyServer::onRoomPlayerList},
-        {kw::LEAVEROOM, &LobbyServer::onLeaveRoom},
-        {kw::DELETEROOM, &LobbyServer::onDeleteRoom},
-        {kw::PLAYERINFO, &LobbyServer::onPlayerInfo},
-        {kw::UPDATEUSER, &LobbyServer::onUpdateUser},
-        {kw::IP, &LobbyServer::onIp},
-        {kw::START, &LobbyServer::onStart},
-    };
-    for (const auto &[name, handler] : signedInCommands) {
-        if (k == QLatin1String(name)) {
-            if (!c->signedIn())
-                return err(c, err::SignInFirst);
-            return (this->*handler)(c, line);
-        }
-    }
-    err(c, err::UnknownCommand);
+    const client::Line command = client::parseClientLine(line);
+    if (lcServer().isDebugEnabled())
+        qCDebug(lcServer, "command from %s: %s", qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
+                qPrintable(client::loggable(command, line)));
+    std::visit(
+        [this, c](const auto &cmd) {
+            if constexpr (std::decay_t<decltype(cmd)>::kSignedIn) {
+                if (!c->signedIn())
+                    return err(c, err::Any::SignInFirst);
+            }
+            handle(c, cmd);
+        },
+        command);
 }
+
+void LobbyServer::handle(ClientConnection *c, const client::Unknown &) { err(c, err::Any::UnknownCommand); }
+
+void LobbyServer::handle(ClientConnection *c, const client::Quit &) { c->close(true); }
 
 void LobbyServer::dropClient(ClientConnection *c)
 {
@@ -356,87 +326,81 @@ LobbyServer::Game &LobbyServer::addPlayer(ClientConnection *c)
 
 // ---- Before the sign-in ------------------------------------------------------
 
-void LobbyServer::onGameName(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::GameName &cmd)
 {
     if (c->signedIn())
-        return err(c, err::NotAllowedNow);
-    c->game = m_catalog.find(unescapeGameName(afterKeyword(line)));
+        return err(c, err::GameName::NotAllowedNow);
+    c->game = m_catalog.find(cmd.name);
     if (!c->game)
-        return err(c, err::UnknownGame);
+        return err(c, err::GameName::UnknownGame);
     ok(c);
 }
 
-void LobbyServer::onHost(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::Host &cmd)
 {
     if (c->signedIn())
-        return err(c, err::NotAllowedNow);
-    const QString flag = afterKeyword(line);
-    if (flag == QLatin1String("yes"))
-        c->host = true;
-    else if (flag == QLatin1String("no"))
-        c->host = false;
-    else
-        return err(c, err::BadArgument);
+        return err(c, err::Host::NotAllowedNow);
+    if (!cmd.host)
+        return err(c, err::Host::BadArgument);
+    c->host = *cmd.host;
     ok(c);
 }
 
-void LobbyServer::onRegistUser(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
 {
-    const QStringList f = fieldsAndRest(line, 3);
-    if (!validUserId(f[0]))
-        return err(c, err::BadUserId);
-    if (const int e = checkAccountFields(f[1], f[2], f[3]))
-        return err(c, e);
+    if (!validUserId(cmd.user))
+        return err(c, err::RegistUser::BadUserId);
+    if (const auto e = badAccountField<err::RegistUser>(cmd))
+        return err(c, *e);
     if (m_moderation) {
         if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
-            qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(f[0]), qPrintable(ban->target));
-            return err(c, err::ServerFailure);
+            qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(cmd.user), qPrintable(ban->target));
+            return err(c, err::Any::ServerFailure);
         }
     }
     // Look first: hashing is the expensive part.
-    switch (m_store.nameTaken(f[0])) {
+    switch (m_store.nameTaken(cmd.user)) {
     case LobbyStore::Result::Missing:
         break;
     case LobbyStore::Result::Exists:
-        return err(c, err::UserExists);
+        return err(c, err::RegistUser::Exists);
     default:
-        qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]), qPrintable(m_store.lastError()));
-        return err(c, err::ServerFailure);
+        qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user), qPrintable(m_store.lastError()));
+        return err(c, err::Any::ServerFailure);
     }
     const passwordhash::Params params = m_store.hashParams();
     const bool queued = runHash(
-        c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *client, const HashResult &r) {
+        c, [password = cmd.password, params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+            [this, cmd](ClientConnection *client, const HashResult &r) {
                 if (!r.fresh.isArgon2()) {
-                    qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(f[0]));
-                    return err(client, err::ServerFailure);
+                    qCWarning(lcServer, "error: password hashing failed for %s", qPrintable(cmd.user));
+                    return err(client, err::Any::ServerFailure);
                 }
-                switch (m_store.addUser(f[0], r.fresh, f[2], f[3])) {
+                switch (m_store.addUser(cmd.user, r.fresh, cmd.email, cmd.comment)) {
                 case LobbyStore::Result::Ok:
-                    qCInfo(lcServer, "registered: %s from %s", qPrintable(f[0]), qPrintable(addressKey(client->peerAddress())));
+                    qCInfo(lcServer, "registered: %s from %s", qPrintable(cmd.user), qPrintable(addressKey(client->peerAddress())));
                     return ok(client);
                 case LobbyStore::Result::Exists:
-                    return err(client, err::UserExists);
+                    return err(client, err::RegistUser::Exists);
                 default:
-                    qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(f[0]),
+                    qCWarning(lcServer, "database error: registration of %s: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
-                    return err(client, err::ServerFailure);
+                    return err(client, err::Any::ServerFailure);
                 }
             });
     if (!queued)
         refuseBusy(c);
 }
 
-void LobbyServer::onLogin(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
 {
     if (c->signedIn())
-        return err(c, err::AlreadySignedIn);
+        return err(c, err::Login::AlreadySignedIn);
     if (!c->game)
-        return err(c, err::NoGameYet);
-    const QStringList f = fieldsAndRest(line, 1);
-    const QString user = f[0];
+        return err(c, err::Login::NoGameYet);
+    const QString &user = cmd.user;
     if (!validUserId(user))
-        return err(c, err::NoSuchUser);
+        return err(c, err::Login::NoSuchUser);
     const QString address = addressKey(c->peerAddress());
     // Before anything is counted or hashed: the refusal says nothing about the ID.
     if (m_moderation) {
@@ -444,14 +408,14 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
             ++m_counters.signInsRefused;
             qCInfo(lcServer, "refused: sign-in as %s from banned %s: %s", qPrintable(user), qPrintable(ban->target),
                    qPrintable(ban->reason));
-            return c->send(errLine(err::Banned, QStringLiteral("address banned")));
+            return c->send(errLine(err::Login::Banned, QStringLiteral("address banned")));
         }
     }
     passwordhash::Stored stored;
     const LobbyStore::Result found = m_store.findPassword(user, &stored);
     if (found != LobbyStore::Result::Ok && found != LobbyStore::Result::Missing) {
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
-        return err(c, err::ServerFailure);
+        return err(c, err::Any::ServerFailure);
     }
     // An unknown user ID counts against the address only.
     const QString account = found == LobbyStore::Result::Ok ? LobbyStore::foldName(user) : QString();
@@ -463,7 +427,7 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     if (wait > m_throttle.maxMs()) {
         ++m_counters.signInsThrottled;
         qCInfo(lcServer, "refused: sign-in as %s from %s, too many failed attempts", qPrintable(user), qPrintable(address));
-        return c->send(errLine(err::ServerFailure, QStringLiteral("too many failed sign-ins, try again later")));
+        return c->send(errLine(err::Any::ServerFailure, QStringLiteral("too many failed sign-ins, try again later")));
     }
     if (wait == 0 && !account.isEmpty() && !m_hashes.hasRoom())
         return refuseBusySignIn(c);
@@ -471,10 +435,10 @@ void LobbyServer::onLogin(ClientConnection *c, const QString &line)
     // behind this one. A success takes it back.
     m_throttle.failed(account, address, now + wait);
     if (wait == 0)
-        return checkLogin(c, user, f[1], now);
+        return checkLogin(c, user, cmd.password, now);
     ++m_counters.signInsThrottled;
     c->holdInput();
-    QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = f[1], now] {
+    QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = cmd.password, now] {
         if (!guard || !m_clients.contains(guard.data()))
             return;
         checkLogin(guard.data(), user, password, now);
@@ -492,10 +456,10 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
     case LobbyStore::Result::Missing:
         ++m_counters.signInsFailed;
         qCInfo(lcServer, "refused: sign-in as unknown %s from %s", qPrintable(user), qPrintable(address));
-        return err(c, err::NoSuchUser);
+        return err(c, err::Login::NoSuchUser);
     default:
         qCWarning(lcServer, "database error: sign-in of %s: %s", qPrintable(user), qPrintable(m_store.lastError()));
-        return err(c, err::ServerFailure);
+        return err(c, err::Any::ServerFailure);
     }
     const QString account = LobbyStore::foldName(user);
     if (m_verifying.contains(account)) {
@@ -532,10 +496,10 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
                 // Already counted by the throttle when it was taken on.
                 ++m_counters.signInsFailed;
                 qCInfo(lcServer, "refused: wrong password for %s from %s", qPrintable(user), qPrintable(address));
-                return err(client, err::WrongPassword);
+                return err(client, err::Login::WrongPassword);
             case passwordhash::Check::Invalid:
                 qCWarning(lcServer, "database error: unreadable password hash of %s", qPrintable(user));
-                return err(client, err::ServerFailure);
+                return err(client, err::Any::ServerFailure);
             }
             m_throttle.succeeded(account, address);
             // Only to whoever knows the password: a ban or a disabled account says
@@ -547,7 +511,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
                     ++m_counters.signInsRefused;
                     qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
                            ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");
-                    return client->send(errLine(err::Banned, ban ? QStringLiteral("account banned")
+                    return client->send(errLine(err::Login::Banned, ban ? QStringLiteral("account banned")
                                                                  : QStringLiteral("account disabled")));
                 }
             }
@@ -590,7 +554,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
 {
     // Another connection may have signed in as this user while the hash ran.
     if (c->signedIn() || m_signedIn.contains(user) || m_pendingLogins.contains(user))
-        return err(c, err::AlreadySignedIn);
+        return err(c, err::Login::AlreadySignedIn);
     const auto welcome = [this](ClientConnection *client) {
         if (client->signInTimer)
             client->signInTimer->stop();
@@ -619,7 +583,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
                                    return m_bus->part(user); // gone while its name was claimed
                                if (!error && guard->user != user) {
                                    m_bus->part(user); // claimed, but this node never saw it happen
-                                   error = err::ServerFailure;
+                                   error = int(err::Any::ServerFailure);
                                }
                                reply(error);
                            });
@@ -634,7 +598,7 @@ void LobbyServer::refuseSignIn(ClientConnection *c)
 {
     qCWarning(lcServer, "refused: sign-in from %s while the cluster's shared state is unreachable",
               qPrintable(addressKey(c->peerAddress())));
-    c->send(errLine(err::ServerFailure, QStringLiteral("lobby unavailable, try again later")));
+    c->send(errLine(err::Any::ServerFailure, QStringLiteral("lobby unavailable, try again later")));
 }
 
 LobbyBus::Reply LobbyServer::answer(ClientConnection *c, std::function<void(ClientConnection *)> onOk)
@@ -674,7 +638,7 @@ QString LobbyServer::playerEntry(const ClientConnection *c)
     return playerListEntry(c->user, c->host);
 }
 
-void LobbyServer::onChatData(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::ChatData &)
 {
     c->send(chatDataLine(c->game->phrases));
     ok(c);
@@ -689,7 +653,7 @@ QStringList LobbyServer::roomEntries(const Game &g) const
     return entries;
 }
 
-void LobbyServer::onRoomList(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::RoomList &)
 {
     Game *g = gameOf(c);
     if (!g)
@@ -697,7 +661,7 @@ void LobbyServer::onRoomList(ClientConnection *c, const QString &)
     c->send(listLine(QLatin1String(kw::ROOMLIST), roomEntries(*g)));
 }
 
-void LobbyServer::onDayChart(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::DayChart &)
 {
     const QDateTime now = m_clock().toLocalTime();
     const QDate d = now.date();
@@ -705,23 +669,23 @@ void LobbyServer::onDayChart(ClientConnection *c, const QString &)
     c->send(dayChartLine(date, now.time().hour(), m_store.hourCounts(now)));
 }
 
-void LobbyServer::onWeekChart(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::WeekChart &)
 {
     const QDateTime now = m_clock().toLocalTime();
     c->send(weekChartLine(now.date(), m_store.dayCounts(now)));
 }
 
-void LobbyServer::onLobbyMessage(ClientConnection *c, const QString &line) { sendMessage(c, line, false); }
+void LobbyServer::handle(ClientConnection *c, const client::LobbyMessage &cmd) { sendMessage(c, cmd.text, false); }
 
-void LobbyServer::onRoomMessage(ClientConnection *c, const QString &line) { sendMessage(c, line, true); }
+void LobbyServer::handle(ClientConnection *c, const client::RoomMessage &cmd) { sendMessage(c, cmd.text, true); }
 
-void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool room)
+void LobbyServer::sendMessage(ClientConnection *c, const QString &said, bool room)
 {
     ++m_counters.chatIn;
     // Muted players and the word list before anyone hears it, here or elsewhere.
     if (!mayChat(c, room))
         return;
-    const QString text = masked(inertText(afterKeyword(line)), c);
+    const QString text = masked(inertText(said), c);
     // This node's players hear it at once, whatever the bus does; the other nodes
     // deliver it to theirs.
     if (m_bus) {
@@ -742,31 +706,29 @@ void LobbyServer::sendMessage(ClientConnection *c, const QString &line, bool roo
     }
 }
 
-void LobbyServer::onPlayerInfo(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::PlayerInfo &cmd)
 {
-    // The client sends the whole player-list entry; its first token is the name.
-    const QString name = keyword(afterKeyword(line));
+    const QString &name = cmd.name;
     if (!validUserId(name))
         return;
     if (const auto comment = m_store.comment(name))
         c->send(playerInfoLine(name, masked(*comment, c)));
 }
 
-void LobbyServer::onUpdateUser(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::UpdateUser &cmd)
 {
-    const QStringList f = fieldsAndRest(line, 3);
-    if (f[0] != c->user)
-        return err(c, err::NotOwnAccount);
-    if (const int e = checkAccountFields(f[1], f[2], f[3]))
-        return err(c, e);
+    if (cmd.user != c->user)
+        return err(c, err::UpdateUser::NotOwnAccount);
+    if (const auto e = badAccountField<err::UpdateUser>(cmd))
+        return err(c, *e);
     const passwordhash::Params params = m_store.hashParams();
     const bool queued = runHash(
-        c, [password = f[1], params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
-            [this, f](ClientConnection *client, const HashResult &r) {
-                if (!r.fresh.isArgon2() || m_store.updateAccount(f[0], r.fresh, f[2], f[3]) != LobbyStore::Result::Ok) {
-                    qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(f[0]),
+        c, [password = cmd.password, params] { return HashResult{passwordhash::Check::Match, passwordhash::hash(password, params)}; },
+            [this, cmd](ClientConnection *client, const HashResult &r) {
+                if (!r.fresh.isArgon2() || m_store.updateAccount(cmd.user, r.fresh, cmd.email, cmd.comment) != LobbyStore::Result::Ok) {
+                    qCWarning(lcServer, "database error: account update of %s failed: %s", qPrintable(cmd.user),
                               qPrintable(m_store.lastError()));
-                    return err(client, err::ServerFailure);
+                    return err(client, err::Any::ServerFailure);
                 }
                 ok(client);
             });
@@ -794,18 +756,18 @@ void LobbyServer::sendRoomPlayers(const Room &room)
     broadcast(room.members, listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
 }
 
-void LobbyServer::onCreateRoom(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::CreateRoom &cmd)
 {
     Game *g = gameOf(c);
     if (!c->host)
-        return err(c, err::NotHost);
+        return err(c, err::CreateRoom::NotHost);
     if (c->room)
-        return err(c, err::AlreadyInRoom);
-    const QString name = roomArgument(c, line);
+        return err(c, err::CreateRoom::AlreadyInRoom);
+    const QString name = roomArgument(c, cmd.name);
     if (!validRoomName(name))
-        return err(c, err::BadRoomName);
+        return err(c, err::CreateRoom::BadName);
     if (findRoom(*g, name))
-        return err(c, err::RoomExists);
+        return err(c, err::CreateRoom::Exists);
     if (m_bus)
         return m_bus->createRoom(g->info.name, name, c->user, answer(c));
     ok(c);
@@ -826,16 +788,16 @@ void LobbyServer::createRoom(Game &g, const QString &name, ClientConnection *own
     markRoom(g, name, Entry::Came);
 }
 
-void LobbyServer::onEnterRoom(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::EnterRoom &cmd)
 {
     Game *g = gameOf(c);
     if (c->room)
-        return err(c, err::AlreadyInRoom);
-    Room *room = findRoom(*g, roomArgument(c, line));
+        return err(c, err::EnterRoom::AlreadyInRoom);
+    Room *room = findRoom(*g, roomArgument(c, cmd.name));
     if (!room)
-        return err(c, err::NoSuchRoom);
+        return err(c, err::EnterRoom::NoSuchRoom);
     if (room->members.size() >= g->info.maxPlayers)
-        return err(c, err::RoomFull);
+        return err(c, err::EnterRoom::Full);
     if (m_bus)
         return m_bus->enterRoom(g->info.name, room->name, c->user, g->info.maxPlayers, answer(c));
     ok(c);
@@ -850,11 +812,11 @@ void LobbyServer::enterRoom(Game &g, Room *room, ClientConnection *c)
     markRoom(g, room->name, Entry::Changed);
 }
 
-void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::RoomPlayerList &cmd)
 {
-    Room *room = findRoom(*gameOf(c), roomArgument(c, line));
+    Room *room = findRoom(*gameOf(c), roomArgument(c, cmd.name));
     if (!room)
-        return err(c, err::NoSuchRoom);
+        return err(c, err::RoomPlayerList::NoSuchRoom);
     ok(c);
     QStringList entries;
     for (const ClientConnection *m : std::as_const(room->members))
@@ -862,10 +824,10 @@ void LobbyServer::onRoomPlayerList(ClientConnection *c, const QString &line)
     c->send(listLine(QLatin1String(kw::ROOMPLAYERLIST), entries));
 }
 
-void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::LeaveRoom &)
 {
     if (!c->room)
-        return err(c, err::NoSuchRoom);
+        return err(c, err::LeaveRoom::NotInRoom);
     if (m_bus)
         return m_bus->leaveRoom(c->user, gameOf(c)->info.maxPlayers, answer(c));
     // A host that leaves takes its room with it, as when its connection drops.
@@ -873,15 +835,15 @@ void LobbyServer::onLeaveRoom(ClientConnection *c, const QString &)
     ok(c);
 }
 
-void LobbyServer::onDeleteRoom(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::DeleteRoom &cmd)
 {
     Game *g = gameOf(c);
-    const QString name = roomArgument(c, line);
+    const QString name = roomArgument(c, cmd.name);
     Room *room = c->room;
     if (!room || room->name != name)
-        return err(c, findRoom(*g, name) ? err::NotRoomOwner : err::NoSuchRoom);
+        return err(c, findRoom(*g, name) ? err::DeleteRoom::NotOwner : err::DeleteRoom::NoSuchRoom);
     if (room->owner != c)
-        return err(c, err::NotRoomOwner);
+        return err(c, err::DeleteRoom::NotOwner);
     if (m_bus)
         return m_bus->deleteRoom(g->info.name, name, c->user, answer(c));
     deleteRoom(*g, room, true);
@@ -923,23 +885,23 @@ void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
 
 // ---- The match ---------------------------------------------------------------
 
-void LobbyServer::onIp(ClientConnection *c, const QString &line)
+void LobbyServer::handle(ClientConnection *c, const client::Ip &cmd)
 {
-    const QString address = afterKeyword(line).trimmed();
+    const QString &address = cmd.address;
     if (!hostaddress::isPlainAddress(address))
-        return err(c, err::BadArgument);
+        return err(c, err::Ip::BadArgument);
     c->announcedAddress = address;
     ok(c);
 }
 
-void LobbyServer::onStart(ClientConnection *c, const QString &)
+void LobbyServer::handle(ClientConnection *c, const client::Start &)
 {
     Room *room = c->room;
     if (!room || room->owner != c)
-        return err(c, err::NotRoomOwner);
+        return err(c, err::Start::NotOwner);
     Game *g = gameOf(c);
     if (room->members.size() < g->info.minPlayers)
-        return err(c, err::TooFewPlayers);
+        return err(c, err::Start::TooFewPlayers);
     const QString address = hostaddress::forClients(c->announcedAddress, c->peerAddress());
     if (m_bus)
         return m_bus->start(c->user, g->info.minPlayers, address, answer(c));

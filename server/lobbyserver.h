@@ -16,12 +16,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "connectionbudget.h"
 #include "gamecatalog.h"
 #include "hashqueue.h"
 #include "lobbybus.h"
+#include "net/protocol/clientlines.h"
 #include "passwordhash.h"
 #include "signinthrottle.h"
 
@@ -206,7 +208,7 @@ private:
     using HashDone = std::function<void(ClientConnection *, const HashResult &)>;
 
     void accept(QTcpServer *listener);
-    void refuse(QTcpSocket *socket, int code, const QString &text);
+    void refuse(QTcpSocket *socket, protocol::err::Greeting code, const QString &text);
     static QString addressKey(const QHostAddress &address);
     // Queues work for a worker thread; the client's later lines wait until done has
     // answered. settled follows in any case (also when the client left). False: the
@@ -222,26 +224,31 @@ private:
     void handleLine(ClientConnection *c, const QString &line);
     void dropClient(ClientConnection *c);
 
-    void onGameName(ClientConnection *c, const QString &line);
-    void onHost(ClientConnection *c, const QString &line);
-    void onRegistUser(ClientConnection *c, const QString &line);
-    void onLogin(ClientConnection *c, const QString &line);
-    void onChatData(ClientConnection *c, const QString &line);
-    void onRoomList(ClientConnection *c, const QString &line);
-    void onDayChart(ClientConnection *c, const QString &line);
-    void onWeekChart(ClientConnection *c, const QString &line);
-    void onCreateRoom(ClientConnection *c, const QString &line);
-    void onEnterRoom(ClientConnection *c, const QString &line);
-    void onRoomPlayerList(ClientConnection *c, const QString &line);
-    void onLeaveRoom(ClientConnection *c, const QString &line);
-    void onDeleteRoom(ClientConnection *c, const QString &line);
-    void onPlayerInfo(ClientConnection *c, const QString &line);
-    void onLobbyMessage(ClientConnection *c, const QString &line);
-    void onRoomMessage(ClientConnection *c, const QString &line);
-    void sendMessage(ClientConnection *c, const QString &line, bool room);
-    void onUpdateUser(ClientConnection *c, const QString &line);
-    void onIp(ClientConnection *c, const QString &line);
-    void onStart(ClientConnection *c, const QString &line);
+    // One handler per client command; handleLine reaches them by the command's type
+    // after the sign-in gate.
+    void handle(ClientConnection *c, const protocol::client::Unknown &cmd);
+    void handle(ClientConnection *c, const protocol::client::Quit &cmd);
+    void handle(ClientConnection *c, const protocol::client::GameName &cmd);
+    void handle(ClientConnection *c, const protocol::client::Host &cmd);
+    void handle(ClientConnection *c, const protocol::client::RegistUser &cmd);
+    void handle(ClientConnection *c, const protocol::client::Login &cmd);
+    void handle(ClientConnection *c, const protocol::client::ListDelta &cmd);
+    void handle(ClientConnection *c, const protocol::client::ChatData &cmd);
+    void handle(ClientConnection *c, const protocol::client::RoomList &cmd);
+    void handle(ClientConnection *c, const protocol::client::DayChart &cmd);
+    void handle(ClientConnection *c, const protocol::client::WeekChart &cmd);
+    void handle(ClientConnection *c, const protocol::client::CreateRoom &cmd);
+    void handle(ClientConnection *c, const protocol::client::EnterRoom &cmd);
+    void handle(ClientConnection *c, const protocol::client::RoomPlayerList &cmd);
+    void handle(ClientConnection *c, const protocol::client::LeaveRoom &cmd);
+    void handle(ClientConnection *c, const protocol::client::DeleteRoom &cmd);
+    void handle(ClientConnection *c, const protocol::client::PlayerInfo &cmd);
+    void handle(ClientConnection *c, const protocol::client::LobbyMessage &cmd);
+    void handle(ClientConnection *c, const protocol::client::RoomMessage &cmd);
+    void handle(ClientConnection *c, const protocol::client::UpdateUser &cmd);
+    void handle(ClientConnection *c, const protocol::client::Ip &cmd);
+    void handle(ClientConnection *c, const protocol::client::Start &cmd);
+    void sendMessage(ClientConnection *c, const QString &text, bool room);
 
     Game *gameOf(ClientConnection *c);
     Game *gameNamed(const QString &name);
@@ -269,7 +276,6 @@ private:
     void scheduleListFlush();
     void flushLists();
     // Incremental lists (lobbylists.cpp).
-    void onListDelta(ClientConnection *c, const QString &line);
     void sendWholeLists(ClientConnection *c);
     QStringList playerEntries(const Game &g) const;
     void flushDeltas();
@@ -282,6 +288,12 @@ private:
     qsizetype broadcast(const QList<ClientConnection *> &to, const QString &line);
     static void ok(ClientConnection *c);
     static void err(ClientConnection *c, int code);
+    template <typename E>
+        requires std::is_enum_v<E>
+    static void err(ClientConnection *c, E code)
+    {
+        err(c, int(code));
+    }
 
     LobbyStore &m_store;
     GameCatalog m_catalog;
@@ -310,7 +322,7 @@ private:
     // Whether c may chat now; false (with the player told) when muted or flooding.
     bool mayChat(ClientConnection *c, bool room);
     QString masked(const QString &text, const ClientConnection *c) const;
-    QString roomArgument(const ClientConnection *c, const QString &line) const;
+    QString roomArgument(const ClientConnection *c, const QString &name) const;
     int kickLocal(const QString &folded);
     QHash<QString, ClientConnection *> m_pendingLogins; // user -> connection, while the bus claims the name
 };

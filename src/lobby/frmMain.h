@@ -2,6 +2,7 @@
 // The lobby window: the players, the lobby chat, the rooms and, in room mode, the
 // room's players and chat. The dispatcher and the list queries write into its
 // controls; the room, start, chat and menu handlers act on them.
+#include "net/frmCom.h"
 #include "platform/forms.h"
 
 #include <QHash>
@@ -59,10 +60,10 @@ public:
     void setCommandEnabled(QWidget *control, bool enabled);
     bool isWaiting() const { return m_waiting; }
 
-    // Sends line and waits for its status line (printlnAndWait); nullopt when this
+    // Sends the command and waits for its status line (frmCom::request); nullopt when this
     // window was unloaded meanwhile (the line dropped, the match started), and the
     // handler that asked must return at once.
-    std::optional<qint16> awaitReply(const QString &line);
+    std::optional<frmCom::Reply> awaitReply(const protocol::client::Line &command);
 
     // The first panel of staInfo.
     void setStatusText(const QString &text);

@@ -89,13 +89,13 @@ bool frmMain::initUser()
             break;
         }
 
-        const qint16 status = frmCom::get()->printlnAndWait(
-            protocol::registUser(s.mstrUser, s.mstrPassword, s.mstrEmail, s.mstrComment));
+        const frmCom::Reply reply =
+            frmCom::get()->request(protocol::client::RegistUser{s.mstrUser, s.mstrPassword, s.mstrEmail, s.mstrComment});
         if (lineLost()) {
             result = false;
             break;
         }
-        if (status == StatusOK) {
+        if (reply.ok()) {
             storeAccount(s.mstrUser, s.mstrPassword,
                          {{QStringLiteral("comment"), s.mstrComment}, {QStringLiteral("email"), s.mstrEmail}});
             break;

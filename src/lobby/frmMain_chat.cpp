@@ -82,7 +82,10 @@ void frmMain::chatKeyPress(bool room, qint16 &KeyAscii)
     QComboBox *input = room ? txtRoomChat : txtLobbyChat;
     // Sent as typed; the chat shows it when the server sends it back.
     const QString text = input->currentText();
-    frmCom::get()->println(room ? protocol::roomMessage(text) : protocol::lobbyMessage(text));
+    if (room)
+        frmCom::get()->send(protocol::client::RoomMessage{text});
+    else
+        frmCom::get()->send(protocol::client::LobbyMessage{text});
     input->clearEditText();
     KeyAscii = 0;
 }
@@ -117,8 +120,8 @@ void frmMain::mnuChageInfo_Click()
     s.mstrEmail = form->txtEmail->text();
     const QString user = s.mstrUser, password = s.mstrPassword, comment = s.mstrComment, email = s.mstrEmail;
 
-    const qint16 status = frmCom::get()->printlnAndWait(protocol::updateUser(user, password, email, comment));
-    if (status == StatusOK) {
+    const frmCom::Reply reply = frmCom::get()->request(protocol::client::UpdateUser{user, password, email, comment});
+    if (reply.ok()) {
         // The server has the new details, whatever became of the window meanwhile.
         if (!settings::save({{settings::key::userName, user},
                              {settings::key::userPassword, lobbyModule::encodeString(password)},
@@ -129,7 +132,7 @@ void frmMain::mnuChageInfo_Click()
     // A lobby closed meanwhile (line dropped, match started) owes no notice.
     if (!Forms::isCurrent(this))
         return;
-    if (status == StatusOK)
+    if (reply.ok())
         platform::msgBox(QStringLiteral("ユーザー情報を変更しました。"), platform::mb::Information);
     else
         platform::msgBox(QStringLiteral("ユーザー情報の変更に失敗しました。"), platform::mb::Critical);

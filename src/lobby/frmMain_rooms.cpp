@@ -123,12 +123,12 @@ void frmMain::keepRoomPlayers(const QStringList &before)
         dispatcher::showRoomPlayerList(*com);
 }
 
-std::optional<qint16> frmMain::awaitReply(const QString &line)
+std::optional<frmCom::Reply> frmMain::awaitReply(const protocol::client::Line &command)
 {
-    const qint16 status = frmCom::get()->printlnAndWait(line);
+    const frmCom::Reply reply = frmCom::get()->request(command);
     if (!Forms::isCurrent(this))
         return std::nullopt;
-    return status;
+    return reply;
 }
 
 void frmMain::cmdEnter_Click()
@@ -156,14 +156,14 @@ void frmMain::cmdEnter_Click()
                 continue;
             }
             const QStringList before = frmCom::get()->received().astrRoomPlayers;
-            const std::optional<qint16> status = awaitReply(protocol::createRoom(name));
-            if (!status)
+            const std::optional<frmCom::Reply> reply = awaitReply(protocol::client::CreateRoom{name});
+            if (!reply)
                 return;
-            if (*status == StatusOK) {
+            if (reply->ok()) {
                 m().mstrRoomName = name;
                 visibleControl(true);
                 keepRoomPlayers(before);
-            } else if (*status == StatusErr && session().gintErrCode == protocol::err::RoomExists) {
+            } else if (reply->is(protocol::err::CreateRoom::Exists)) {
                 platform::msgBox(QStringLiteral("同じ名前の部屋が存在します。他の名前の部屋を作成してください"),
                                  platform::mb::Critical);
             } else {
@@ -180,14 +180,15 @@ void frmMain::cmdEnter_Click()
         return;
     }
     const QStringList before = frmCom::get()->received().astrRoomPlayers;
-    const std::optional<qint16> status = awaitReply(protocol::enterRoom(entry));
-    if (!status)
+    const std::optional<frmCom::Reply> reply =
+        awaitReply(protocol::client::EnterRoom{protocol::client::roomNameOfEntry(entry)});
+    if (!reply)
         return;
-    if (*status == StatusOK) {
+    if (reply->ok()) {
         m().mstrRoomName = enteredRoomName(entry);
         visibleControl(true);
         keepRoomPlayers(before);
-    } else if (*status == StatusErr && session().gintErrCode == protocol::err::RoomFull) {
+    } else if (reply->is(protocol::err::EnterRoom::Full)) {
         platform::msgBox(QStringLiteral("この部屋は満室です"), platform::mb::Information);
     } else {
         platform::msgBox(QStringLiteral("参加できません"), platform::mb::Critical);
@@ -201,10 +202,10 @@ void frmMain::cmdLeave_Click()
     BusyWait busy(this);
 
     if (session().gblnHost == vbTrue) {
-        const std::optional<qint16> status = awaitReply(protocol::deleteRoom(m().mstrRoomName));
-        if (!status)
+        const std::optional<frmCom::Reply> reply = awaitReply(protocol::client::DeleteRoom{m().mstrRoomName});
+        if (!reply)
             return;
-        if (*status == StatusOK) {
+        if (reply->ok()) {
             visibleControl(false);
             lstRoomPlayers->clear();
         } else {
@@ -212,12 +213,12 @@ void frmMain::cmdLeave_Click()
         }
         return;
     }
-    const std::optional<qint16> status = awaitReply(protocol::command(QString::fromLatin1(protocol::kw::LEAVEROOM)));
-    if (!status)
+    const std::optional<frmCom::Reply> reply = awaitReply(protocol::client::LeaveRoom{});
+    if (!reply)
         return;
     // Back in the lobby whatever the answer.
     visibleControl(false);
-    if (*status == StatusOK)
+    if (reply->ok())
         lstRoomPlayers->clear();
 }
 
@@ -233,8 +234,9 @@ void frmMain::lstRooms_Click()
         return;
     BusyWait busy(this);
     // The players themselves come in a list line that the dispatcher shows.
-    const std::optional<qint16> status = awaitReply(protocol::roomPlayerList(entry));
-    if (!status || *status == StatusOK)
+    const std::optional<frmCom::Reply> reply =
+        awaitReply(protocol::client::RoomPlayerList{protocol::client::roomNameOfEntry(entry)});
+    if (!reply || reply->ok())
         return;
     lstRoomPlayers->clear();
     platform::msgBox(QStringLiteral("存在しません"), platform::mb::Critical);
@@ -252,7 +254,7 @@ void frmMain::lstPlayers_Click()
     }
     const QString entry = entryOfRow(row, frmCom::get()->playerList());
     if (!entry.isEmpty())
-        frmCom::get()->println(protocol::playerInfo(entry));
+        frmCom::get()->send(protocol::client::PlayerInfo::fromEntry(entry));
 }
 
 void frmMain::cmdStart_Click()
@@ -266,12 +268,12 @@ void frmMain::cmdStart_Click()
     setCommandEnabled(cmdLeave, false);
     setStatusText(QStringLiteral("アプリケーションに制御が戻った後クライアントが接続するまで待つ必要があります。"));
 
-    if (!awaitReply(protocol::ip(frmCom::get()->localAddress())))
+    if (!awaitReply(protocol::client::Ip{frmCom::get()->localAddress()}))
         return;
-    const std::optional<qint16> status = awaitReply(QString::fromLatin1(protocol::kw::START));
-    if (!status)
+    const std::optional<frmCom::Reply> reply = awaitReply(protocol::client::Start{});
+    if (!reply)
         return;
-    if (*status == StatusErr) {
+    if (reply->kind == frmCom::Reply::Kind::Err) {
         // No client was told to start (the room shrank meanwhile, or is gone):
         // handing the game an empty address now would leave it waiting for
         // players who never come. The host stays in the room.

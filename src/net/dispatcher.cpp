@@ -53,6 +53,7 @@ void status(frmCom &com, const protocol::Status &st)
 {
     if (st.offersListDelta)
         received(com).blnListDeltaOffered = true;
+    received(com).lastStatus = st;
     session().gintStatus = st.ok ? StatusOK : StatusErr;
     if (st.code)
         session().gintErrCode = *st.code;
@@ -137,7 +138,7 @@ void start(frmCom &com)
 {
     dispatcherAccess::setClosing(com);
     session().setLobbyEnd(LobbyEnd::MatchStarted);
-    com.println(QString::fromLatin1(kw::QUIT));
+    com.send(protocol::client::Quit{});
     // The game may not run our event loop once Execute has returned.
     com.flushOutput();
     settings::flushSoon();

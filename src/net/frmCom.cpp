@@ -183,19 +183,47 @@ bool frmCom::println(const QString &line)
     return wskTcp->write(bytes) == bytes.size();
 }
 
-qint16 frmCom::printlnAndWait(const QString &line)
+qint16 frmCom::Reply::status() const
+{
+    switch (kind) {
+    case Kind::Ok: return StatusOK;
+    case Kind::Err: return StatusErr;
+    case Kind::TimedOut:
+    case Kind::Dropped: break;
+    }
+    return StatusWaiting;
+}
+
+frmCom::Reply frmCom::Reply::of(const protocol::Status &status)
+{
+    return {status.ok ? Kind::Ok : Kind::Err, status.code.value_or(0)};
+}
+
+frmCom::Reply frmCom::request(const protocol::client::Line &command)
+{
+    return awaitReply(protocol::client::encode(command));
+}
+
+qint16 frmCom::printlnAndWait(const QString &line) { return awaitReply(line).status(); }
+
+frmCom::Reply frmCom::awaitReply(const QString &line)
 {
     // A reply that never comes must not be read with the meaning of an older "-ERR".
     session().gintErrCode = 0;
     session().gintStatus = StatusWaiting;
     session().glngSockErr = sckNoError;
+    m_received.lastStatus.reset();
     println(line);
-    SessionState &s = session();
-    const WaitEnd end = waitFor([&] { return s.glngSockErr != sckNoError || s.gintStatus != StatusWaiting || !isConnected(); });
+    const SessionState &s = session();
+    const WaitEnd end = waitFor([&] { return s.glngSockErr != sckNoError || m_received.lastStatus || !isConnected(); });
     // An answer in the same turn as the last tick still counts here.
-    if (end == WaitEnd::TimedOut && s.gintStatus == StatusWaiting)
+    if (m_received.lastStatus)
+        return Reply::of(*m_received.lastStatus);
+    if (end == WaitEnd::TimedOut && s.glngSockErr == sckNoError && isConnected()) {
         qCInfo(lcClient) << "no reply in time to" << protocol::keyword(line);
-    return s.gintStatus;
+        return {Reply::Kind::TimedOut};
+    }
+    return {Reply::Kind::Dropped};
 }
 
 frmCom::WaitEnd frmCom::waitFor(const std::function<bool()> &done, int maxTicks)
@@ -242,6 +270,7 @@ void frmCom::connectTo(const serverchoice::Server &server)
 {
     m_framer.clear();
     m_received.blnListDeltaOffered = false;
+    m_received.lastStatus.reset();
     m_closingByUs = true;
     wskTcp->abort();
     m_closingByUs = false;

@@ -11,8 +11,12 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
+#include <type_traits>
 
+#include "net/protocol/clientlines.h"
 #include "net/protocol/lineframer.h"
+#include "net/protocol/protocol.h"
 
 class LobbyView;
 class QSslError;
@@ -59,6 +63,8 @@ public:
         qsizetype ignoredChatPhrases = 0;
         // The greeting of this connection offered incremental lists.
         bool blnListDeltaOffered = false;
+        // The last "+OK" or "-ERR" line; cleared by a new connection and a request.
+        std::optional<protocol::Status> lastStatus;
     };
     const Received &received() const { return m_received; }
     // The windows the dispatcher and a dropped line act on; none until the lobby
@@ -81,8 +87,35 @@ public:
 
     // Sends line + CR LF; false when there is no connection to send on.
     bool println(const QString &line);
-    // Sends line and waits for the next status line: 1 "+OK", 2 "-ERR", 3 none (about
-    // ten ticks passed, a socket error, or the line is down).
+    bool send(const protocol::client::Line &command) { return println(protocol::client::encode(command)); }
+
+    // What came back for a request: its status line, or why none came.
+    struct Reply {
+        enum class Kind : quint8 {
+            Ok,
+            Err,
+            TimedOut, // about ten ticks passed
+            Dropped,  // a socket error, or the line is down
+        };
+        Kind kind = Kind::TimedOut;
+        qint16 code = 0; // the number of "-ERR"; 0 when it had none
+        bool ok() const { return kind == Kind::Ok; }
+        bool answered() const { return kind == Kind::Ok || kind == Kind::Err; }
+        // "-ERR" with this number; e names it for the command that was sent.
+        template <typename E>
+            requires std::is_enum_v<E>
+        bool is(E e) const
+        {
+            return kind == Kind::Err && code == qint16(e);
+        }
+        // As the status numbers: StatusOK, StatusErr, or StatusWaiting for none.
+        qint16 status() const;
+        static Reply of(const protocol::Status &status);
+    };
+    // Sends the command and waits for the next status line. gintStatus and
+    // gintErrCode are set on the way as they always were.
+    Reply request(const protocol::client::Line &command);
+    // The same for a line built by hand: 1 "+OK", 2 "-ERR", 3 none.
     qint16 printlnAndWait(const QString &line);
 
     // The one wait: runs the event loop until done() holds or more than maxTicks
@@ -144,6 +177,7 @@ private:
     bool queueOverflowing() const;
     void protocolError();
     void lineDropped();
+    Reply awaitReply(const QString &line);
 
     QTcpSocket *wskTcp = nullptr;
     QTimer *tmrError = nullptr;

@@ -7,7 +7,7 @@
 
 qint16 frmCom::getRoomList()
 {
-    println(QString::fromLatin1(protocol::kw::ROOMLIST));
+    send(protocol::client::RoomList{});
     m_received.blnRoomListReady = false;
     if (waitFor([this] { return m_received.blnRoomListReady; }) == WaitEnd::TimedOut) {
         qCInfo(lcClient) << "no room list in time";
@@ -18,7 +18,10 @@ qint16 frmCom::getRoomList()
 
 qint16 frmCom::getChartData(qint16 kind, QList<QVariant> &values, QString &date)
 {
-    println(QString::fromLatin1(kind != 0 ? protocol::kw::WEEKCHART : protocol::kw::DAYCHART));
+    if (kind != 0)
+        send(protocol::client::WeekChart{});
+    else
+        send(protocol::client::DayChart{});
     m_received.blnChartReady = false;
     if (waitFor([this] { return m_received.blnChartReady; }) == WaitEnd::TimedOut) {
         qCInfo(lcClient) << "no chart in time";

@@ -87,8 +87,8 @@ void frmStatus::Form_Activate()
     connect(frmCom::get(), &frmCom::socketDisconnected, this, [this] { m_lineDropped = true; });
 
     for (;;) {
-        const qint16 result = connectServer();
-        if (result == StatusOK) {
+        const Connection result = connectServer();
+        if (result == Connection::Greeted) {
             session().setLobbyEnd(LobbyEnd::None); // an earlier attempt's failure is over
             warnPrivateAddress();
             if (Login() == StatusOK)
@@ -97,12 +97,12 @@ void frmStatus::Form_Activate()
                 session().setLobbyEnd(lineLost() ? LobbyEnd::UserLeft : LobbyEnd::SignInFailed);
             break;
         }
-        if (result == StatusCancelled) {
+        if (result == Connection::Cancelled) {
             session().setLobbyEnd(LobbyEnd::UserLeft);
             break;
         }
         session().setLobbyEnd(LobbyEnd::ServerUnreachable);
-        if (session().gintErrCode == protocol::err::ServerFull) {
+        if (result == Connection::ServerFull) {
             critical(QStringLiteral("ロビーサーバーが込み合っています。しばらくした後再度接続を行ってください。"));
             break;
         }
@@ -116,7 +116,7 @@ void frmStatus::Form_Activate()
     Forms::unload<frmStatus>();
 }
 
-qint16 frmStatus::connectServer()
+frmStatus::Connection frmStatus::connectServer()
 {
     State &s = m();
     s.mblnCancel = false;
@@ -132,34 +132,38 @@ qint16 frmStatus::connectServer()
         frmCom::get()->connectTo(server);
         m_lineDropped = false;
         SessionState &g = session();
+        const frmCom::Received &received = frmCom::get()->received();
+        const auto greeting = [&received] {
+            return received.lastStatus ? frmCom::Reply::of(*received.lastStatus) : frmCom::Reply{};
+        };
         // The greeting, the user's cancel, a socket error, a busy server or a hang-up.
         frmCom::get()->waitFor(
             [&] {
-                return g.gintStatus == StatusOK || s.mblnCancel || g.glngSockErr != sckNoError || g.gintErrCode == protocol::err::ServerFull
-                       || m_lineDropped;
+                return greeting().ok() || s.mblnCancel || g.glngSockErr != sckNoError
+                       || greeting().is(protocol::err::Greeting::ServerFull) || m_lineDropped;
             },
             frmCom::kNoTickLimit);
-        if (g.gintStatus == StatusOK)
-            return StatusOK;
+        if (greeting().ok())
+            return Connection::Greeted;
         if (s.mblnCancel) {
             g.gintStatus = StatusCancelled;
-            return StatusCancelled;
+            return Connection::Cancelled;
         }
         if (g.glngSockErr != sckNoError) {
             g.gintStatus = StatusErr;
             frmCom::get()->closeSocket();
             continue;
         }
-        if (g.gintErrCode == protocol::err::ServerFull) {
+        if (greeting().is(protocol::err::Greeting::ServerFull)) {
             frmCom::get()->closeSocket();
-            return g.gintStatus;
+            return Connection::ServerFull;
         }
         // The server hung up before it greeted; the user has answered the
         // reconnect question, so the sequence ends here without another.
         g.gintStatus = StatusErr;
-        return StatusCancelled;
+        return Connection::Cancelled;
     }
-    return session().gintStatus;
+    return Connection::Failed;
 }
 
 void frmStatus::warnPrivateAddress()
@@ -183,15 +187,15 @@ bool frmStatus::lineLost() const
     return !frmCom::get()->isConnected() || frmCom::get()->isClosing();
 }
 
-qint16 frmStatus::sendWithAttempts(const QString &line, int attempts)
+frmCom::Reply frmStatus::sendWithAttempts(const protocol::client::Line &command, int attempts)
 {
-    qint16 status = StatusErr;
+    frmCom::Reply reply{frmCom::Reply::Kind::Dropped};
     for (int i = 0; i < attempts && !lineLost(); ++i) {
-        status = frmCom::get()->printlnAndWait(line);
-        if (status == StatusOK)
+        reply = frmCom::get()->request(command);
+        if (reply.ok())
             break;
     }
-    return status;
+    return reply;
 }
 
 qint16 frmStatus::Login()
@@ -203,27 +207,27 @@ qint16 frmStatus::Login()
 
     // Refused or unanswered, the lists simply come whole.
     if (frmCom::get()->received().blnListDeltaOffered) {
-        frmCom::get()->printlnAndWait(QString::fromLatin1(protocol::kw::LISTDELTA));
+        frmCom::get()->request(protocol::client::ListDelta{});
         if (lineLost())
             return StatusWaiting;
     }
 
     lblStatus->setText(QStringLiteral("ゲーム名送信中..."));
-    qint16 status = sendWithAttempts(protocol::gameName(session().gstrGameName), 3);
+    frmCom::Reply reply = sendWithAttempts(protocol::client::GameName{session().gstrGameName}, 3);
     if (lineLost())
         return StatusWaiting;
-    if (status != StatusOK) {
+    if (!reply.ok()) {
         critical(QStringLiteral("本システムはこのゲームには対応していません"));
-        return status;
+        return reply.status();
     }
 
     lblStatus->setText(QStringLiteral("ホスト情報送信中..."));
-    status = sendWithAttempts(protocol::host(session().gblnHost), 2);
+    reply = sendWithAttempts(protocol::client::Host{session().gblnHost == vbTrue}, 2);
     if (lineLost())
         return StatusWaiting;
-    if (status != StatusOK) {
+    if (!reply.ok()) {
         critical(QStringLiteral("ホスト情報不正"));
-        return status;
+        return reply.status();
     }
 
     if (!Forms::get<frmMain>()->initUser() || lineLost()) {
@@ -236,10 +240,10 @@ qint16 frmStatus::Login()
     bool signedIn = false;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         lblStatus->setText(QStringLiteral("ログイン中..."));
-        status = frmCom::get()->printlnAndWait(protocol::login(account.mstrUser, account.mstrPassword));
+        reply = frmCom::get()->request(protocol::client::Login{account.mstrUser, account.mstrPassword});
         if (lineLost())
             return StatusWaiting;
-        if (status == StatusOK) {
+        if (reply.ok()) {
             // Stored only now that the server accepted them.
             if (!settings::save({{settings::key::userName, account.mstrUser},
                                  {settings::key::userPassword, lobbyModule::encodeString(account.mstrPassword)}}))
@@ -248,14 +252,17 @@ qint16 frmStatus::Login()
             break;
         }
         const QString user = account.mstrUser;
-        switch (session().gintErrCode) {
-        case protocol::err::AlreadySignedIn:
+        using LoginErr = protocol::err::Login;
+        if (reply.is(LoginErr::AlreadySignedIn)) {
             critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 はすでにログインしています"));
-            return status;
-        case protocol::err::WrongPassword: critical(QStringLiteral("ログインエラー: パスワードが異なります")); break;
-        case protocol::err::NoSuchUser: critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 は存在しません")); break;
-        default: critical(QStringLiteral("ログインエラー: ") + user); break;
+            return reply.status();
         }
+        if (reply.is(LoginErr::WrongPassword))
+            critical(QStringLiteral("ログインエラー: パスワードが異なります"));
+        else if (reply.is(LoginErr::NoSuchUser))
+            critical(QStringLiteral("ログインエラー: ユーザー 「") + user + QStringLiteral("」 は存在しません"));
+        else
+            critical(QStringLiteral("ログインエラー: ") + user);
         // The server may hang up with its refusal; the box above has shown the
         // reconnect question by then, and the login dialog would need the line.
         if (lineLost())
@@ -280,19 +287,20 @@ qint16 frmStatus::Login()
             == platform::mb::Yes)
             if (!settings::DeleteSetting(QString::fromLatin1(settings::section::user)))
                 settings::tellNotSaved(QStringLiteral("アカウントの削除"));
-        return status;
+        return reply.status();
     }
 
     lblStatus->setText(QStringLiteral("チャットデータ取得中..."));
-    status = sendWithAttempts(QString::fromLatin1(protocol::kw::CHATDATA), 2);
+    reply = sendWithAttempts(protocol::client::ChatData{}, 2);
     if (lineLost())
         return StatusWaiting;
-    if (status != StatusOK) {
+    if (!reply.ok()) {
         critical(QStringLiteral("チャットデータ取得失敗"));
-        return status;
+        return reply.status();
     }
 
     lblStatus->setText(QStringLiteral("部屋一覧取得中..."));
+    qint16 status = StatusErr;
     for (int attempt = 1; attempt <= 2 && !lineLost(); ++attempt) {
         status = frmCom::get()->getRoomList();
         if (status == StatusOK)

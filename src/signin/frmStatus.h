@@ -3,6 +3,7 @@
 // connects to the lobby server, warns about a private address, announces the game
 // and the host role, makes sure an account is ready, signs in and fetches the
 // phrases and the room list. What it leaves behind is gblnSignedIn.
+#include "net/frmCom.h"
 #include "platform/forms.h"
 
 class QLabel;
@@ -41,12 +42,13 @@ protected:
 
 private:
     void Form_Activate();
-    qint16 connectServer();
+    enum class Connection { Greeted, Cancelled, Failed, ServerFull };
+    Connection connectServer();
     void warnPrivateAddress();
     void cmdCancel_Click();
     // The line went down after the connection was made; frmCom has told the user.
     bool lineLost() const;
-    qint16 sendWithAttempts(const QString &line, int attempts);
+    frmCom::Reply sendWithAttempts(const protocol::client::Line &command, int attempts);
 
     bool mblnActivated = false;
     bool m_lineDropped = false;

@@ -85,6 +85,49 @@ private slots:
         QCOMPARE(server->received, QStringList{"LOGIN taro pw"});
     }
 
+    void requestReturnsWhatCameBack_data()
+    {
+        using Kind = frmCom::Reply::Kind;
+        QTest::addColumn<QStringList>("reply");
+        QTest::addColumn<bool>("hangUp");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("code");
+        QTest::newRow("+OK") << QStringList{"+OK", "ROOMPLAYERLIST \nme 1"} << false << int(Kind::Ok) << 0;
+        QTest::newRow("-ERR 1") << QStringList{"-ERR 1 exists"} << false << int(Kind::Err) << 1;
+        QTest::newRow("-ERR alone") << QStringList{"-ERR"} << false << int(Kind::Err) << 0;
+        QTest::newRow("chat first") << QStringList{"RMESSAGE a -ERR 2", "-ERR 4"} << false << int(Kind::Err) << 4;
+        QTest::newRow("no answer") << QStringList{} << false << int(Kind::TimedOut) << 0;
+        QTest::newRow("hung up") << QStringList{} << true << int(Kind::Dropped) << 0;
+        QTest::newRow("answered, then hung up") << QStringList{"-ERR 3"} << true << int(Kind::Err) << 3;
+    }
+    void requestReturnsWhatCameBack()
+    {
+        QFETCH(QStringList, reply);
+        QFETCH(bool, hangUp);
+        QFETCH(int, kind);
+        QFETCH(int, code);
+        if (!reply.isEmpty())
+            server->on("CREATEROOM", reply);
+        if (hangUp)
+            server->onLine = [this](const QString &) { server->closeClient(); };
+        frmCom *com = connectedCom();
+        QVERIFY(com);
+        if (hangUp) {
+            fake->answers.push_back(platform::mb::No);
+            // Ended by the hang-up, not by the time limit.
+            frmComTestPeer::tmrError(*com)->setInterval(kLongTick);
+        }
+        session().gintErrCode = 77;
+        const frmCom::Reply r = com->request(protocol::client::CreateRoom{"my room"});
+        QCOMPARE(int(r.kind), kind);
+        QCOMPARE(int(r.code), code);
+        QCOMPARE(server->received, QStringList{"CREATEROOM my room"});
+        QCOMPARE(r.is(protocol::err::CreateRoom::Exists), kind == int(frmCom::Reply::Kind::Err) && code == 1);
+        // The shared status says the same, for the code that still reads it.
+        QCOMPARE(session().gintStatus, r.status());
+        QCOMPARE(int(session().gintErrCode), code);
+    }
+
     void noReplyTimesOutAfterTenTicks()
     {
         frmCom *com = connectedCom();

@@ -143,6 +143,14 @@ void TestLobbyServer::beforeSignIn_data()
     QTest::newRow("lower case") << "login taro secret1" << "-ERR 90";
     QTest::newRow("unknown") << "HELLO" << "-ERR 90";
     QTest::newRow("incremental lists") << "LISTDELTA" << "+OK";
+    QTest::newRow("host yes and a space") << "HOST yes " << "-ERR 1";
+    QTest::newRow("host and a tab") << "HOST\tyes" << "-ERR 90";
+    QTest::newRow("longer keyword") << "HOSTS yes" << "-ERR 90";
+    QTest::newRow("leading space") << " HOST no" << "-ERR 90";
+    QTest::newRow("empty line") << "" << "-ERR 90";
+    QTest::newRow("account update") << "UPDATEUSER taro secret1 t@x.jp" << "-ERR 91";
+    QTest::newRow("player info") << "PLAYERINFO taro 0" << "-ERR 91";
+    QTest::newRow("server line") << "PLAYERLIST" << "-ERR 90";
 }
 
 void TestLobbyServer::beforeSignIn()
@@ -361,6 +369,12 @@ void TestLobbyServer::roomRefusals_data()
     QTest::newRow("ip two addresses") << "Duo" << true << "IP 10.0.0.1 10.0.0.2" << "-ERR 1";
     QTest::newRow("ipv6") << "Duo" << true << "IP 2001:db8::1" << "+OK";
     QTest::newRow("ipv4 mapped, 45 bytes") << "Duo" << true << "IP 0000:0000:0000:0000:0000:ffff:192.168.100.200" << "+OK";
+    QTest::newRow("ip with white space around") << "Duo" << true << "IP  10.0.0.1 \t" << "+OK";
+    QTest::newRow("enter with a leading space") << "Duo" << false << "ENTERROOM  r" << "-ERR 2";
+    QTest::newRow("delete not own room, trailing spaces") << "Duo" << true << "DELETEROOM r  " << "-ERR 1";
+    QTest::newRow("delete missing room") << "Duo" << true << "DELETEROOM nowhere" << "-ERR 2";
+    QTest::newRow("leave outside a room") << "Duo" << false << "LEAVEROOM" << "-ERR 2";
+    QTest::newRow("start with text after it") << "Duo" << true << "START now" << "-ERR 1";
 }
 
 void TestLobbyServer::roomRefusals()

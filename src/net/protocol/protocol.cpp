@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include "clientlines.h"
+
 #include "session/lobbyModule.h"
 
 #include <QHash>
@@ -35,40 +37,34 @@ QString unescapeGameName(const QString &escaped)
     return s;
 }
 
-QString gameName(const QString &name) { return command(QLatin1String(kw::GAMENAME), {escapeGameName(name)}); }
-
-QString host(qint16 blnHost)
-{
-    return command(QLatin1String(kw::HOST), {blnHost == -1 ? QStringLiteral("yes") : QStringLiteral("no")});
-}
+// The client's builders, kept for callers that hold plain strings.
+QString gameName(const QString &name) { return client::GameName{name}.encode(); }
+QString host(qint16 blnHost) { return client::Host{blnHost == -1}.encode(); }
 
 QString registUser(const QString &user, const QString &password, const QString &email, const QString &comment)
 {
-    return command(QLatin1String(kw::REGISTUSER), {user, password, email, comment});
+    return client::RegistUser{user, password, email, comment}.encode();
 }
 
 QString updateUser(const QString &user, const QString &password, const QString &email, const QString &comment)
 {
-    return command(QLatin1String(kw::UPDATEUSER), {user, password, email, comment});
+    return client::UpdateUser{user, password, email, comment}.encode();
 }
 
-QString login(const QString &user, const QString &password) { return command(QLatin1String(kw::LOGIN), {user, password}); }
-QString createRoom(const QString &name) { return command(QLatin1String(kw::CREATEROOM), {name}); }
-QString enterRoom(const QString &roomEntry)
-{
-    return command(QLatin1String(kw::ENTERROOM), {protocol::roomEntry(roomEntry).name + u' '});
-}
+QString login(const QString &user, const QString &password) { return client::Login{user, password}.encode(); }
+QString createRoom(const QString &name) { return client::CreateRoom{name}.encode(); }
+QString enterRoom(const QString &roomEntry) { return client::EnterRoom{client::roomNameOfEntry(roomEntry)}.encode(); }
 
 QString roomPlayerList(const QString &roomEntry)
 {
-    return command(QLatin1String(kw::ROOMPLAYERLIST), {protocol::roomEntry(roomEntry).name + u' '});
+    return client::RoomPlayerList{client::roomNameOfEntry(roomEntry)}.encode();
 }
 
-QString deleteRoom(const QString &name) { return command(QLatin1String(kw::DELETEROOM), {name}); }
-QString playerInfo(const QString &playerEntry) { return command(QLatin1String(kw::PLAYERINFO), {playerEntry}); }
-QString lobbyMessage(const QString &text) { return command(QLatin1String(kw::LMESSAGE), {text}); }
-QString roomMessage(const QString &text) { return command(QLatin1String(kw::RMESSAGE), {text}); }
-QString ip(const QString &address) { return command(QLatin1String(kw::IP), {address}); }
+QString deleteRoom(const QString &name) { return client::DeleteRoom{name}.encode(); }
+QString playerInfo(const QString &playerEntry) { return client::PlayerInfo::fromEntry(playerEntry).encode(); }
+QString lobbyMessage(const QString &text) { return client::LobbyMessage{text}.encode(); }
+QString roomMessage(const QString &text) { return client::RoomMessage{text}.encode(); }
+QString ip(const QString &address) { return client::Ip{address}.encode(); }
 
 QString okLine(const QString &text)
 {
@@ -192,40 +188,6 @@ QString restOfLine(const QString &line)
     if (second < 0)
         return QString();
     return line.mid(second + 1);
-}
-
-QString afterKeyword(const QString &line)
-{
-    const qsizetype sp = line.indexOf(u' ');
-    return sp < 0 ? QString() : line.mid(sp + 1);
-}
-
-QStringList fieldsAndRest(const QString &line, int n)
-{
-    QStringList out;
-    out.reserve(n + 1);
-    qsizetype pos = line.indexOf(u' ');
-    for (int i = 0; i < n; ++i) {
-        if (pos < 0) {
-            out << QString();
-            continue;
-        }
-        const qsizetype next = line.indexOf(u' ', pos + 1);
-        out << (next < 0 ? line.mid(pos + 1) : line.mid(pos + 1, next - pos - 1));
-        pos = next;
-    }
-    out << (pos < 0 ? QString() : line.mid(pos + 1));
-    return out;
-}
-
-QString roomNameArgument(const QString &line)
-{
-    QString name = afterKeyword(line);
-    qsizetype end = name.size();
-    while (end > 0 && name.at(end - 1) == u' ')
-        --end;
-    name.truncate(end);
-    return name;
 }
 
 QStringList listEntries(const QString &line)

@@ -10,6 +10,7 @@
 #include <QStringView>
 
 #include <optional>
+#include <type_traits>
 
 namespace protocol {
 
@@ -41,6 +42,12 @@ QString ip(const QString &address);
 QString okLine(const QString &text = QString());
 // "-ERR code" or "-ERR code text".
 QString errLine(int code, const QString &text = QString());
+template <typename E>
+    requires std::is_enum_v<E>
+QString errLine(E code, const QString &text = QString())
+{
+    return errLine(int(code), text);
+}
 // "LMESSAGE sender text" (lobby) or "RMESSAGE sender text" (room).
 QString chatLine(bool room, const QString &sender, const QString &text);
 QString hostIpLine(const QString &address);

@@ -45,42 +45,67 @@ inline constexpr char ROOMREMOVE[] = "ROOMREMOVE";
 } // namespace kw
 
 // The numbers of "-ERR" lines. A number means something only together with the
-// command it answers, so several names share a value.
+// command it answers: one enum per command, plus the greeting's and those any
+// command may get.
 namespace err {
-// The greeting.
-inline constexpr int ServerFull = 100;          // the client tells the user to come back later
-inline constexpr int TooManyFromAddress = 101;
-// Any command.
-inline constexpr int UnknownCommand = 90;
-inline constexpr int SignInFirst = 91;
-inline constexpr int SignInTimeout = 92;        // unasked, before the server closes
-inline constexpr int ServerFailure = 99;
-// GAMENAME, HOST, IP.
-inline constexpr int UnknownGame = 1;           // GAMENAME: not in the catalogue
-inline constexpr int BadArgument = 1;           // HOST: neither yes nor no; IP: no plain address
-inline constexpr int NotAllowedNow = 2;         // GAMENAME, HOST after the sign-in
-// REGISTUSER, UPDATEUSER.
-inline constexpr int UserExists = 1;            // REGISTUSER
-inline constexpr int NotOwnAccount = 1;         // UPDATEUSER
-inline constexpr int BadUserId = 2;
-inline constexpr int BadPassword = 3;
-inline constexpr int BadEmail = 4;
-inline constexpr int BadComment = 5;
-// LOGIN.
-inline constexpr int AlreadySignedIn = 1;
-inline constexpr int WrongPassword = 2;
-inline constexpr int NoSuchUser = 3;
-inline constexpr int NoGameYet = 4;             // no GAMENAME accepted on this connection
-inline constexpr int Banned = 5;                // banned or disabled: the client's general sign-in error
-// Rooms.
-inline constexpr int RoomExists = 1;            // CREATEROOM
-inline constexpr int NotHost = 2;               // CREATEROOM by a player without HOST yes
-inline constexpr int BadRoomName = 3;           // CREATEROOM
-inline constexpr int AlreadyInRoom = 4;         // CREATEROOM, ENTERROOM
-inline constexpr int RoomFull = 1;              // ENTERROOM
-inline constexpr int NoSuchRoom = 2;            // ENTERROOM, ROOMPLAYERLIST, LEAVEROOM, DELETEROOM
-inline constexpr int NotRoomOwner = 1;          // DELETEROOM, START
-inline constexpr int TooFewPlayers = 2;         // START
+enum class Greeting : qint16 {
+    ServerFull = 100, // the client tells the user to come back later
+    TooManyFromAddress = 101,
+};
+enum class Any : qint16 {
+    UnknownCommand = 90,
+    SignInFirst = 91,
+    SignInTimeout = 92, // unasked, before the server closes
+    ServerFailure = 99,
+};
+enum class GameName : qint16 { UnknownGame = 1, NotAllowedNow = 2 }; // unknown: not in the catalogue
+enum class Host : qint16 { BadArgument = 1, NotAllowedNow = 2 };     // neither yes nor no; after the sign-in
+enum class RegistUser : qint16 { Exists = 1, BadUserId = 2, BadPassword = 3, BadEmail = 4, BadComment = 5 };
+enum class UpdateUser : qint16 { NotOwnAccount = 1, BadPassword = 3, BadEmail = 4, BadComment = 5 };
+enum class Login : qint16 {
+    AlreadySignedIn = 1,
+    WrongPassword = 2,
+    NoSuchUser = 3,
+    NoGameYet = 4, // no GAMENAME accepted on this connection
+    Banned = 5,    // banned or disabled: the client's general sign-in error
+};
+enum class CreateRoom : qint16 { Exists = 1, NotHost = 2, BadName = 3, AlreadyInRoom = 4 }; // not host: no HOST yes
+enum class EnterRoom : qint16 { Full = 1, NoSuchRoom = 2, AlreadyInRoom = 4 };
+enum class RoomPlayerList : qint16 { NoSuchRoom = 2 };
+enum class LeaveRoom : qint16 { NotInRoom = 2 };
+enum class DeleteRoom : qint16 { NotOwner = 1, NoSuchRoom = 2 };
+enum class Ip : qint16 { BadArgument = 1 }; // no plain address
+enum class Start : qint16 { NotOwner = 1, TooFewPlayers = 2 };
+
+// The same numbers by their older names.
+inline constexpr int ServerFull = int(Greeting::ServerFull);
+inline constexpr int TooManyFromAddress = int(Greeting::TooManyFromAddress);
+inline constexpr int UnknownCommand = int(Any::UnknownCommand);
+inline constexpr int SignInFirst = int(Any::SignInFirst);
+inline constexpr int SignInTimeout = int(Any::SignInTimeout);
+inline constexpr int ServerFailure = int(Any::ServerFailure);
+inline constexpr int UnknownGame = int(GameName::UnknownGame);
+inline constexpr int BadArgument = int(Host::BadArgument);
+inline constexpr int NotAllowedNow = int(GameName::NotAllowedNow);
+inline constexpr int UserExists = int(RegistUser::Exists);
+inline constexpr int NotOwnAccount = int(UpdateUser::NotOwnAccount);
+inline constexpr int BadUserId = int(RegistUser::BadUserId);
+inline constexpr int BadPassword = int(RegistUser::BadPassword);
+inline constexpr int BadEmail = int(RegistUser::BadEmail);
+inline constexpr int BadComment = int(RegistUser::BadComment);
+inline constexpr int AlreadySignedIn = int(Login::AlreadySignedIn);
+inline constexpr int WrongPassword = int(Login::WrongPassword);
+inline constexpr int NoSuchUser = int(Login::NoSuchUser);
+inline constexpr int NoGameYet = int(Login::NoGameYet);
+inline constexpr int Banned = int(Login::Banned);
+inline constexpr int RoomExists = int(CreateRoom::Exists);
+inline constexpr int NotHost = int(CreateRoom::NotHost);
+inline constexpr int BadRoomName = int(CreateRoom::BadName);
+inline constexpr int AlreadyInRoom = int(CreateRoom::AlreadyInRoom);
+inline constexpr int RoomFull = int(EnterRoom::Full);
+inline constexpr int NoSuchRoom = int(EnterRoom::NoSuchRoom);
+inline constexpr int NotRoomOwner = int(DeleteRoom::NotOwner);
+inline constexpr int TooFewPlayers = int(Start::TooFewPlayers);
 } // namespace err
 
 // Sizes of fields, in bytes of their code page 932 form unless named otherwise.
