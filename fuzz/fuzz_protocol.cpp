@@ -2,8 +2,8 @@
 // line: no crash, and the properties the dispatcher and the server rely on.
 #include "fuzzcheck.h"
 #include "net/protocol/protocol.h"
-#include "session/codec.h"
-#include "session/lobbyModule.h"
+#include "wire/codec.h"
+#include "wire/rules.h"
 
 #include <cstdint>
 
@@ -80,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     playerInfo(line);
 
     // The typed parsers read what a split of the whole line reads.
-    using lobbyModule::toInteger;
     const auto token = [&t](qsizetype i) { return i < t.size() ? std::optional<QString>(t.at(i)) : std::nullopt; };
     const auto number = [&](qsizetype i) { return i < t.size() ? toInteger(t.at(i)) : std::nullopt; };
     const ServerLine kind = serverLine(line);
@@ -105,13 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(c->values == (t.size() < 2 ? std::nullopt : std::optional(values)));
     }
     if (const auto h = parseHostIp(line)) {
-        const bool plain = t.size() > 1 && lobbyModule::isPlainAddress(t.at(1));
+        const bool plain = t.size() > 1 && isPlainAddress(t.at(1));
         FUZZ_CHECK(h->address == (t.size() < 2 ? std::nullopt : std::optional(plain ? t.at(1) : QString())));
         FUZZ_CHECK(h->malformed == (t.size() > 1 && !plain));
     }
     if (const auto g = parseGameInfo(line)) {
         FUZZ_CHECK(g->id == number(1) && g->minPlayers == number(2));
-        FUZZ_CHECK(g->topmost == (t.size() > 4 ? lobbyModule::toBoolean(t.at(4)) : std::nullopt));
+        FUZZ_CHECK(g->topmost == (t.size() > 4 ? toBoolean(t.at(4)) : std::nullopt));
     }
     if (const auto d = parseDeleteRoom(line))
         FUZZ_CHECK(d->room == afterKeyword(line));

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "serverlog.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 
 namespace {
 constexpr qint64 kReadChunk = 16 * 1024;

@@ -8,7 +8,7 @@
 #include <adapters/qt.h>
 
 #include "lobbyscript.h"
-#include "net/protocol/wire.h"
+#include "wire/wire.h"
 #include "serverlog.h"
 
 namespace {
