@@ -68,6 +68,7 @@ std::optional<GameCatalog> GameCatalog::fromJson(const QByteArray &json, QString
             return std::nullopt;
         }
         const QJsonObject o = v.toObject();
+        // What the lines carry must not break them: no CR or LF, no "@" inside a phrase.
         GameInfo g;
         g.name = o.value(QLatin1String("name")).toString();
         if (g.name.isEmpty() || protocol::hasControl(g.name)) {
