@@ -1,6 +1,6 @@
 // The code page 932 codec: decoding any bytes, and the round trips that must hold.
 #include "fuzzcheck.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 
 #include <cstdint>
 

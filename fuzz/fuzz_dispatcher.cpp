@@ -4,9 +4,9 @@
 #include "lobby/frmMain.h"
 #include "net/dispatcher.h"
 #include "net/frmCom.h"
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 #include "platform/forms.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 #include "session/lobbyModule.h"
 #include "session/seams.h"
 

@@ -2,7 +2,7 @@
 // the lines of the stream that fit the limit, counts the others as dropped, and
 // holds no more than one line's worth of bytes.
 #include "fuzzcheck.h"
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 
 #include <cstdint>
 

@@ -3,8 +3,8 @@
 #include "fuzzcheck.h"
 #include "net/protocol/clientlines.h"
 #include "net/protocol/protocol.h"
-#include "session/codec.h"
-#include "session/lobbyModule.h"
+#include "wire/codec.h"
+#include "wire/rules.h"
 
 #include <cstdint>
 
@@ -98,7 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(e->name == roomNameArgument(line));
 
     // The typed parsers read what a split of the whole line reads.
-    using lobbyModule::toInteger;
     const auto token = [&t](qsizetype i) { return i < t.size() ? std::optional<QString>(t.at(i)) : std::nullopt; };
     const auto number = [&](qsizetype i) { return i < t.size() ? toInteger(t.at(i)) : std::nullopt; };
     const ServerLine kind = serverLine(line);
@@ -123,13 +122,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(c->values == (t.size() < 2 ? std::nullopt : std::optional(values)));
     }
     if (const auto h = parseHostIp(line)) {
-        const bool plain = t.size() > 1 && lobbyModule::isPlainAddress(t.at(1));
+        const bool plain = t.size() > 1 && isPlainAddress(t.at(1));
         FUZZ_CHECK(h->address == (t.size() < 2 ? std::nullopt : std::optional(plain ? t.at(1) : QString())));
         FUZZ_CHECK(h->malformed == (t.size() > 1 && !plain));
     }
     if (const auto g = parseGameInfo(line)) {
         FUZZ_CHECK(g->id == number(1) && g->minPlayers == number(2));
-        FUZZ_CHECK(g->topmost == (t.size() > 4 ? lobbyModule::toBoolean(t.at(4)) : std::nullopt));
+        FUZZ_CHECK(g->topmost == (t.size() > 4 ? toBoolean(t.at(4)) : std::nullopt));
     }
     if (const auto d = parseDeleteRoom(line))
         FUZZ_CHECK(d->room == afterKeyword(line));

@@ -7,7 +7,7 @@
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -8,7 +8,8 @@
 #include "lobbyserver.h"
 #include "lobbystore.h"
 #include "moderation.h"
-#include "net/protocol/wire.h"
+#include "wire/rules.h"
+#include "wire/wire.h"
 #include "passwordhash.h"
 #include "serverlog.h"
 
@@ -32,11 +33,6 @@ QJsonObject done(const QString &message, const QJsonValue &items = QJsonValue())
 QString timeText(qint64 secs)
 {
     return secs > 0 ? QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(Qt::ISODate) : QString();
-}
-
-bool hasControl(const QString &s)
-{
-    return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 QJsonObject sanctionJson(const LobbyStore::Sanction &s)
@@ -88,7 +84,7 @@ QJsonObject AdminCommands::run(const QJsonObject &request, const QString &actor)
     const QJsonValue limitValue = request.value(QStringLiteral("limit"));
     const QString who = actor;
 
-    if (reason.size() > kMaxReasonChars || hasControl(reason))
+    if (reason.size() > kMaxReasonChars || protocol::hasControl(reason))
         return fail(QStringLiteral("--reason: at most %1 characters, no control characters").arg(kMaxReasonChars));
     qint64 secs = 0;
     if (!forValue.isUndefined()) {
@@ -212,7 +208,7 @@ QJsonObject AdminCommands::run(const QJsonObject &request, const QString &actor)
     }
     if (command == QLatin1String("notice")) {
         const QString text = args.join(u' ');
-        if (text.trimmed().isEmpty() || hasControl(text) || text.size() > 1000)
+        if (text.trimmed().isEmpty() || protocol::hasControl(text) || text.size() > 1000)
             return usage("notice [--game GAME] TEXT");
         const int n = m_server.notice(game, text);
         m_moderation.record(QStringLiteral("notice"), game.isEmpty() ? QStringLiteral("*") : game, text, who);

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "serverlog.h"
-#include "session/codec.h"
 #include "tlssocket.h"
+#include "wire/codec.h"
 
 namespace {
 constexpr qint64 kReadChunk = 16 * 1024;

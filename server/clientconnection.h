@@ -19,7 +19,7 @@
 #include <QString>
 
 #include "gamecatalog.h"
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 
 #include <deque>
 #include <functional>

@@ -11,7 +11,7 @@
 
 #include "clientconnection.h"
 #include "lobbyscript.h"
-#include "net/protocol/wire.h"
+#include "wire/wire.h"
 #include "serverlog.h"
 
 namespace {

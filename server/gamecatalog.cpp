@@ -1,5 +1,7 @@
 #include "gamecatalog.h"
 
+#include "wire/rules.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,16 +31,6 @@ std::optional<GameCatalog> GameCatalog::fromFile(const QString &path, QString *e
     return catalog;
 }
 
-// A field that the lines carry must not break them: no CR, LF or space where the
-// client splits, no "@" inside a phrase.
-static bool hasControl(const QString &s)
-{
-    for (QChar c : s) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    }
-    return false;
-}
 
 static std::optional<int> intField(const QJsonObject &o, const char *key, int fallback, int lo, int hi, QString *error)
 {
@@ -76,9 +68,10 @@ std::optional<GameCatalog> GameCatalog::fromJson(const QByteArray &json, QString
             return std::nullopt;
         }
         const QJsonObject o = v.toObject();
+        // What the lines carry must not break them: no CR or LF, no "@" inside a phrase.
         GameInfo g;
         g.name = o.value(QLatin1String("name")).toString();
-        if (g.name.isEmpty() || hasControl(g.name)) {
+        if (g.name.isEmpty() || protocol::hasControl(g.name)) {
             *error = where + QStringLiteral("\"name\" must be a non-empty string without control characters");
             return std::nullopt;
         }
@@ -116,7 +109,7 @@ std::optional<GameCatalog> GameCatalog::fromJson(const QByteArray &json, QString
         } else {
             for (const QJsonValue &p : phrases.toArray()) {
                 const QString text = p.toString();
-                if (!p.isString() || text.contains(u'@') || hasControl(text)) {
+                if (!p.isString() || text.contains(u'@') || protocol::hasControl(text)) {
                     *error = where + QStringLiteral("a phrase must be a string without \"@\" or control characters");
                     return std::nullopt;
                 }
@@ -131,7 +124,7 @@ std::optional<GameCatalog> GameCatalog::fromJson(const QByteArray &json, QString
 std::optional<GameInfo> GameCatalog::find(const QString &name) const
 {
     if (m_any) {
-        if (name.isEmpty() || hasControl(name))
+        if (name.isEmpty() || protocol::hasControl(name))
             return std::nullopt;
         GameInfo g;
         g.name = name;

@@ -1,5 +1,7 @@
 #include "hostaddress.h"
 
+#include "wire/rules.h"
+
 namespace hostaddress {
 
 static QHostAddress ipv4(const QHostAddress &address)
@@ -15,7 +17,7 @@ bool isPrivate(const QHostAddress &address)
 {
     bool ok = false;
     const quint32 ip = address.toIPv4Address(&ok);
-    return ok && (inNet(ip, 0x0A000000, 8) || inNet(ip, 0xAC100000, 12) || inNet(ip, 0xC0A80000, 16));
+    return ok && protocol::isPrivateAddress(QHostAddress(ip).toString());
 }
 
 bool isPublic(const QHostAddress &address)
@@ -28,19 +30,6 @@ bool isPublic(const QHostAddress &address)
     // multicast and reserved.
     return !(inNet(ip, 0x00000000, 8) || inNet(ip, 0x64400000, 10) || inNet(ip, 0x7F000000, 8) ||
              inNet(ip, 0xA9FE0000, 16) || inNet(ip, 0xE0000000, 4) || inNet(ip, 0xF0000000, 4));
-}
-
-bool isPlainAddress(const QString &text)
-{
-    if (text.isEmpty() || text.size() > 45)
-        return false;
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F') || u == ':' || u == '.'))
-            return false;
-    }
-    const QHostAddress a(text);
-    return a.protocol() == QAbstractSocket::IPv4Protocol || a.protocol() == QAbstractSocket::IPv6Protocol;
 }
 
 QString forClients(const QString &announced, const QHostAddress &seen)

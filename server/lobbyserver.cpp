@@ -12,48 +12,14 @@
 #include "moderation.h"
 #include "net/protocol/protocol.h"
 #include "serverlog.h"
-#include "session/codec.h"
 #include "tlslistener.h"
+#include "wire/rules.h"
 
 using namespace protocol;
 
 namespace {
 
 constexpr int kAcceptRetryMs = 1000;
-
-bool hasControl(const QString &s)
-{
-    for (QChar c : s) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    }
-    return false;
-}
-
-// The characters the account form refuses in a user ID; and anything that would not
-// come back the same from code page 932.
-bool validUserId(const QString &user)
-{
-    return !user.isEmpty() && cp932::byteLength(user) <= limits::kUserIdBytes && !hasControl(user) &&
-           !user.contains(QChar::ReplacementCharacter) && cp932::isRepresentable(user) && !hasUserIdSymbol(user);
-}
-
-bool validPassword(const QString &password)
-{
-    return password.size() >= limits::kPasswordMinChars && cp932::byteLength(password) <= limits::kPasswordBytes &&
-           !hasControl(password) && !password.contains(u' ');
-}
-
-bool validEmail(const QString &email)
-{
-    return email.size() >= limits::kEmailMinChars && email.contains(u'@') && email.contains(u'.') && !hasControl(email) &&
-           !email.contains(u' ') && cp932::byteLength(email) <= limits::kEmailBytes;
-}
-
-bool validComment(const QString &comment)
-{
-    return cp932::byteLength(comment) <= limits::kCommentBytes && !hasControl(comment);
-}
 
 // Relayed chat text carries no control characters: a line feed or an escape
 // sequence would let one player forge what others see.
@@ -67,11 +33,6 @@ QString inertText(const QString &text)
             out += c;
     }
     return out;
-}
-
-bool validRoomName(const QString &name)
-{
-    return !name.isEmpty() && !hasControl(name) && cp932::byteLength(name) <= limits::kRoomNameBytes;
 }
 
 // The error of the first bad field of REGISTUSER or UPDATEUSER (E), if any.
@@ -888,7 +849,7 @@ void LobbyServer::deleteRoom(Game &g, Room *room, bool tellMembers)
 void LobbyServer::handle(ClientConnection *c, const client::Ip &cmd)
 {
     const QString &address = cmd.address;
-    if (!hostaddress::isPlainAddress(address))
+    if (!isPlainAddress(address))
         return err(c, err::Ip::BadArgument);
     c->announcedAddress = address;
     ok(c);

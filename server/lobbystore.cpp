@@ -1,6 +1,6 @@
 #include "lobbystore.h"
 
-#include "net/protocol/wire.h"
+#include "wire/wire.h"
 #include "serverlog.h"
 
 #include <QSqlError>

@@ -25,7 +25,7 @@
 #include "lobbystore.h"
 #include "metrics.h"
 #include "moderation.h"
-#include "net/protocol/wire.h"
+#include "wire/wire.h"
 #include "serverlog.h"
 #include "serviceglue.h"
 #include "signalquit.h"

@@ -10,7 +10,7 @@
 #include "net/frmCom.h"
 #include "support/comtestpeer.h"
 #include "platform/forms.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 #include "session/lobbyModule.h"
 #include "session/settings.h"
 #include "support/fakeplatform.h"

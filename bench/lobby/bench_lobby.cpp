@@ -7,7 +7,7 @@
 #include "net/dispatcher.h"
 #include "net/frmCom.h"
 #include "platform/forms.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 #include "session/lobbyModule.h"
 #include "support/fakeplatform.h"
 #include "support/scriptedserver.h"

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "lobbystore.h"
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 
 namespace {
 

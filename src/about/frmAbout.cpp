@@ -1,8 +1,8 @@
 #include "frmAbout.h"
 
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
 #include "session/seams.h"
-#include "signin/dialogParts.h"
+#include "platform/dialogParts.h"
 
 #include <QFont>
 #include <QFrame>
@@ -17,7 +17,7 @@
 #error "the build passes the version numbers"
 #endif
 
-using signin::twips;
+using dialog::twips;
 
 // The client library is static: the picture store is registered on demand.
 static void initPictures()
@@ -52,7 +52,7 @@ QPixmap drawLogo(QSize size, const QString &title)
 frmAbout::frmAbout()
 {
     initPictures();
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
     setFixedSize(twips(5730), twips(2865));
 
     picIcon = new QLabel(this);
@@ -78,7 +78,7 @@ frmAbout::frmAbout()
     lblDescription->setGeometry(twips(1440), twips(1125), twips(3885), twips(450));
     lblDescription->setWordWrap(true);
     lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    signin::growToFit(lblDescription, lblDescription->text());
+    dialog::growToFit(lblDescription, lblDescription->text());
 
     separator = new QFrame(this);
     separator->setObjectName(QStringLiteral("separator"));
@@ -127,7 +127,7 @@ void frmAbout::StartSysInfo()
 
 void frmAbout::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
 }
 

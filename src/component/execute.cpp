@@ -6,7 +6,8 @@
 #include "net/frmCom.h"
 #include "platform/forms.h"
 #include "platform/qtplatform.h"
-#include "session/lobbyModule.h"
+#include "session/sessionState.h"
+#include "wire/rules.h"
 #include "session/seams.h"
 #include "session/settingkeys.h"
 #include "signin/frmStatus.h"
@@ -51,7 +52,7 @@ void closeLine()
 QString checkedAddress(const QString &hostIp)
 {
     const QString ip = trimSpaces(hostIp);
-    return lobbyModule::isPlainAddress(ip) ? ip : QString();
+    return protocol::isPlainAddress(ip) ? ip : QString();
 }
 
 // The game asked the lobby to go: the user's Cancel for the sign-in, Exit for

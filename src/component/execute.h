@@ -1,5 +1,5 @@
 #pragma once
-#include "session/lobbyModule.h"
+#include "session/sessionState.h"
 
 #include <QString>
 

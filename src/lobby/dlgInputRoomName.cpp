@@ -1,8 +1,9 @@
 #include "dlgInputRoomName.h"
-#include "signin/dialogParts.h"
+#include "platform/dialogParts.h"
 
 #include "platform/keyfilter.h"
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
+#include "session/keyChecks.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,21 +13,21 @@
 namespace {
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(signin::twips(left), signin::twips(top), signin::twips(width), signin::twips(height));
+    return QRect(dialog::twips(left), dialog::twips(top), dialog::twips(width), dialog::twips(height));
 }
 } // namespace
 
 dlgInputRoomName::dlgInputRoomName()
 {
     setWindowTitle(QStringLiteral("部屋の名前"));
-    signin::setDialogFrame(this);
-    setFixedSize(signin::twips(3270), signin::twips(1755));
+    dialog::setDialogFrame(this);
+    setFixedSize(dialog::twips(3270), dialog::twips(1755));
 
     lblMessage = new QLabel(QStringLiteral("作成する部屋の名前を入力してください"), this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));
     lblMessage->setGeometry(twips(120, 120, 3015, 615));
     lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    signin::growToFit(lblMessage, lblMessage->text());
+    dialog::growToFit(lblMessage, lblMessage->text());
 
     txtName = new QLineEdit(this);
     txtName->setObjectName(QStringLiteral("txtName"));
@@ -66,7 +67,7 @@ bool dlgInputRoomName::Form_QueryUnload()
 
 void dlgInputRoomName::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
     txtName->setFocus();
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Asks the host for the name of the room to create. OK, Cancel and Enter in the
 // box only hide it with mblnOK set; the caller reads txtName and unloads it.
-#include "net/protocol/wire.h"
+#include "wire/wire.h"
 #include "platform/forms.h"
 
 class QLabel;

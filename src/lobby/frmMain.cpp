@@ -1,7 +1,9 @@
 #include "frmMain.h"
-#include "signin/dialogParts.h"
+#include "platform/chatPhrases.h"
+#include "platform/dialogParts.h"
 
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
+#include "session/sessionState.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -33,7 +35,7 @@ namespace {
 // The layout is given in twips; 15 twips are one pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(signin::twips(left), signin::twips(top), signin::twips(width), signin::twips(height));
+    return QRect(dialog::twips(left), dialog::twips(top), dialog::twips(width), dialog::twips(height));
 }
 
 template <class W>
@@ -64,6 +66,15 @@ QPixmap resourcePixmap(const char *file)
 frmMain::frmMain()
 {
     installLobbyView();
+    // The phrase editor's OK; a parked (unloaded) lobby window is left alone.
+    connect(&ChatPhrases::instance(), &ChatPhrases::cleared, this, [this] {
+        if (Forms::isCurrent(this))
+            clearChatPhrases();
+    });
+    connect(&ChatPhrases::instance(), &ChatPhrases::added, this, [this](const QStringList &phrases) {
+        if (Forms::isCurrent(this))
+            addChatPhrases(phrases);
+    });
     initPictures();
     setWindowTitle(QStringLiteral("QorChat"));
     setWindowIcon(QIcon(QStringLiteral(":/images/qorchat.png")));
@@ -99,7 +110,7 @@ frmMain::frmMain()
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
-    client->setFixedSize(signin::twips(9480), signin::twips(6555));
+    client->setFixedSize(dialog::twips(9480), dialog::twips(6555));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

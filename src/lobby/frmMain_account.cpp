@@ -4,11 +4,12 @@
 
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
-#include "session/lobbyModule.h"
+#include "session/scramble.h"
+#include "session/sessionState.h"
 #include "session/seams.h"
 #include "session/settingkeys.h"
-#include "signin/dlgInputUserPas.h"
-#include "signin/dlgLicence.h"
+#include "account/dlgInputUserPas.h"
+#include "account/dlgLicence.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -6,10 +6,13 @@
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
 #include "platform/keyfilter.h"
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
+#include "session/keyChecks.h"
+#include "session/scramble.h"
+#include "session/sessionState.h"
 #include "session/seams.h"
 #include "session/settingkeys.h"
-#include "signin/dlgInputUserPas.h"
+#include "account/dlgInputUserPas.h"
 
 #include <QAction>
 #include <QCheckBox>

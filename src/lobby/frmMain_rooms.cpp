@@ -6,7 +6,7 @@
 #include "net/dispatcher.h"
 #include "net/frmCom.h"
 #include "net/protocol/protocol.h"
-#include "session/lobbyModule.h"
+#include "session/sessionState.h"
 #include "session/seams.h"
 
 #include <QLabel>

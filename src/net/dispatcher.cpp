@@ -4,7 +4,7 @@
 #include "net/lobbyView.h"
 #include "net/protocol/protocol.h"
 #include "session/clientLog.h"
-#include "session/lobbyModule.h"
+#include "session/sessionState.h"
 #include "session/seams.h"
 #include "session/settingkeys.h"
 

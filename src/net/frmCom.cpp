@@ -4,8 +4,8 @@
 #include "net/protocol/protocol.h"
 #include "net/lobbyView.h"
 #include "session/clientLog.h"
-#include "session/codec.h"
-#include "session/lobbyModule.h"
+#include "wire/codec.h"
+#include "session/sessionState.h"
 #include "session/seams.h"
 #include "session/serverchoice.h"
 

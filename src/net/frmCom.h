@@ -15,8 +15,8 @@
 #include <type_traits>
 
 #include "net/protocol/clientlines.h"
-#include "net/protocol/lineframer.h"
 #include "net/protocol/protocol.h"
+#include "wire/lineframer.h"
 
 class LobbyView;
 class QSslError;
@@ -33,7 +33,7 @@ public:
     static constexpr const char kName[] = "frmCom";
     // A line longer than this (without its CR LF) is dropped. Lists of a big lobby
     // travel as one line (10,000 players are about 140 KB), so the bound is 1 MiB.
-    static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
+    static constexpr qsizetype kMaxLineBytes = protocol::limits::kServerLineBytes;
     // Bytes that may wait while a line is being handled (a message box it opened is
     // on screen). A server that sends more meanwhile is treated as a broken line.
     static constexpr qsizetype kMaxQueuedBytes = 8 * 1024 * 1024;

@@ -3,7 +3,7 @@
 
 #include "net/protocol/protocol.h"
 #include "session/clientLog.h"
-#include "session/lobbyModule.h"
+#include "session/sessionState.h"
 
 qint16 frmCom::getRoomList()
 {

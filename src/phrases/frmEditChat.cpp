@@ -1,15 +1,15 @@
 #include "frmEditChat.h"
 
-#include "lobby/frmMain.h"
-#include "session/lobbyModule.h"
+#include "platform/chatPhrases.h"
+#include "session/desktop.h"
 #include "session/settingkeys.h"
-#include "signin/dialogParts.h"
+#include "platform/dialogParts.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-using signin::twips;
+using dialog::twips;
 
 namespace {
 const QString kSection = QString::fromLatin1(settings::section::ownPhrases);
@@ -27,7 +27,7 @@ QString fullWidthNumber(int n)
 frmEditChat::frmEditChat()
 {
     setWindowTitle(QStringLiteral("チャット選択データ編集"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
     setFixedSize(twips(5175), twips(6555));
 
     lblComment = new QLabel(this);
@@ -63,7 +63,7 @@ frmEditChat::frmEditChat()
 
     // The places hold the comment in the classic dialog font; with a larger one the
     // window grows rather than cut the text off.
-    signin::growToFit(lblComment, lblComment->text());
+    dialog::growToFit(lblComment, lblComment->text());
 }
 
 void frmEditChat::Form_Load()
@@ -79,7 +79,7 @@ void frmEditChat::Form_Load()
 
 void frmEditChat::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
 }
 
@@ -90,16 +90,13 @@ void frmEditChat::cmdOK_Click()
         if (!box->text().isEmpty())
             phrases << box->text();
 
-    frmMain *lobby = Forms::ifLoaded<frmMain>();
-    if (lobby)
-        lobby->clearChatPhrases();
+    emit ChatPhrases::instance().cleared();
     settings::Values values;
     for (qsizetype k = 0; k < phrases.size(); ++k)
         values.append({QString::number(k + 1), phrases.at(k)});
     // The whole list or nothing; the lists below show the edit for this session.
     if (!settings::ReplaceSection(kSection, values))
         settings::tellNotSaved(QStringLiteral("定型文"));
-    if (lobby)
-        lobby->addChatPhrases(phrases);
+    emit ChatPhrases::instance().added(phrases);
     Forms::unload<frmEditChat>();
 }

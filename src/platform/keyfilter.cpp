@@ -2,8 +2,8 @@
 
 #include <QComboBox>
 
-#include "session/codec.h"
-#include "session/lobbyModule.h"
+#include "wire/codec.h"
+#include "session/keyChecks.h"
 #include "session/seams.h"
 
 #include <QComboBox>

@@ -1,6 +1,7 @@
 #include "qtplatform.h"
 
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
+#include "session/sessionState.h"
 #include "session/seams.h"
 
 #include <QApplication>

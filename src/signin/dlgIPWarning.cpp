@@ -1,19 +1,19 @@
 #include "dlgIPWarning.h"
 
-#include "dialogParts.h"
+#include "platform/dialogParts.h"
 #include "frmStatus.h"
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 
-using signin::twips;
+using dialog::twips;
 
 dlgIPWarning::dlgIPWarning()
 {
     setWindowTitle(QStringLiteral("ロビークライアントからの警告"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
     setFixedSize(twips(5550), twips(2835));
 
     lblText = new QLabel(this);
@@ -40,7 +40,7 @@ void dlgIPWarning::Form_Load()
 {
     lobbyModule::setTopmost(this);
     const QString crlf = QStringLiteral("\r\n");
-    signin::growToFit(lblText, QStringLiteral("お使いのコンピューターではプライベートアドレス「") + frmStatus::connectionAddress()
+    dialog::growToFit(lblText, QStringLiteral("お使いのコンピューターではプライベートアドレス「") + frmStatus::connectionAddress()
                      + QStringLiteral("」が使用されており、インターネットのユーザーと対戦を行うことができません。") + crlf
                      + QStringLiteral("対戦を行うにはお使いのコンピューターがインターネット上にグローバルアドレスを使用して接続されいてる必要があります。") + crlf
                      + QStringLiteral("モデムを使用されているユーザーはダイアルアップでインターネットに接続されているか確認してください。") + crlf
@@ -50,7 +50,7 @@ void dlgIPWarning::Form_Load()
 
 void dlgIPWarning::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
 }
 

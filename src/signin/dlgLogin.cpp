@@ -1,8 +1,8 @@
 #include "dlgLogin.h"
 
-#include "dialogParts.h"
+#include "platform/dialogParts.h"
 #include "platform/keyfilter.h"
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -12,7 +12,7 @@
 dlgLogin::dlgLogin()
 {
     setWindowTitle(QStringLiteral("ログイン"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
 
     lblExplain = new QLabel(QStringLiteral("ユーザーID、パスワードを確認しOKボタンをクリックしてください。"), this);
     lblExplain->setObjectName(QStringLiteral("lblExplain"));
@@ -33,7 +33,7 @@ dlgLogin::dlgLogin()
     txtPassword = new QLineEdit(this);
     txtPassword->setObjectName(QStringLiteral("txtPassword"));
     txtPassword->setMaxLength(32);
-    signin::makePasswordBox(txtPassword);
+    dialog::makePasswordBox(txtPassword);
     KeyFilter::install(txtPassword, {keyRules::byteLength(32)});
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
@@ -49,9 +49,9 @@ dlgLogin::dlgLogin()
     grid->addWidget(lblPassword, 2, 0);
     grid->addWidget(txtPassword, 2, 1);
     grid->addWidget(OKButton, 3, 1, Qt::AlignRight);
-    grid->setColumnMinimumWidth(1, signin::twips(3000));
+    grid->setColumnMinimumWidth(1, dialog::twips(3000));
     grid->setSizeConstraint(QLayout::SetFixedSize);
-    signin::fitLabel(lblExplain, lblExplain->text(), signin::twips(4200));
+    dialog::fitLabel(lblExplain, lblExplain->text(), dialog::twips(4200));
 
     setTabOrder(OKButton, txtUser);
     setTabOrder(txtUser, txtPassword);
@@ -65,7 +65,7 @@ void dlgLogin::Form_Load()
 
 void dlgLogin::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
 }
 

@@ -1,6 +1,6 @@
 #include "frmStatus.h"
 
-#include "dialogParts.h"
+#include "platform/dialogParts.h"
 #include "dlgIPWarning.h"
 #include "dlgLogin.h"
 #include "lobby/frmMain.h"
@@ -28,11 +28,11 @@ void critical(const QString &text) { platform::msgBox(text, platform::mb::Critic
 frmStatus::frmStatus()
 {
     setWindowTitle(QStringLiteral("ステータス"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
 
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    lblStatus->setMinimumWidth(signin::twips(4200));
+    lblStatus->setMinimumWidth(dialog::twips(4200));
     cmdCancel = new QPushButton(QStringLiteral("キャンセル"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setAutoDefault(false);
@@ -68,7 +68,7 @@ void frmStatus::setConnectionAddressForTests(const QString &address) { g_address
 
 void frmStatus::showEvent(QShowEvent *event)
 {
-    signin::centreOnScreen(this);
+    dialog::centreOnScreen(this);
     Form::showEvent(event);
     // The sequence starts once, after the window is up; dialogs shown over it make
     // it show and activate again, which must not start it twice.

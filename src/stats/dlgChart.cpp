@@ -1,8 +1,10 @@
 #include "dlgChart.h"
 
 #include "net/frmCom.h"
-#include "session/lobbyModule.h"
-#include "signin/dialogParts.h"
+#include "session/desktop.h"
+#include "session/sessionState.h"
+#include "wire/rules.h"
+#include "platform/dialogParts.h"
 
 #include <QBarCategoryAxis>
 #include <QChart>
@@ -19,7 +21,7 @@
 #include <algorithm>
 #include <optional>
 
-using signin::twips;
+using dialog::twips;
 
 namespace {
 
@@ -46,7 +48,7 @@ std::optional<QDate> dateFromParts(int year, int month, int day)
 dlgChart::dlgChart()
 {
     setWindowTitle(QStringLiteral("ロビーサーバーアクセス状況"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
     setFixedSize(twips(6840), twips(5130));
 
     m_chart = new QChart;
@@ -169,7 +171,7 @@ void dlgChart::fetchFirstView()
 
 void dlgChart::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
 }
 
@@ -204,9 +206,9 @@ bool dlgChart::displayChart(qint16 mode, const QList<QVariant> &counts, const QS
         const QStringList parts = seed.split(u'/');
         if (parts.size() < 3)
             return false;
-        const auto year = lobbyModule::toInteger(parts.at(0));
-        const auto month = lobbyModule::toInteger(parts.at(1));
-        const auto day = lobbyModule::toInteger(parts.at(2));
+        const auto year = protocol::toInteger(parts.at(0));
+        const auto month = protocol::toInteger(parts.at(1));
+        const auto day = protocol::toInteger(parts.at(2));
         if (!year || !month || !day)
             return false;
         std::optional<QDate> date = dateFromParts(*year, *month, *day);
@@ -220,7 +222,7 @@ bool dlgChart::displayChart(qint16 mode, const QList<QVariant> &counts, const QS
         }
         caption = QStringLiteral("本日まで一週間のユーザーのアクセス状況です。");
     } else {
-        const auto hour = lobbyModule::toInteger(seed);
+        const auto hour = protocol::toInteger(seed);
         if (!hour)
             return false;
         int h = *hour;

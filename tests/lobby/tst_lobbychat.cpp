@@ -4,7 +4,7 @@
 
 #include "lobby/helpPages.h"
 #include "session/settings.h"
-#include "signin/dlgInputUserPas.h"
+#include "account/dlgInputUserPas.h"
 
 #include <QAction>
 #include <QCheckBox>

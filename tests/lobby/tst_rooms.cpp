@@ -1,6 +1,6 @@
 // Rooms, the room-name dialog and the host's start, against a scripted server.
 #include "net/lobbywire.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 #include "support/typing.h"
 
 #include "lobby/dlgInputRoomName.h"

@@ -1,4 +1,4 @@
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 #include "net/protocol/protocol.h"
 
 #include <QTest>

@@ -7,10 +7,10 @@
 #include "lobby/frmMain.h"
 #include "net/frmCom.h"
 #include "phrases/frmEditChat.h"
-#include "signin/dialogParts.h"
+#include "platform/dialogParts.h"
 #include "signin/dlgIPWarning.h"
-#include "signin/dlgInputUserPas.h"
-#include "signin/dlgLicence.h"
+#include "account/dlgInputUserPas.h"
+#include "account/dlgLicence.h"
 #include "signin/dlgLogin.h"
 #include "signin/frmStatus.h"
 #include "stats/dlgChart.h"
@@ -56,7 +56,7 @@ QString labelFault(const QLabel *label)
         if (fm.horizontalAdvance(lines.at(i)) > room.width())
             return QStringLiteral("line \"%1\" needs %2 px, has %3").arg(lines.at(i)).arg(fm.horizontalAdvance(lines.at(i))).arg(room.width());
         if (i + 1 < lines.size() && !lines.at(i).isEmpty() && !lines.at(i + 1).isEmpty()
-            && !signin::mayBreakBetween(lines.at(i).back(), lines.at(i + 1).front()))
+            && !dialog::mayBreakBetween(lines.at(i).back(), lines.at(i + 1).front()))
             return QStringLiteral("breaks inside a word after \"%1\"").arg(lines.at(i));
     }
     const int height = fm.lineSpacing() * int(lines.size()) - fm.leading();
@@ -101,7 +101,7 @@ void LabelFitTest::cleanup()
 {
     Forms::resetAll();
     frmCom::resetForTests();
-    signin::setDisplayScaleForTests(0);
+    dialog::setDisplayScaleForTests(0);
 }
 
 using Opener = std::function<QWidget *()>;
@@ -125,7 +125,7 @@ void LabelFitTest::breaks()
     QFETCH(QList<int>, allowed);
     QList<int> found;
     for (int i = 1; i < text.size(); ++i)
-        if (signin::mayBreakBetween(text.at(i - 1), text.at(i)))
+        if (dialog::mayBreakBetween(text.at(i - 1), text.at(i)))
             found << i;
     QCOMPARE(found, allowed);
 }
@@ -188,7 +188,7 @@ void LabelFitTest::labels()
     QFont font = standard;
     font.setPointSizeF(standard.pointSizeF() * scale);
     QApplication::setFont(font);
-    signin::setDisplayScaleForTests(scale);
+    dialog::setDisplayScaleForTests(scale);
     const auto restore = qScopeGuard([&] { QApplication::setFont(standard); });
 
     QWidget *window = open();

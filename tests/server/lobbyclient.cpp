@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "net/protocol/protocol.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 
 LobbyClient::LobbyClient(quint16 port, const QHostAddress &from)
 {

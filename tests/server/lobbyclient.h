@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 
 class LobbyClient : public QObject {
     Q_OBJECT

@@ -16,6 +16,7 @@
 #include "passwordhash.h"
 #include "signinthrottle.h"
 #include "net/protocol/protocol.h"
+#include "wire/rules.h"
 
 class TestServerParts : public QObject {
     Q_OBJECT
@@ -112,6 +113,9 @@ void TestServerParts::hostAddress_data()
     QTest::newRow("10/8 behind public") << "10.1.2.3" << "198.51.100.1" << "198.51.100.1";
     QTest::newRow("172.31 behind public") << "172.31.255.255" << "198.51.100.1" << "198.51.100.1";
     QTest::newRow("172.32 is public") << "172.32.0.1" << "198.51.100.1" << "172.32.0.1";
+    QTest::newRow("172.16 behind public") << "172.16.0.1" << "198.51.100.1" << "198.51.100.1";
+    QTest::newRow("172.15 is public") << "172.15.255.255" << "198.51.100.1" << "172.15.255.255";
+    QTest::newRow("mapped private behind public") << "::ffff:10.0.0.1" << "198.51.100.1" << "198.51.100.1";
     QTest::newRow("mapped IPv6 peer") << "192.168.1.5" << "::ffff:203.0.113.7" << "203.0.113.7";
     QTest::newRow("private on a LAN") << "192.168.1.5" << "192.168.1.1" << "192.168.1.5";
     QTest::newRow("private over loopback") << "192.168.1.5" << "127.0.0.1" << "192.168.1.5";
@@ -302,13 +306,19 @@ void TestServerParts::plainAddress_data()
     QTest::newRow("46 bytes") << "0000:0000:0000:0000:0000:0000:ffff:10.100.2.20" << false;
     QTest::newRow("ipv4 out of range") << "256.1.1.1" << false;
     QTest::newRow("full-width digits") << "１.２.３.４" << false;
+    QTest::newRow("ipv4 in ipv6") << "::ffff:192.0.2.1" << true;
+    QTest::newRow("lone number") << "12345" << false;
+    QTest::newRow("short form") << "127.1" << false;
+    QTest::newRow("leading zero (octal elsewhere)") << "0127.0.0.1" << false;
+    QTest::newRow("trailing dot") << "192.0.2.1." << false;
+    QTest::newRow("two gaps") << "1::2::3" << false;
 }
 
 void TestServerParts::plainAddress()
 {
     QFETCH(QString, text);
     QFETCH(bool, plain);
-    QCOMPARE(hostaddress::isPlainAddress(text), plain);
+    QCOMPARE(protocol::isPlainAddress(text), plain);
 }
 
 void TestServerParts::throttle()

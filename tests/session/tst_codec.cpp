@@ -1,4 +1,4 @@
-#include "session/codec.h"
+#include "wire/codec.h"
 
 #include <QTest>
 

@@ -1,10 +1,11 @@
-#include "session/codec.h"
+#include "wire/codec.h"
 #include "session/lobbyModule.h"
 #include "support/fakeplatform.h"
 
 #include <QTest>
 
 using namespace lobbyModule;
+using namespace protocol;
 
 class TstLobbyModule : public QObject {
     Q_OBJECT
@@ -196,13 +197,13 @@ private slots:
 
     void booleans()
     {
-        QCOMPARE(toBoolean("True"), std::optional<bool>(true));
-        QCOMPARE(toBoolean("FALSE"), std::optional<bool>(false));
-        QCOMPARE(toBoolean("0"), std::optional<bool>(false));
-        QCOMPARE(toBoolean("-1"), std::optional<bool>(true));
-        QCOMPARE(toBoolean("2"), std::optional<bool>(true));
-        QCOMPARE(toBoolean("yes"), std::optional<bool>());
-        QCOMPARE(toBoolean(""), std::optional<bool>());
+        QCOMPARE(toBoolean(u"True"), std::optional<bool>(true));
+        QCOMPARE(toBoolean(u"FALSE"), std::optional<bool>(false));
+        QCOMPARE(toBoolean(u"0"), std::optional<bool>(false));
+        QCOMPARE(toBoolean(u"-1"), std::optional<bool>(true));
+        QCOMPARE(toBoolean(u"2"), std::optional<bool>(true));
+        QCOMPARE(toBoolean(u"yes"), std::optional<bool>());
+        QCOMPARE(toBoolean(u""), std::optional<bool>());
     }
 };
 

@@ -1,7 +1,7 @@
 #include "scriptedserver.h"
 
 #include "net/protocol/protocol.h"
-#include "session/codec.h"
+#include "wire/codec.h"
 
 #include <QElapsedTimer>
 #include <QTest>

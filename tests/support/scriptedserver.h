@@ -13,7 +13,7 @@
 #include <deque>
 #include <functional>
 
-#include "net/protocol/lineframer.h"
+#include "wire/lineframer.h"
 
 class ScriptedServer : public QObject {
     Q_OBJECT

@@ -3,7 +3,7 @@
 // builds its lines with encode(); the server reads them with parseClientLine(),
 // exactly as it always split them, so the bytes on the wire are those of before.
 // Lines here are decoded text without their CR LF.
-#include "wire.h"
+#include "wire/wire.h"
 
 #include <QString>
 

@@ -1,8 +1,7 @@
 #include "protocol.h"
 
 #include "clientlines.h"
-
-#include "session/lobbyModule.h"
+#include "wire/rules.h"
 
 #include <QHash>
 #include <QSet>
@@ -279,7 +278,7 @@ QList<QStringView> tokenViews(QStringView line, qsizetype max)
     return out;
 }
 
-std::optional<qint16> integer(QStringView token) { return lobbyModule::toInteger(token.toString()); }
+std::optional<qint16> integer(QStringView token) { return toInteger(token); }
 
 // Token 1 and everything after the second space, for lines that carry a name and
 // then free text. nullopt when no space follows the keyword.
@@ -416,7 +415,7 @@ std::optional<HostIp> parseHostIp(const QString &line)
         return out;
     // Longer than any address: no need to copy it to know.
     const QStringView token = t.at(1);
-    if (token.size() <= limits::kAddressChars && lobbyModule::isPlainAddress(token.toString())) {
+    if (token.size() <= limits::kAddressChars && isPlainAddress(token)) {
         out.address = token.toString();
     } else {
         out.address = QString();
@@ -443,7 +442,7 @@ std::optional<GameInfo> parseGameInfo(const QString &line)
     if (t.size() > 2)
         out.minPlayers = integer(t.at(2));
     if (t.size() > 4)
-        out.topmost = lobbyModule::toBoolean(t.at(4).toString());
+        out.topmost = toBoolean(t.at(4));
     return out;
 }
 

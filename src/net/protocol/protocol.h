@@ -1,7 +1,7 @@
 #pragma once
 // The lobby's line protocol, both directions, as pure functions: no sockets, no
 // widgets, no globals. Lines here are decoded text without their CR LF.
-#include "wire.h"
+#include "wire/wire.h"
 
 #include <QDate>
 #include <QList>
@@ -123,7 +123,7 @@ QString playerRow(const QString &entry);
 // when the keyword is not its own, and reads only the tokens it needs, so a long
 // line costs no more than the part that is used. Where a field is missing or does
 // not convert and the dispatcher keeps its old value, the field is an empty
-// optional. Numbers and flags follow lobbyModule::toInteger and toBoolean.
+// optional. Numbers and flags follow toInteger and toBoolean (wire/rules.h).
 // Structs holding QStringView point into the line passed in: use them while that
 // line lives.
 

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-namespace signin {
+namespace dialog {
 
 namespace {
 qreal g_scaleForTests = 0;
@@ -167,4 +167,4 @@ void makePasswordBox(QLineEdit *box)
     box->setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 
-} // namespace signin
+} // namespace dialog

@@ -1,7 +1,7 @@
 #include "dlgLicence.h"
 
-#include "dialogParts.h"
-#include "session/lobbyModule.h"
+#include "platform/dialogParts.h"
+#include "session/desktop.h"
 
 #include <QFile>
 #include <QHBoxLayout>
@@ -28,7 +28,7 @@ QString dlgLicence::licenceText()
 dlgLicence::dlgLicence()
 {
     setWindowTitle(QStringLiteral("使用許諾契約"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
 
     Label1 = new QLabel(QStringLiteral("下記の製品使用許諾を注意深くお読みになり、すべてに同意できる場合は「同意する」をクリックしてください。"
                                        "「同意しない」ボタンをクリックするとロビークライアントを終了します。"),
@@ -51,7 +51,7 @@ dlgLicence::dlgLicence()
     txtLicence->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtLicence->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     auto *frameLayout = new QVBoxLayout(Frame1);
-    frameLayout->setContentsMargins(signin::twips(90), signin::twips(90), signin::twips(90), signin::twips(90));
+    frameLayout->setContentsMargins(dialog::twips(90), dialog::twips(90), dialog::twips(90), dialog::twips(90));
     frameLayout->addWidget(txtLicence);
 
     OKButton = new QPushButton(QStringLiteral("同意する"), this);
@@ -71,9 +71,9 @@ dlgLicence::dlgLicence()
     layout->addWidget(Label1);
     layout->addWidget(Frame1, 1);
     layout->addLayout(buttons);
-    setFixedSize(signin::twips(7200), signin::twips(6000));
+    setFixedSize(dialog::twips(7200), dialog::twips(6000));
     const QMargins margins = layout->contentsMargins();
-    signin::fitLabel(Label1, Label1->text(), signin::twips(7200) - margins.left() - margins.right());
+    dialog::fitLabel(Label1, Label1->text(), dialog::twips(7200) - margins.left() - margins.right());
 
     setTabOrder(txtLicence, OKButton);
     setTabOrder(OKButton, CancelButton);
@@ -90,7 +90,7 @@ void dlgLicence::Form_Load()
 
 void dlgLicence::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
 }
 

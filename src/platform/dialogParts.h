@@ -1,5 +1,5 @@
 #pragma once
-// Frame, placement and password boxes of the sign-in windows.
+// Frame, placement, label fitting and password boxes that the windows share.
 #include <QSize>
 #include <QString>
 #include <QtGlobal>
@@ -8,7 +8,7 @@ class QLabel;
 class QLineEdit;
 class QWidget;
 
-namespace signin {
+namespace dialog {
 
 // Places given in twips: 1440 to the inch, so 15 to a pixel at 96 dots per inch
 // and 12 at 120. Texts are measured in points, so the places grow with them.
@@ -39,4 +39,4 @@ void growToFit(QLabel *label, const QString &text);
 // Masked with "*", and no input method: a password is typed as it is.
 void makePasswordBox(QLineEdit *box);
 
-} // namespace signin
+} // namespace dialog

@@ -1,9 +1,9 @@
 #include "dlgInputUserPas.h"
 
-#include "dialogParts.h"
-#include "net/protocol/wire.h"
+#include "platform/dialogParts.h"
+#include "wire/rules.h"
 #include "platform/keyfilter.h"
-#include "session/lobbyModule.h"
+#include "session/desktop.h"
 #include "session/seams.h"
 
 #include <QCheckBox>
@@ -39,7 +39,7 @@ namespace limits = protocol::limits;
 dlgInputUserPas::dlgInputUserPas()
 {
     setWindowTitle(QStringLiteral("QorChat ロビーアカウントの登録"));
-    signin::setDialogFrame(this);
+    dialog::setDialogFrame(this);
 
     lblExplain = new QLabel(
         QStringLiteral("ロビーのアカウントの登録を行います。各テキストボックスに入力しOKボタンをクリックしてください。"
@@ -67,8 +67,8 @@ dlgInputUserPas::dlgInputUserPas()
     txtComment = box(this, "txtComment", limits::kCommentBytes, commentTip);
     lblEmail = label(this, "lblEmail", QStringLiteral("E-Mail アドレス"), emailTip);
     txtEmail = box(this, "txtEmail", 0, emailTip);
-    signin::makePasswordBox(txtPassword);
-    signin::makePasswordBox(txtPasswordConfirm);
+    dialog::makePasswordBox(txtPassword);
+    dialog::makePasswordBox(txtPasswordConfirm);
 
     // The password goes into a command line between other fields, so it cannot
     // hold a space.
@@ -99,8 +99,8 @@ dlgInputUserPas::dlgInputUserPas()
     }
     grid->addWidget(chkUseOldAccount, row, 1);
     grid->addWidget(OKButton, row + 1, 1, Qt::AlignRight);
-    grid->setColumnMinimumWidth(1, signin::twips(4500));
-    lblExplain->setFixedWidth(signin::twips(6600));
+    grid->setColumnMinimumWidth(1, dialog::twips(4500));
+    lblExplain->setFixedWidth(dialog::twips(6600));
     setExplanation(lblExplain->text());
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -114,7 +114,7 @@ dlgInputUserPas::dlgInputUserPas()
 
 void dlgInputUserPas::setExplanation(const QString &text)
 {
-    signin::fitLabel(lblExplain, text, signin::twips(6600));
+    dialog::fitLabel(lblExplain, text, dialog::twips(6600));
 }
 
 void dlgInputUserPas::Form_Load()
@@ -125,7 +125,7 @@ void dlgInputUserPas::Form_Load()
 
 void dlgInputUserPas::showEvent(QShowEvent *event)
 {
-    signin::centreOnOwner(this);
+    dialog::centreOnOwner(this);
     Form::showEvent(event);
     // In a change of details the user ID cannot be edited.
     if (txtUser->isEnabled())
@@ -148,7 +148,7 @@ bool dlgInputUserPas::checkInput()
     const QString email = txtEmail->text();
     if (txtUser->text().isEmpty())
         return refuse("ユーザーIDを入力してください");
-    if (txtPassword->text().size() < limits::kPasswordMinChars)
+    if (!protocol::passwordLongEnough(txtPassword->text()))
         return refuse("5文字以上のパスワードを入力してください");
     if (CheckBadChar())
         return refuse("ユーザーID には '_'(アンダーバー)を除く半角記号、スペースは使えません");
@@ -156,9 +156,7 @@ bool dlgInputUserPas::checkInput()
         return refuse("パスワードの確認に入力されたパスワードが異なっています");
     if (email.isEmpty())
         return refuse("E-Mail アドレスを入力してください");
-    if (email.contains(u' '))
-        return refuse("不正な E-Mail アドレスです");
-    if (!email.contains(u'@') || email.size() < limits::kEmailMinChars || !email.contains(u'.'))
+    if (!protocol::emailShaped(email))
         return refuse("不正な E-Mail アドレスです");
     return true;
 }

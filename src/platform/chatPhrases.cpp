@@ -1,0 +1,7 @@
+#include "chatPhrases.h"
+
+ChatPhrases &ChatPhrases::instance()
+{
+    static ChatPhrases notifier;
+    return notifier;
+}

@@ -1,0 +1,7 @@
+#include "sessionState.h"
+
+SessionState &session()
+{
+    static SessionState s;
+    return s;
+}
