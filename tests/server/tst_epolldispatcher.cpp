@@ -206,6 +206,24 @@ QStringList readWriteOnOneDescriptor()
     return trace;
 }
 
+// Readable and writable in one pass: the read handler deletes the write notifier.
+QStringList writerDeletedByReader()
+{
+    QStringList trace;
+    Pair p;
+    QSocketNotifier r(p.fd[0], QSocketNotifier::Read);
+    auto w = std::make_unique<QSocketNotifier>(p.fd[0], QSocketNotifier::Write);
+    QObject::connect(&r, &QSocketNotifier::activated, [&] {
+        trace << QStringLiteral("read");
+        p.drain();
+        w.reset();
+    });
+    QObject::connect(w.get(), &QSocketNotifier::activated, [&] { trace << QStringLiteral("write"); });
+    p.poke();
+    loop()->processEvents(QEventLoop::AllEvents);
+    return trace;
+}
+
 // A byte from another thread, and only it, ends a wait with nothing else to do.
 QStringList wakeUpFromThread()
 {
@@ -307,6 +325,8 @@ private slots:
         row("notifier disabled by another's handler of the same pass", notifierDisabledBySibling, QStringLiteral("read"));
         row("read and write notifiers on one descriptor, enable, exclude", readWriteOnOneDescriptor,
             QStringLiteral("write,read,|,read"));
+        row("write notifier deleted by the read handler of its descriptor", writerDeletedByReader,
+            QStringLiteral("read"));
         row("wakeUp and posting from another thread end a wait", wakeUpFromThread, QStringLiteral("woken,posted,waited"));
         row("nested event loop", nestedLoop, QStringLiteral("outer,inner timer,posted,read,outer end"));
         row("posted events, also ones posted while sending", postedEvents, QStringLiteral("first,second,from first"));
