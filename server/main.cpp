@@ -20,6 +20,7 @@
 #include "admincommands.h"
 #include "clusterbus.h"
 #include "connectionbudget.h"
+#include "epolldispatcher.h"
 #include "gamecatalog.h"
 #include "lobbyserver.h"
 #include "lobbystore.h"
@@ -135,10 +136,38 @@ QString defaultAdminSocket(const QString &db)
     return QFileInfo(db).absolutePath() + QStringLiteral("/admin.sock");
 }
 
+// The value of --event-loop, from the command line or its --config file: the
+// dispatcher must exist before the application, that is before the parser runs
+// (which checks the value again).
+QString eventLoopChoice(int argc, char *argv[])
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (const QString config = serviceglue::configPath(args); !config.isEmpty()) {
+        QString ignored;
+        if (const auto fromFile = serviceglue::configArguments(config, &ignored))
+            args = args.mid(0, 1) + *fromFile + args.mid(1);
+    }
+    QString value;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--"))
+            break;
+        if (args[i] == QLatin1String("--event-loop") && i + 1 < args.size())
+            value = args[++i];
+        else if (args[i].startsWith(QLatin1String("--event-loop=")))
+            value = args[i].mid(13);
+    }
+    return value;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Other threads (the hash queue's) keep Qt's own.
+    if (eventLoopChoice(argc, argv) != QLatin1String("qt"))
+        QCoreApplication::setEventDispatcher(new EpollDispatcher);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qorchat-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QORCHAT_VERSION));
@@ -231,9 +260,12 @@ int main(int argc, char *argv[])
                                        QStringLiteral("Copy the SQLite database (--db) consistently into FILE, which must "
                                                       "not exist, while a server may be running on it; then exit."),
                                        QStringLiteral("FILE"));
+    const QCommandLineOption eventLoopOpt = option(
+        "event-loop", QStringLiteral("Main event loop: epoll (cost per pass follows what is ready), or qt (Qt's own)."),
+        "epoll|qt", QStringLiteral("epoll"));
     parser.addOptions({listenOpt, portOpt, dbOpt, gamesOpt, maxOpt, perAddressOpt, signInOpt, memoryOpt, passesOpt, logOpt,
                        clusterOpt, tlsCertOpt, tlsKeyOpt, tlsPortOpt, tlsTimeoutOpt, configOpt, adminOpt, metricsOpt,
-                       wordsOpt, floodLinesOpt, floodWindowOpt, floodMuteOpt, floodMaxOpt, backupOpt});
+                       wordsOpt, floodLinesOpt, floodWindowOpt, floodMuteOpt, floodMaxOpt, backupOpt, eventLoopOpt});
     QStringList arguments = app.arguments();
     if (const QString config = serviceglue::configPath(arguments); !config.isEmpty()) {
         QString configError;
@@ -273,6 +305,8 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--hash-memory: not a size in KiB (8 or more): %1").arg(parser.value(memoryOpt)), 2);
     if (!positive(parser.value(passesOpt), 1, &hashParams.passes) || hashParams.passes > 1000)
         return fail(QStringLiteral("--hash-passes: not a positive number: %1").arg(parser.value(passesOpt)), 2);
+    if (const QString loop = parser.value(eventLoopOpt); loop != QLatin1String("epoll") && loop != QLatin1String("qt"))
+        return fail(QStringLiteral("--event-loop: not epoll or qt: %1").arg(loop), 2);
     if (!setLogLevel(parser.value(logOpt)))
         return fail(QStringLiteral("--log-level: not one of debug, info, warning, critical: %1").arg(parser.value(logOpt)), 2);
 

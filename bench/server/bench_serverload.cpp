@@ -11,7 +11,11 @@
 //   churn   N players on two servers side by side, on one all ask for incremental
 //           lists, on the other none; one sign-in alone, then R sign-ins (and as
 //           many sign-outs) per second: bytes received per sign-in and server CPU,
-//           --runs periods of --seconds on each, alternating.
+//           --runs periods of --seconds on each, alternating. With --baseline PATH
+//           the whole-list server runs that binary.
+//
+//   --baseline PATH with fanout measures that binary too, beside --server.
+//   --server-only-arg ARG goes to --server alone (not to the baseline).
 //   lists   N players on two servers side by side, on one all ask for incremental
 //           lists (LISTDELTA), on the other none: per sign-in the bytes all players
 //           receive, the server's CPU and how long until every player lists the
@@ -33,7 +37,7 @@
 //
 //   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster|tls]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
-//       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]...
+//       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]... [--server-only-arg ARG]...
 //       [--nodes 3] [--redis PATH] [--db URL]
 //       [--baseline PATH] [--tls-cert PEM] [--tls-key PEM] [--signins 200]
 #include <algorithm>
@@ -600,6 +604,7 @@ struct Options {
     std::string server;
     std::string ceiling;
     std::vector<std::string> serverArgs;
+    std::vector<std::string> ownArgs; // --server's alone
     std::vector<int> clients = {100, 1000, 3000};
     std::vector<int> windows = {1, 16};
     long long deliveries = 300000;
@@ -610,7 +615,7 @@ struct Options {
     int nodes = 3;
     std::string redis = "redis-server";
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
-    std::string baseline; // tls, cluster: an older server binary measured beside
+    std::string baseline; // tls, cluster, churn, fanout: an older server binary measured beside
     std::string tlsCert, tlsKey;
     int signins = 200;
 };
@@ -626,6 +631,14 @@ std::vector<std::string> serverArgs(const Options &o)
     else
         a.insert(a.end(), {"--signin-timeout", "0"});
     a.insert(a.end(), o.serverArgs.begin(), o.serverArgs.end());
+    return a;
+}
+
+// What --server itself gets: the common arguments and its own.
+std::vector<std::string> ownServerArgs(const Options &o)
+{
+    std::vector<std::string> a = serverArgs(o);
+    a.insert(a.end(), o.ownArgs.begin(), o.ownArgs.end());
     return a;
 }
 
@@ -648,16 +661,22 @@ struct Triple {
 
 int fanout(const Options &o)
 {
-    std::printf("fan-out: min / median / max of %d runs; CPU per delivery in us; ratio = server / ceiling\n", o.runs);
+    const bool withBase = !o.baseline.empty();
+    std::printf("fan-out: min / median / max of %d runs; CPU per delivery in us; ratio = server / ceiling%s\n", o.runs,
+                withBase ? "; vs base = server / baseline" : "");
+    if (withBase)
+        std::printf("  server %s, baseline %s\n", o.server.c_str(), o.baseline.c_str());
     for (int n : o.clients) {
-        Process server(o.server, serverArgs(o));
+        Process server(o.server, ownServerArgs(o));
         Process ceiling(o.ceiling, {});
-        Loop sl, cl;
-        if (!signIn(sl, server.port, n, "b", true) || !signIn(cl, ceiling.port, n, "b", false))
+        std::unique_ptr<Process> base = withBase ? std::make_unique<Process>(o.baseline, serverArgs(o)) : nullptr;
+        Loop sl, cl, bl;
+        if (!signIn(sl, server.port, n, "b", true) || !signIn(cl, ceiling.port, n, "b", false) ||
+            (base && !signIn(bl, base->port, n, "b", true)))
             die("sign-in timed out");
-        Chat schat(sl), cchat(cl);
+        Chat schat(sl), cchat(cl), bchat(bl);
         for (int w : o.windows) {
-            Triple sCpu, cCpu, ratio, sP50, sP99, cP99, sRate, cRate, gen;
+            Triple sCpu, cCpu, bCpu, ratio, vsBase, sP50, sP99, cP99, bP99, sRate, cRate, bRate, gen;
             for (int r = 0; r < o.runs; ++r) {
                 const Figures s = measure(sl, schat, [&] { return server.cpu(); }, w, o.deliveries);
                 const Figures c = measure(cl, cchat, [&] { return ceiling.cpu(); }, w, o.deliveries);
@@ -669,15 +688,30 @@ int fanout(const Options &o)
                 cP99.add(c.p99Ms);
                 sRate.add(s.deliveriesPerSec / 1000);
                 cRate.add(c.deliveriesPerSec / 1000);
-                gen.add(std::max(s.generatorCpu, c.generatorCpu) * 100);
+                double g = std::max(s.generatorCpu, c.generatorCpu);
+                if (base) {
+                    const Figures b = measure(bl, bchat, [&] { return base->cpu(); }, w, o.deliveries);
+                    bCpu.add(b.cpuPerDeliveryUs);
+                    vsBase.add(s.cpuPerDeliveryUs / b.cpuPerDeliveryUs);
+                    bP99.add(b.p99Ms);
+                    bRate.add(b.deliveriesPerSec / 1000);
+                    g = std::max(g, b.generatorCpu);
+                }
+                gen.add(g * 100);
             }
             std::printf("clients %d, in flight %d\n", n, w);
             std::printf("  CPU/delivery  server %s  ceiling %s  ratio %s\n", sCpu.str("%.1f").c_str(),
                         cCpu.str("%.1f").c_str(), ratio.str("%.2f").c_str());
+            if (base)
+                std::printf("  CPU/delivery  baseline %s  vs base %s\n", bCpu.str("%.1f").c_str(),
+                            vsBase.str("%.2f").c_str());
             std::printf("  deliveries/s  server %s k  ceiling %s k\n", sRate.str("%.0f").c_str(),
                         cRate.str("%.0f").c_str());
             std::printf("  send->last    server p50 %s ms, p99 %s ms; ceiling p99 %s ms\n", sP50.str("%.1f").c_str(),
                         sP99.str("%.1f").c_str(), cP99.str("%.1f").c_str());
+            if (base)
+                std::printf("  baseline      deliveries/s %s k, p99 %s ms\n", bRate.str("%.0f").c_str(),
+                            bP99.str("%.1f").c_str());
             std::printf("  generator CPU %s %% of a core\n", gen.str("%.0f").c_str());
             std::fflush(stdout);
         }
@@ -688,7 +722,7 @@ int fanout(const Options &o)
 int burst(const Options &o)
 {
     const int n = o.clients.front();
-    Process server(o.server, serverArgs(o));
+    Process server(o.server, ownServerArgs(o));
     Loop loop;
     if (!signIn(loop, server.port, n, "m", true))
         die("sign-in timed out");
@@ -785,8 +819,9 @@ ChurnCost churnFor(Loop &loop, Process &server, const Options &o, bool delta, in
 int churn(const Options &o)
 {
     const int n = o.clients.front();
-    Process whole(o.server, serverArgs(o));
-    Process delta(o.server, serverArgs(o));
+    // Before/after: the older binary gets the players that do not ask for incremental lists.
+    Process whole(o.baseline.empty() ? o.server : o.baseline, o.baseline.empty() ? ownServerArgs(o) : serverArgs(o));
+    Process delta(o.server, ownServerArgs(o));
     Loop wl, dl;
     if (!signInLists(wl, whole.port, n, false) || !signInLists(dl, delta.port, n, true))
         die("sign-in timed out");
@@ -819,6 +854,8 @@ int churn(const Options &o)
     std::printf("churn: %d players, %.1f sign-ins (and sign-outs)/s, %.0f s per run; whole lists vs incremental "
                 "(LISTDELTA) side by side; min / median / max of %d\n",
                 n, o.rate, o.secs, o.runs);
+    if (!o.baseline.empty())
+        std::printf("  whole lists: %s; incremental: %s\n", o.baseline.c_str(), o.server.c_str());
     std::printf("  one sign-in alone, MB received by all  whole %.2f  incremental %.3f\n", single[0], single[1]);
     std::printf("  server CPU %% of a core   whole %s  incremental %s  ratio %s\n", wCpu.str("%.1f").c_str(),
                 dCpu.str("%.1f").c_str(), ratio.str("%.2f").c_str());
@@ -887,8 +924,8 @@ int lists(const Options &o)
     std::printf("lists: one sign-in among N players, whole lists vs incremental (LISTDELTA); min / median / max of %d\n",
                 o.runs);
     for (int n : o.clients) {
-        Process whole(o.server, serverArgs(o));
-        Process delta(o.server, serverArgs(o));
+        Process whole(o.server, ownServerArgs(o));
+        Process delta(o.server, ownServerArgs(o));
         Loop wl, dl;
         if (!signInLists(wl, whole.port, n, false) || !signInLists(dl, delta.port, n, true))
             die("sign-in timed out");
@@ -1216,6 +1253,7 @@ int main(int argc, char **argv)
         else if (a == "--server") o.server = v;
         else if (a == "--ceiling") o.ceiling = v;
         else if (a == "--server-arg") o.serverArgs.push_back(v);
+        else if (a == "--server-only-arg") o.ownArgs.push_back(v);
         else if (a == "--clients") o.clients = intList(v);
         else if (a == "--window") o.windows = intList(v);
         else if (a == "--deliveries") o.deliveries = std::atoll(v);

@@ -90,16 +90,20 @@ private slots:
 void TestServerProcess::servesAndStopsCleanly_data()
 {
     QTest::addColumn<int>("sig");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::addColumn<QStringList>("loop");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QStringList();
+    QTest::newRow("SIGINT") << int(SIGINT) << QStringList();
+    QTest::newRow("SIGTERM, Qt's event loop") << int(SIGTERM) << QStringList{"--event-loop", "qt"};
+    QTest::newRow("SIGINT, epoll loop named") << int(SIGINT) << QStringList{"--event-loop=epoll"};
 }
 
 void TestServerProcess::servesAndStopsCleanly()
 {
     QFETCH(int, sig);
+    QFETCH(QStringList, loop);
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("lobby.sqlite"));
-    const QStringList args{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db};
+    const QStringList args = QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db} + loop;
     {
         Running server = start(args);
         QVERIFY(server.port != 0);
@@ -251,6 +255,7 @@ void TestServerProcess::errors_data()
     QTest::newRow("not a database") << QStringList{"--db", "@DIR@/bad.json"} << "bad.json";
     QTest::newRow("port in use") << QStringList{"--port", "@PORT@"} << "cannot listen";
     QTest::newRow("bad log level") << QStringList{"--log-level", "loud"} << "--log-level";
+    QTest::newRow("bad event loop") << QStringList{"--event-loop", "poll"} << "--event-loop: not epoll or qt: poll";
     QTest::newRow("hash memory too small") << QStringList{"--hash-memory", "4"} << "--hash-memory";
     QTest::newRow("no hash passes") << QStringList{"--hash-passes", "0"} << "--hash-passes";
     QTest::newRow("bad sign-in timeout") << QStringList{"--signin-timeout", "-1"} << "--signin-timeout";
