@@ -34,6 +34,9 @@ thread_local bool t_flushPosted = false;
 thread_local quint64 t_flushTicket = 0; // a posted flush overtaken by another does nothing
 thread_local int t_paceMs = 0;
 thread_local Clock::time_point t_lastFlush{};
+// The last flush gave its clients several lines each: output comes faster than
+// the loop's passes, and waiting gathers more.
+thread_local bool t_gathering = false;
 thread_local bool t_workPosted = false;
 thread_local std::vector<Work> t_beforeFlush;
 thread_local std::vector<Work> t_eachFlush;
@@ -51,10 +54,11 @@ void postFlush()
     t_flushPosted = true;
     QObject *loop = QAbstractEventDispatcher::instance();
     const quint64 ticket = t_flushTicket;
-    const auto wait = t_paceMs > 0 ? std::chrono::ceil<std::chrono::milliseconds>(
+    const auto wait = t_paceMs > 0 && t_gathering ? std::chrono::ceil<std::chrono::milliseconds>(
                                          t_lastFlush + std::chrono::milliseconds(t_paceMs) - Clock::now())
                                    : std::chrono::milliseconds(0);
-    // Idle for a pace already: at the end of this pass, as without one.
+    // Idle for a pace already, or one line per client last time (nothing to
+    // gather, as with one message in flight): at the end of this pass.
     if (wait.count() <= 0)
         QMetaObject::invokeMethod(loop, [ticket] { runScheduled(ticket); }, Qt::QueuedConnection);
     else
@@ -184,10 +188,14 @@ void ClientConnection::flushAll()
     ++t_flushTicket;
     std::vector<ClientConnection *> dirty;
     dirty.swap(t_dirty);
-    for (ClientConnection *c : dirty)
+    size_t lines = 0;
+    for (ClientConnection *c : dirty) {
         c->m_flushQueued = false;
+        lines += c->m_out.size();
+    }
     for (ClientConnection *c : dirty)
         c->flushOutput();
+    t_gathering = lines >= 2 * dirty.size() && !dirty.empty();
     t_lastFlush = Clock::now();
 }
 

@@ -97,8 +97,9 @@ public:
     static void atEachFlush(QObject *context, std::function<void()> work);
     // While output keeps coming, flush at most once per ms milliseconds (counted
     // from the end of the last flush), so that what arrives close together leaves
-    // in one send per client. Output after a quiet spell of ms goes out at the end
-    // of its pass, as with 0 (the default: every pass).
+    // in one send per client. Output after a quiet spell of ms, or after a flush
+    // that gave its clients one line each, goes out at the end of its pass, as
+    // with 0 (the default: every pass).
     static void setFlushPace(int ms);
 
 signals:

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <numeric>
+#include <utility>
 #include <memory>
 
 #include "clusternode.h"
@@ -209,19 +210,20 @@ void TestCluster::presenceAndLobbyChat()
 void TestCluster::chatBurstsInOrder_data()
 {
     QTest::addColumn<QList<int>>("senders"); // nodes whose player sends a burst (3: the paced node)
-    QTest::addColumn<int>("gapMs");          // between lines; 0: all in one write
     QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("perWrite");
+    QTest::addColumn<int>("gapMs");  // between writes
     QTest::addColumn<int>("paceMs"); // of a fourth node that listens too; 0: none
-    QTest::newRow("one node") << QList<int>{1} << 0 << 12 << 0;
-    QTest::newRow("two nodes at once") << QList<int>{1, 2} << 0 << 12 << 0;
+    QTest::newRow("one node") << QList<int>{1} << 12 << 12 << 0 << 0;
+    QTest::newRow("two nodes at once") << QList<int>{1, 2} << 12 << 12 << 0 << 0;
     // Events that keep coming while the last ones are applied wait their turn.
-    QTest::newRow("line by line") << QList<int>{1} << 2 << 12 << 0;
+    QTest::newRow("line by line") << QList<int>{1} << 12 << 1 << 2 << 0;
     // Held by the pace, the last lines still go out once nothing more comes.
-    QTest::newRow("paced node, one burst") << QList<int>{1, 2} << 0 << 12 << 300;
-    QTest::newRow("paced node sends") << QList<int>{3} << 5 << 12 << 300;
+    QTest::newRow("paced node, one burst") << QList<int>{1, 2} << 12 << 12 << 0 << 300;
+    QTest::newRow("paced node sends") << QList<int>{3} << 12 << 3 << 5 << 300;
     // Lines that never stop for a whole pace still reach the paced node's
     // players while they keep coming.
-    QTest::newRow("paced node, steady stream") << QList<int>{1} << 40 << 20 << 300;
+    QTest::newRow("paced node, steady stream") << QList<int>{1} << 18 << 3 << 150 << 300;
 }
 
 // Lines that reach another node together are applied together: every player
@@ -229,8 +231,9 @@ void TestCluster::chatBurstsInOrder_data()
 void TestCluster::chatBurstsInOrder()
 {
     QFETCH(QList<int>, senders);
-    QFETCH(int, gapMs);
     QFETCH(int, lines);
+    QFETCH(int, perWrite);
+    QFETCH(int, gapMs);
     QFETCH(int, paceMs);
     static int row = 0;
     ++row;
@@ -259,20 +262,19 @@ void TestCluster::chatBurstsInOrder()
     qsizetype pacedHeardBeforeLast = 0;
     QHash<QString, QStringList> sent;
     for (int node : senders) {
-        QByteArray burst;
+        QByteArray write;
         for (int i = 0; i < lines; ++i) {
             const QString text = QStringLiteral("line %1").arg(i);
             sent[names[node]].append(protocol::command(kw::LMESSAGE, {names[node], text}));
-            if (gapMs == 0) {
-                burst += protocol::command(kw::LMESSAGE, {text}).toUtf8() + "\r\n";
+            write += protocol::command(kw::LMESSAGE, {text}).toUtf8() + "\r\n";
+            if ((i + 1) % perWrite != 0 && i + 1 < lines)
                 continue;
-            }
-            if (paced && i == lines - 1)
+            if (paced && i + 1 == lines)
                 pacedHeardBeforeLast = heardSoFar(*players[3]);
-            players[size_t(node)]->send(protocol::command(kw::LMESSAGE, {text}));
-            QTest::qWait(gapMs);
+            players[size_t(node)]->sendRaw(std::exchange(write, {}));
+            if (gapMs > 0)
+                QTest::qWait(gapMs);
         }
-        players[size_t(node)]->sendRaw(burst);
     }
     for (auto &p : players) {
         QHash<QString, QStringList> heard;
@@ -286,9 +288,9 @@ void TestCluster::chatBurstsInOrder()
         QVERIFY(p->queued(QString::fromLatin1(kw::LMESSAGE)).isEmpty());
     }
     // Sent over more than two paces: the node flushed again before the end, not
-    // only the first line after the quiet spell.
-    if (paced && !senders.contains(3) && gapMs * lines > 2 * paceMs)
-        QVERIFY2(pacedHeardBeforeLast > 1, qPrintable(players[3]->all.join(u'|')));
+    // only the first write after the quiet spell.
+    if (paced && !senders.contains(3) && gapMs * (lines / perWrite) > 2 * paceMs)
+        QVERIFY2(pacedHeardBeforeLast > perWrite, qPrintable(players[3]->all.join(u'|')));
     players.clear();
     if (paced)
         QVERIFY2(paced->stop(), qPrintable(paced->log()));
