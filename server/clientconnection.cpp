@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <sys/socket.h>
@@ -23,17 +24,54 @@ constexpr qint64 kReadChunk = 16 * 1024;
 constexpr int kFlushTimeoutMs = 5000;
 constexpr int kMaxIov = 256;
 
-// Connections with gathered output, flushed together once per loop pass.
+using Clock = std::chrono::steady_clock;
+using Work = std::pair<QPointer<QObject>, std::function<void()>>;
+
+// Connections with gathered output, flushed together once per loop pass (or, with
+// a pace, at most once per pace while output keeps coming).
 thread_local std::vector<ClientConnection *> t_dirty;
 thread_local bool t_flushPosted = false;
-thread_local std::vector<std::pair<QPointer<QObject>, std::function<void()>>> t_beforeFlush;
+thread_local quint64 t_flushTicket = 0; // a posted flush overtaken by another does nothing
+thread_local int t_paceMs = 0;
+thread_local Clock::time_point t_lastFlush{};
+// The last flush gave its clients several lines each: output comes faster than
+// the loop's passes, and waiting gathers more.
+thread_local bool t_gathering = false;
+thread_local bool t_workPosted = false;
+thread_local std::vector<Work> t_beforeFlush;
+thread_local std::vector<Work> t_eachFlush;
+
+void runScheduled(quint64 ticket)
+{
+    if (ticket == t_flushTicket)
+        ClientConnection::flushAll();
+}
 
 void postFlush()
 {
     if (t_flushPosted)
         return;
     t_flushPosted = true;
-    QMetaObject::invokeMethod(QAbstractEventDispatcher::instance(), &ClientConnection::flushAll, Qt::QueuedConnection);
+    QObject *loop = QAbstractEventDispatcher::instance();
+    const quint64 ticket = t_flushTicket;
+    const auto wait = t_paceMs > 0 && t_gathering ? std::chrono::ceil<std::chrono::milliseconds>(
+                                         t_lastFlush + std::chrono::milliseconds(t_paceMs) - Clock::now())
+                                   : std::chrono::milliseconds(0);
+    // Idle for a pace already, or one line per client last time (nothing to
+    // gather, as with one message in flight): at the end of this pass.
+    if (wait.count() <= 0)
+        QMetaObject::invokeMethod(loop, [ticket] { runScheduled(ticket); }, Qt::QueuedConnection);
+    else
+        QTimer::singleShot(wait, Qt::PreciseTimer, loop, [ticket] { runScheduled(ticket); });
+}
+
+void runBeforeFlush()
+{
+    t_workPosted = false;
+    for (auto &[context, work] : std::exchange(t_beforeFlush, {})) {
+        if (context)
+            work();
+    }
 }
 } // namespace
 
@@ -123,22 +161,42 @@ void ClientConnection::queueFlush()
 void ClientConnection::beforeNextFlush(QObject *context, std::function<void()> work)
 {
     t_beforeFlush.emplace_back(context, std::move(work));
-    postFlush();
+    // Not held by the pace: only the clients' output waits.
+    if (t_workPosted)
+        return;
+    t_workPosted = true;
+    QMetaObject::invokeMethod(QAbstractEventDispatcher::instance(), &runBeforeFlush, Qt::QueuedConnection);
 }
+
+void ClientConnection::atEachFlush(QObject *context, std::function<void()> work)
+{
+    t_eachFlush.emplace_back(context, std::move(work));
+}
+
+void ClientConnection::setFlushPace(int ms) { t_paceMs = std::max(0, ms); }
 
 void ClientConnection::flushAll()
 {
-    t_flushPosted = false;
-    for (auto &[context, work] : std::exchange(t_beforeFlush, {})) {
-        if (context)
-            work();
+    runBeforeFlush();
+    std::erase_if(t_eachFlush, [](const Work &w) { return !w.first; });
+    // By index: work may add more.
+    for (size_t i = 0; i < t_eachFlush.size(); ++i) {
+        if (t_eachFlush[i].first)
+            t_eachFlush[i].second();
     }
+    t_flushPosted = false;
+    ++t_flushTicket;
     std::vector<ClientConnection *> dirty;
     dirty.swap(t_dirty);
-    for (ClientConnection *c : dirty)
+    size_t lines = 0;
+    for (ClientConnection *c : dirty) {
         c->m_flushQueued = false;
+        lines += c->m_out.size();
+    }
     for (ClientConnection *c : dirty)
         c->flushOutput();
+    t_gathering = lines >= 2 * dirty.size() && !dirty.empty();
+    t_lastFlush = Clock::now();
 }
 
 void ClientConnection::seal(bool closeNotify)

@@ -2,8 +2,9 @@
 // One client's connection: cuts its bytes into lines, writes lines back, and keeps
 // what the server knows about the client (game, role, account, room).
 //
-// Output is gathered: send() only queues, and once per event-loop pass every
-// connection with queued output hands it to the kernel with one sendmsg(). Only
+// Output is gathered: send() only queues, and once per event-loop pass (or per
+// flush pace, see setFlushPace) every connection with queued output hands it to
+// the kernel with one sendmsg(). Only
 // what the kernel does not take goes through Qt's socket write path. On a
 // TlsSocket the pass's output is encrypted as one batch first and its records
 // take the same road. Another socket that transforms its bytes must write
@@ -86,10 +87,20 @@ public:
     // Hands every connection's gathered output to the kernel now (normally done
     // once per event-loop pass).
     static void flushAll();
-    // Runs work once at the start of the next flush, before any client's output:
-    // what goes to the other nodes of a cluster leaves ahead of this node's fan-out.
-    // Skipped when context is gone by then.
+    // Runs work once, at the end of this pass or at the start of the next flush
+    // if that comes first, before any client's output: what goes to the other
+    // nodes of a cluster leaves ahead of this node's fan-out. Skipped when context
+    // is gone by then.
     static void beforeNextFlush(QObject *context, std::function<void()> work);
+    // Runs work at the start of every flush, after beforeNextFlush's, while
+    // context lives: a source of output read just before it goes out.
+    static void atEachFlush(QObject *context, std::function<void()> work);
+    // While output keeps coming, flush at most once per ms milliseconds (counted
+    // from the end of the last flush), so that what arrives close together leaves
+    // in one send per client. Output after a quiet spell of ms, or after a flush
+    // that gave its clients one line each, goes out at the end of its pass, as
+    // with 0 (the default: every pass).
+    static void setFlushPace(int ms);
 
 signals:
     void lineReceived(ClientConnection *client, const QString &line);

@@ -3,6 +3,7 @@
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <hiredis.h>
 #include <async.h>
@@ -111,6 +112,17 @@ public:
     // gets them in one send. An event after a quiet spell is read at once.
     void setPace(int ms) { m_paceMs = ms; }
 
+    // Events already in the socket when the clients' output is about to leave
+    // are applied first and leave with it.
+    void readAtEachFlush()
+    {
+        ClientConnection::atEachFlush(this, [this] {
+            int left = 0;
+            if (m_ac && m_readWanted && ::ioctl(m_ac->c.fd, FIONREAD, &left) == 0 && left > 0)
+                readAll();
+        });
+    }
+
 private:
     // hiredis frees the context on its own schedule; it tells us first (cleanup).
     void detach()
@@ -191,7 +203,15 @@ std::optional<ClusterBus::Options> ClusterBus::parseUrl(const QString &url, QStr
     const QUrl u(url, QUrl::StrictMode);
     Options o;
     bool ok = u.isValid() && u.scheme() == QLatin1String("redis") && !u.host().isEmpty() && u.userInfo().isEmpty() &&
-              !u.hasQuery() && !u.hasFragment();
+              !u.hasFragment();
+    if (ok && u.hasQuery()) {
+        const QUrlQuery query(u);
+        const auto items = query.queryItems();
+        ok = items.size() == 1 && items.front().first == QLatin1String("flush-pace");
+        if (ok)
+            o.flushPaceMs = items.front().second.toInt(&ok);
+        ok = ok && o.flushPaceMs >= 0 && o.flushPaceMs <= 1000;
+    }
     const int port = u.port(6379);
     ok = ok && port > 0 && port <= 65535;
     const QString path = u.path();
@@ -200,7 +220,7 @@ std::optional<ClusterBus::Options> ClusterBus::parseUrl(const QString &url, QStr
         ok = ok && o.db >= 0 && o.db < 1 << 16;
     }
     if (!ok) {
-        *error = QStringLiteral("expected redis://host[:port][/db], got %1").arg(url);
+        *error = QStringLiteral("expected redis://host[:port][/db][?flush-pace=MS], got %1").arg(url);
         return std::nullopt;
     }
     o.host = u.host();
@@ -220,6 +240,7 @@ ClusterBus::ClusterBus(const Options &options, LobbyEvents &lobby, QObject *pare
     m_reconnect.setSingleShot(true);
     connect(&m_reconnect, &QTimer::timeout, this, &ClusterBus::connectLinks);
     m_clock.start();
+    ClientConnection::setFlushPace(options.flushPaceMs);
 }
 
 ClusterBus::~ClusterBus()
@@ -252,8 +273,10 @@ bool ClusterBus::openLink(Link &link)
     }
     link.ac->data = this;
     link.adapter = new BusSocket(link.ac, this);
-    if (&link == &m_sub)
+    if (&link == &m_sub) {
         link.adapter->setPace(m_options.eventPaceMs);
+        link.adapter->readAtEachFlush();
+    }
     redisAsyncSetConnectCallback(link.ac, &ClusterBus::onConnect);
     redisAsyncSetDisconnectCallback(link.ac, &ClusterBus::onDisconnect);
     return true;

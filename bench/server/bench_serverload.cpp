@@ -26,7 +26,8 @@
 //           (CPU summed over nodes and Redis) and the rate of a sign-in burst;
 //           --db postgresql://... gives all of them one shared database;
 //           --baseline PATH runs a cluster of another binary beside (before/after);
-//           --burst 0 leaves out the sign-in burst.
+//           --burst 0 leaves out the sign-in burst; --cluster-query ?flush-pace=MS
+//           tunes --server's nodes (not the baseline's).
 //
 //   tls     The same fan-out over TLS, three servers side by side: --ceiling (the
 //           TLS ceiling, bench_tlsceiling), --baseline (an older qorchat-server)
@@ -38,7 +39,7 @@
 //   bench_serverload --server PATH --ceiling PATH [--mode fanout|burst|churn|lists|cluster|tls]
 //       [--clients 100,1000,3000] [--window 1,16] [--deliveries 300000] [--runs 3]
 //       [--burst 200] [--rate 5] [--seconds 10] [--server-arg ARG]... [--server-only-arg ARG]...
-//       [--nodes 3] [--redis PATH] [--db URL]
+//       [--nodes 3] [--redis PATH] [--db URL] [--cluster-query ?flush-pace=MS]
 //       [--baseline PATH] [--tls-cert PEM] [--tls-key PEM] [--signins 200]
 #include <algorithm>
 #include <arpa/inet.h>
@@ -614,6 +615,7 @@ struct Options {
     double secs = 10;
     int nodes = 3;
     std::string redis = "redis-server";
+    std::string clusterQuery; // cluster: added to --server's Redis URL, e.g. ?flush-pace=5
     std::string db; // shared database of the cluster run (default: each node its own :memory:)
     std::string baseline; // tls, cluster, churn, fanout: an older server binary measured beside
     std::string tlsCert, tlsKey;
@@ -1047,9 +1049,10 @@ struct Cluster {
     std::unique_ptr<Redis> redis;
     std::vector<std::unique_ptr<Process>> nodes;
     std::vector<int> ports;
-    Cluster(const Options &o, const std::string &exe) : redis(std::make_unique<Redis>(o.redis))
+    Cluster(const Options &o, const std::string &exe, const std::string &query = "")
+        : redis(std::make_unique<Redis>(o.redis))
     {
-        const std::string url = "redis://127.0.0.1:" + std::to_string(redis->port);
+        const std::string url = "redis://127.0.0.1:" + std::to_string(redis->port) + query;
         for (int i = 0; i < o.nodes; ++i) {
             nodes.push_back(std::make_unique<Process>(exe, nodeArgs(o, url)));
             ports.push_back(nodes.back()->port);
@@ -1074,7 +1077,7 @@ int cluster(const Options &o)
     std::printf("cluster: %d clients, %d nodes + Redis vs one node%s; min / median / max of %d runs;\n"
                 "CPU per delivery in us, summed over the nodes and Redis; ratio = cluster / single\n",
                 n, o.nodes, withBase ? " and a cluster of the baseline binary" : "", o.runs);
-    Cluster k(o, o.server);
+    Cluster k(o, o.server, o.clusterQuery);
     std::unique_ptr<Cluster> b = withBase ? std::make_unique<Cluster>(o, o.baseline) : nullptr;
     Process single(o.server, nodeArgs(o, ""));
     // The nodes listen before they have joined the cluster.
@@ -1263,6 +1266,7 @@ int main(int argc, char **argv)
         else if (a == "--seconds") o.secs = std::atof(v);
         else if (a == "--nodes") o.nodes = std::max(1, std::atoi(v));
         else if (a == "--redis") o.redis = v;
+        else if (a == "--cluster-query") o.clusterQuery = v;
         else if (a == "--db") o.db = v;
         else if (a == "--baseline") o.baseline = v;
         else if (a == "--tls-cert") o.tlsCert = v;

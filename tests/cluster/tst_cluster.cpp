@@ -6,8 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <numeric>
+#include <utility>
 #include <memory>
 
 #include "clusternode.h"
@@ -87,7 +89,8 @@ private slots:
     void moderationActsOnEveryNode();
 
 private:
-    std::unique_ptr<Node> startNode();
+    // query: added to the Redis URL (?flush-pace=MS)
+    std::unique_ptr<Node> startNode(const QString &query = QString());
     std::unique_ptr<LobbyClient> player(int node, const QString &game, bool host, const QString &user);
     void dumpLogs();
 
@@ -136,10 +139,10 @@ void TestCluster::dumpLogs()
     }
 }
 
-std::unique_ptr<Node> TestCluster::startNode()
+std::unique_ptr<Node> TestCluster::startNode(const QString &query)
 {
     auto node = std::make_unique<Node>();
-    if (!node->start({QStringLiteral("--db"), m_dbUrl, QStringLiteral("--cluster"), m_redis.url(), QStringLiteral("--games"),
+    if (!node->start({QStringLiteral("--db"), m_dbUrl, QStringLiteral("--cluster"), m_redis.url() + query, QStringLiteral("--games"),
                       m_dir.filePath(QStringLiteral("games.json")), QStringLiteral("--hash-memory"), QStringLiteral("8"),
                       QStringLiteral("--hash-passes"), QStringLiteral("1"), QStringLiteral("--admin-socket"),
                       m_dir.filePath(QStringLiteral("admin%1.sock").arg(m_started++))}) ||
@@ -206,12 +209,21 @@ void TestCluster::presenceAndLobbyChat()
 
 void TestCluster::chatBurstsInOrder_data()
 {
-    QTest::addColumn<QList<int>>("senders"); // nodes whose player sends a burst
-    QTest::addColumn<int>("gapMs");          // between lines; 0: all in one write
-    QTest::newRow("one node") << QList<int>{1} << 0;
-    QTest::newRow("two nodes at once") << QList<int>{1, 2} << 0;
+    QTest::addColumn<QList<int>>("senders"); // nodes whose player sends a burst (3: the paced node)
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("perWrite");
+    QTest::addColumn<int>("gapMs");  // between writes
+    QTest::addColumn<int>("paceMs"); // of a fourth node that listens too; 0: none
+    QTest::newRow("one node") << QList<int>{1} << 12 << 12 << 0 << 0;
+    QTest::newRow("two nodes at once") << QList<int>{1, 2} << 12 << 12 << 0 << 0;
     // Events that keep coming while the last ones are applied wait their turn.
-    QTest::newRow("line by line") << QList<int>{1} << 1;
+    QTest::newRow("line by line") << QList<int>{1} << 12 << 1 << 2 << 0;
+    // Held by the pace, the last lines still go out once nothing more comes.
+    QTest::newRow("paced node, one burst") << QList<int>{1, 2} << 12 << 12 << 0 << 300;
+    QTest::newRow("paced node sends") << QList<int>{3} << 12 << 3 << 5 << 300;
+    // Lines that never stop for a whole pace still reach the paced node's
+    // players while they keep coming.
+    QTest::newRow("paced node, steady stream") << QList<int>{1} << 18 << 3 << 150 << 300;
 }
 
 // Lines that reach another node together are applied together: every player
@@ -219,34 +231,54 @@ void TestCluster::chatBurstsInOrder_data()
 void TestCluster::chatBurstsInOrder()
 {
     QFETCH(QList<int>, senders);
+    QFETCH(int, lines);
+    QFETCH(int, perWrite);
     QFETCH(int, gapMs);
-    constexpr int kLines = 12;
+    QFETCH(int, paceMs);
+    static int row = 0;
+    ++row;
+    std::unique_ptr<Node> paced;
+    if (paceMs > 0) {
+        paced = startNode(QStringLiteral("?flush-pace=%1").arg(paceMs));
+        QVERIFY(paced);
+    }
     std::vector<std::unique_ptr<LobbyClient>> players;
     QStringList names;
-    for (int node = 0; node < 3; ++node) {
-        names << QStringLiteral("burst%1n%2").arg(QLatin1Char(QTest::currentDataTag()[1])).arg(node);
-        players.push_back(player(node, QStringLiteral("Trio"), false, names.last()));
+    for (int node = 0; node < (paced ? 4 : 3); ++node) {
+        names << QStringLiteral("burst%1n%2").arg(row).arg(node);
+        players.push_back(node < 3 ? player(node, QStringLiteral("Trio"), false, names.last())
+                                   : std::make_unique<LobbyClient>(paced->port));
+        if (node == 3) {
+            QVERIFY(players.back()->signIn(QStringLiteral("Trio"), false, names.last()));
+            ++m_signIns;
+        }
     }
     for (auto &p : players)
         QVERIFY(p->sync());
+    const auto heardSoFar = [](const LobbyClient &p) {
+        return std::count_if(p.all.cbegin(), p.all.cend(),
+                             [](const QString &l) { return l.startsWith(QLatin1String(kw::LMESSAGE)); });
+    };
+    qsizetype pacedHeardBeforeLast = 0;
     QHash<QString, QStringList> sent;
     for (int node : senders) {
-        QByteArray burst;
-        for (int i = 0; i < kLines; ++i) {
+        QByteArray write;
+        for (int i = 0; i < lines; ++i) {
             const QString text = QStringLiteral("line %1").arg(i);
             sent[names[node]].append(protocol::command(kw::LMESSAGE, {names[node], text}));
-            if (gapMs == 0) {
-                burst += protocol::command(kw::LMESSAGE, {text}).toUtf8() + "\r\n";
-            } else {
-                players[size_t(node)]->send(protocol::command(kw::LMESSAGE, {text}));
+            write += protocol::command(kw::LMESSAGE, {text}).toUtf8() + "\r\n";
+            if ((i + 1) % perWrite != 0 && i + 1 < lines)
+                continue;
+            if (paced && i + 1 == lines)
+                pacedHeardBeforeLast = heardSoFar(*players[3]);
+            players[size_t(node)]->sendRaw(std::exchange(write, {}));
+            if (gapMs > 0)
                 QTest::qWait(gapMs);
-            }
         }
-        players[size_t(node)]->sendRaw(burst);
     }
     for (auto &p : players) {
         QHash<QString, QStringList> heard;
-        for (qsizetype i = 0; i < kLines * senders.size(); ++i) {
+        for (qsizetype i = 0; i < lines * senders.size(); ++i) {
             const QString line = p->take(QString::fromLatin1(kw::LMESSAGE));
             QVERIFY2(!line.isNull(), qPrintable(p->all.join(u'|')));
             heard[line.section(u' ', 1, 1)].append(line);
@@ -255,6 +287,13 @@ void TestCluster::chatBurstsInOrder()
         QVERIFY(p->sync());
         QVERIFY(p->queued(QString::fromLatin1(kw::LMESSAGE)).isEmpty());
     }
+    // Sent over more than two paces: the node flushed again before the end, not
+    // only the first write after the quiet spell.
+    if (paced && !senders.contains(3) && gapMs * (lines / perWrite) > 2 * paceMs)
+        QVERIFY2(pacedHeardBeforeLast > perWrite, qPrintable(players[3]->all.join(u'|')));
+    players.clear();
+    if (paced)
+        QVERIFY2(paced->stop(), qPrintable(paced->log()));
 }
 
 void TestCluster::sameAccountOnTwoNodes()

@@ -20,18 +20,27 @@ void TestClusterParts::redisUrl_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
     QTest::addColumn<int>("db");
-    QTest::newRow("host only") << "redis://10.0.0.5" << true << "10.0.0.5" << 6379 << 0;
-    QTest::newRow("port and db") << "redis://cache.example:7000/3" << true << "cache.example" << 7000 << 3;
-    QTest::newRow("trailing slash") << "redis://127.0.0.1:6380/" << true << "127.0.0.1" << 6380 << 0;
-    QTest::newRow("ipv6") << "redis://[::1]:6390/1" << true << "::1" << 6390 << 1;
-    QTest::newRow("other scheme") << "rediss://127.0.0.1" << false << "" << 0 << 0;
-    QTest::newRow("no host") << "redis:///2" << false << "" << 0 << 0;
-    QTest::newRow("db not a number") << "redis://h/x" << false << "" << 0 << 0;
-    QTest::newRow("negative db") << "redis://h/-1" << false << "" << 0 << 0;
-    QTest::newRow("nested path") << "redis://h/1/2" << false << "" << 0 << 0;
-    QTest::newRow("password") << "redis://:pw@h" << false << "" << 0 << 0;
-    QTest::newRow("port out of range") << "redis://h:70000" << false << "" << 0 << 0;
-    QTest::newRow("not a url") << "127.0.0.1:6379" << false << "" << 0 << 0;
+    QTest::addColumn<int>("pace");
+    const int pace = ClusterBus::Options{}.flushPaceMs;
+    QTest::newRow("host only") << "redis://10.0.0.5" << true << "10.0.0.5" << 6379 << 0 << pace;
+    QTest::newRow("port and db") << "redis://cache.example:7000/3" << true << "cache.example" << 7000 << 3 << pace;
+    QTest::newRow("trailing slash") << "redis://127.0.0.1:6380/" << true << "127.0.0.1" << 6380 << 0 << pace;
+    QTest::newRow("ipv6") << "redis://[::1]:6390/1" << true << "::1" << 6390 << 1 << pace;
+    QTest::newRow("flush pace") << "redis://h:7000/2?flush-pace=40" << true << "h" << 7000 << 2 << 40;
+    QTest::newRow("no flush pace") << "redis://h?flush-pace=0" << true << "h" << 6379 << 0 << 0;
+    QTest::newRow("other scheme") << "rediss://127.0.0.1" << false << "" << 0 << 0 << 0;
+    QTest::newRow("no host") << "redis:///2" << false << "" << 0 << 0 << 0;
+    QTest::newRow("db not a number") << "redis://h/x" << false << "" << 0 << 0 << 0;
+    QTest::newRow("negative db") << "redis://h/-1" << false << "" << 0 << 0 << 0;
+    QTest::newRow("nested path") << "redis://h/1/2" << false << "" << 0 << 0 << 0;
+    QTest::newRow("password") << "redis://:pw@h" << false << "" << 0 << 0 << 0;
+    QTest::newRow("port out of range") << "redis://h:70000" << false << "" << 0 << 0 << 0;
+    QTest::newRow("not a url") << "127.0.0.1:6379" << false << "" << 0 << 0 << 0;
+    QTest::newRow("pace not a number") << "redis://h?flush-pace=2ms" << false << "" << 0 << 0 << 0;
+    QTest::newRow("negative pace") << "redis://h?flush-pace=-1" << false << "" << 0 << 0 << 0;
+    QTest::newRow("pace over a second") << "redis://h?flush-pace=1001" << false << "" << 0 << 0 << 0;
+    QTest::newRow("unknown query") << "redis://h?timeout=5" << false << "" << 0 << 0 << 0;
+    QTest::newRow("pace twice") << "redis://h?flush-pace=1&flush-pace=2" << false << "" << 0 << 0 << 0;
 }
 
 void TestClusterParts::redisUrl()
@@ -51,6 +60,8 @@ void TestClusterParts::redisUrl()
     QCOMPARE(o->host, host);
     QCOMPARE(int(o->port), port);
     QCOMPARE(o->db, db);
+    QFETCH(int, pace);
+    QCOMPARE(o->flushPaceMs, pace);
 }
 
 void TestClusterParts::databaseLocation_data()
