@@ -227,7 +227,7 @@ int main(int argc, char *argv[])
                                                     QString::number(TlsListener::kDefaultHandshakeTimeoutMs));
     const QCommandLineOption clusterOpt(
         QStringLiteral("cluster"),
-        QStringLiteral("Share the lobby with the other nodes using the same Redis (redis://host[:port][/db]); "
+        QStringLiteral("Share the lobby with the other nodes using the same Redis (redis://host[:port][/db][?flush-pace=MS]); "
                        "give every node the same --games and a shared PostgreSQL --db."),
         QStringLiteral("URL"));
     const QCommandLineOption configOpt(QStringLiteral("config"),
