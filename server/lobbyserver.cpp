@@ -910,8 +910,12 @@ void LobbyServer::scheduleListFlush()
         // Each pass of changes is a write to every player: merge more as the game grows.
         const qint64 interval = std::clamp<qint64>(qint64(largest) / kDeltaPlayersPerMs, m_deltaIntervalMs,
                                                    std::max(m_deltaIntervalMs, kDeltaMaxIntervalMs));
-        const qint64 since = m_lastDeltaFlush.isValid() ? m_lastDeltaFlush.elapsed() : interval;
-        m_deltaTimer.start(int(std::max<qint64>(0, interval - since)));
+        // After a quiet spell the change goes at once. Otherwise it waits the whole
+        // interval from now, not from the last pass: the wait of any change stays
+        // bounded by the interval while a pass gathers all that came meanwhile, so
+        // steady churn costs fewer writes to every player.
+        const bool quiet = !m_lastDeltaFlush.isValid() || m_lastDeltaFlush.elapsed() >= interval;
+        m_deltaTimer.start(int(quiet ? 0 : interval));
     }
     if (m_listTimer.isActive())
         return;

@@ -51,10 +51,11 @@ public:
     static constexpr qint64 kReplyBudgetMs = 9000;
     // Changes reach the players who asked for incremental lists at most this often,
     // and at most once per ms for each kDeltaPlayersPerMs players of the largest game,
-    // but always within kDeltaMaxIntervalMs: a newcomer is listed by all within half a second.
+    // but no change waits longer than kDeltaMaxIntervalMs: a newcomer is listed by
+    // all within half a second, with the pass's own writes.
     static constexpr int kDeltaIntervalMs = 100;
-    static constexpr int kDeltaPlayersPerMs = 8;
-    static constexpr int kDeltaMaxIntervalMs = 400;
+    static constexpr int kDeltaPlayersPerMs = 6;
+    static constexpr int kDeltaMaxIntervalMs = 450;
 
     LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent = nullptr);
     ~LobbyServer() override;
