@@ -12,7 +12,10 @@
 
 #include <functional>
 #include <list>
+#include <map>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "passwordhash.h"
 
@@ -132,14 +135,24 @@ private:
     // connection. When the database server dropped that connection (a restart), runs
     // it once more on a fresh one, unless a commit was under way: then whether it
     // took effect is unknown.
-    // The queries of one request, alive until its transaction ended: PostgreSQL
-    // cannot free a statement inside a failed transaction.
-    using Queries = std::list<QSqlQuery>;
+    // The statements one request ran. Those that did not even prepare live until its
+    // transaction ended: PostgreSQL cannot free a statement inside a failed one.
+    struct Queries {
+        std::vector<QSqlQuery *> used;
+        std::list<QSqlQuery> unprepared;
+    };
     QSqlError perform(Access access, const std::function<QSqlError(Queries &)> &work);
     static bool isUniqueViolation(const QSqlError &error);
     QSqlError writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found);
-    // Prepares sql, binds values in order and runs it.
-    static QSqlError run(QSqlQuery &q, const QString &sql, const QVariantList &values);
+    // Runs sql with values bound in order; *out is the query to read the rows from.
+    // Each statement is prepared once per connection and kept: parsing and planning
+    // cost more than running these.
+    QSqlError run(Queries &queries, const QString &sql, const QVariantList &values, QSqlQuery **out = nullptr);
+    // The same, prepared for this one run (migrations).
+    static QSqlError runOnce(QSqlQuery &q, const QString &sql, const QVariantList &values);
+    // Sets the kept statements aside; they are dropped once their connection was
+    // removed, so that nothing tries to free them on a connection that is gone.
+    void forgetStatements();
     bool exec(const QString &sql);
     bool connectServer(const QString &location);
     bool migrate();
@@ -154,6 +167,9 @@ private:
     QList<int> counts(const char *table, const char *key, qint64 newest, int n);
 
     QString m_connection;
+    // Of m_connection, by their text.
+    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+    std::vector<std::unique_ptr<QSqlQuery>> m_staleStatements; // of m_stale
     QStringList m_stale; // connections given up after a failure
     QSqlDatabase m_db;
     bool m_server = false; // PostgreSQL
