@@ -64,12 +64,18 @@ std::optional<LobbyStore::Account> LobbyStore::account(const QString &user)
     std::optional<Account> out;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
         QSqlQuery *q = nullptr;
-        // The exact ID first: an older database may hold look-alikes.
-        static const QString sql = QStringLiteral("SELECT %1 FROM users WHERE name = ? OR folded = ?"
-                                                  " ORDER BY name = ? DESC, name LIMIT 1")
-                                       .arg(QLatin1String(kAccountColumns));
-        const QSqlError e = run(queries, sql, {user, foldName(user), user}, &q);
-        if (!e.isValid() && q->next())
+        // The exact ID first: an older database may hold look-alikes. Two look-ups
+        // by index; one with OR would sort in a temporary table every time.
+        static const QString exact = QStringLiteral("SELECT %1 FROM users WHERE name = ?").arg(QLatin1String(kAccountColumns));
+        static const QString folded =
+            QStringLiteral("SELECT %1 FROM users WHERE folded = ? ORDER BY name LIMIT 1").arg(QLatin1String(kAccountColumns));
+        QSqlError e = run(queries, exact, {user}, &q);
+        bool found = !e.isValid() && q->next();
+        if (!e.isValid() && !found) {
+            e = run(queries, folded, {foldName(user)}, &q);
+            found = !e.isValid() && q->next();
+        }
+        if (found)
             out = accountFrom(*q);
         return e;
     });
@@ -157,21 +163,25 @@ int LobbyStore::liftSanctions(const QString &kind, const QString &scope, const Q
 std::optional<QList<LobbyStore::Sanction>> LobbyStore::activeSanctions(qint64 now, const QString &kind,
                                                                        const QString &scope, const QString &target)
 {
+    // Only the filters given, so that the index on kind and target serves: a sign-in
+    // asks for the bans, and the table keeps every sanction ever made.
+    QString sql = QStringLiteral("SELECT id, kind, scope, target, reason, actor, created, coalesce(expires, 0)"
+                                 " FROM sanctions WHERE lifted IS NULL AND (expires IS NULL OR expires > ?)");
     QVariantList values{now};
-    for (const QString &v : {kind, scope, target}) {
-        const QString text = v.isNull() ? QStringLiteral("") : v;
-        values << text << text;
+    const std::pair<const char *, const QString &> filters[] = {{" AND kind = ?", kind}, {" AND scope = ?", scope},
+                                                                {" AND target = ?", target}};
+    for (const auto &[clause, value] : filters) {
+        if (!value.isEmpty()) {
+            sql += QLatin1String(clause);
+            values << value;
+        }
     }
+    sql += QLatin1String(" ORDER BY id");
     QList<Sanction> out;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
         out.clear();
         QSqlQuery *q = nullptr;
-        const QSqlError e = run(queries,
-                                QStringLiteral("SELECT id, kind, scope, target, reason, actor, created, coalesce(expires, 0)"
-                                               " FROM sanctions WHERE lifted IS NULL AND (expires IS NULL OR expires > ?)"
-                                               " AND (? = '' OR kind = ?) AND (? = '' OR scope = ?)"
-                                               " AND (? = '' OR target = ?) ORDER BY id"),
-                                values, &q);
+        const QSqlError e = run(queries, sql, values, &q);
         while (!e.isValid() && q->next()) {
             Sanction s;
             s.id = q->value(0).toLongLong();
