@@ -25,7 +25,10 @@ constexpr qint64 kKeepHours = 24 * 35;
 constexpr qint64 kKeepDays = 366 * 3;
 
 qint64 hourKey(const QDateTime &t) { return t.toSecsSinceEpoch() / 3600; }
-qint64 dayKey(const QDateTime &t) { return t.toLocalTime().date().toJulianDay(); }
+
+// Local midnight, and any change of the UTC offset, falls on a quarter hour of UTC
+// in every zone in use today: within one quarter the local day is the same.
+constexpr qint64 kDaySlotSecs = 15 * 60;
 
 struct SpoofCheckerClose {
     void operator()(USpoofChecker *checker) const { uspoof_close(checker); }
@@ -76,6 +79,23 @@ QSqlError LobbyStore::run(Queries &queries, const QString &sql, const QVariantLi
     for (qsizetype i = 0; i < values.size(); ++i)
         q->bindValue(int(i), values[i]);
     return q->exec() ? QSqlError() : q->lastError();
+}
+
+QSqlError LobbyStore::transact(Queries &queries, Transaction step)
+{
+    if (m_server) {
+        // PostgreSQL prepares no BEGIN; its driver sends the text as it is.
+        const bool ok = step == Transaction::Begin ? m_db.transaction()
+            : step == Transaction::Commit          ? m_db.commit()
+                                                   : m_db.rollback();
+        return ok ? QSqlError() : m_db.lastError();
+    }
+    // SQLite's driver would parse these anew every time.
+    static const QString sql[] = {QStringLiteral("BEGIN"), QStringLiteral("COMMIT"), QStringLiteral("ROLLBACK")};
+    QSqlQuery *q = nullptr;
+    const QSqlError e = run(queries, sql[int(step)], {}, &q);
+    q->finish();
+    return e;
 }
 
 void LobbyStore::forgetStatements()
@@ -311,8 +331,10 @@ QSqlError LobbyStore::perform(Access access, const std::function<QSqlError(Queri
         bool committing = false;
         Queries queries;
         QSqlError error;
-        if (write && !(begun = m_db.transaction()))
-            error = m_db.lastError();
+        if (write) {
+            error = transact(queries, Transaction::Begin);
+            begun = !error.isValid();
+        }
         if (!error.isValid())
             error = work(queries);
         // Kept statements let go of their rows (and SQLite of its read snapshot).
@@ -320,15 +342,14 @@ QSqlError LobbyStore::perform(Access access, const std::function<QSqlError(Queri
             q->finish();
         if (!error.isValid() && write) {
             committing = true;
-            if (!m_db.commit())
-                error = m_db.lastError();
+            error = transact(queries, Transaction::Commit);
         }
         if (!error.isValid()) {
             m_lastError.clear();
             return error;
         }
         if (begun)
-            m_db.rollback();
+            transact(queries, Transaction::Rollback);
         queries.unprepared.clear();
         if (isUniqueViolation(error)) {
             m_lastError = error.text();
@@ -627,7 +648,7 @@ bool LobbyStore::countAccess(const QDateTime &when)
         return e.isValid() ? e : run(queries, sql.prune, {value - keep});
     };
     const qint64 hour = hourKey(when);
-    const qint64 day = dayKey(when);
+    const qint64 day = dayOf(when);
     return !perform(Access::Write, [&](Queries &queries) {
                 const QSqlError e = bump(queries, hours, hour, kKeepHours);
                 return e.isValid() ? e : bump(queries, days, day, kKeepDays);
@@ -655,4 +676,16 @@ QList<int> LobbyStore::counts(const char *table, const char *key, qint64 newest,
 
 QList<int> LobbyStore::hourCounts(const QDateTime &now) { return counts("access_hours", "hour", hourKey(now), protocol::limits::kDayChartHours); }
 
-QList<int> LobbyStore::dayCounts(const QDateTime &now) { return counts("access_days", "day", dayKey(now), protocol::limits::kWeekChartDays); }
+QList<int> LobbyStore::dayCounts(const QDateTime &now) { return counts("access_days", "day", dayOf(now), protocol::limits::kWeekChartDays); }
+
+qint64 LobbyStore::dayOf(const QDateTime &t)
+{
+    // Local time asks the C library, which looks at the zone file each time.
+    const qint64 secs = t.toSecsSinceEpoch();
+    const qint64 slot = secs / kDaySlotSecs - (secs % kDaySlotSecs < 0 ? 1 : 0);
+    if (slot != m_daySlot) {
+        m_day = t.toLocalTime().date().toJulianDay();
+        m_daySlot = slot;
+    }
+    return m_day;
+}

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -150,6 +151,8 @@ private:
     QSqlError run(Queries &queries, const QString &sql, const QVariantList &values, QSqlQuery **out = nullptr);
     // The same, prepared for this one run (migrations).
     static QSqlError runOnce(QSqlQuery &q, const QString &sql, const QVariantList &values);
+    enum class Transaction { Begin, Commit, Rollback };
+    QSqlError transact(Queries &queries, Transaction step);
     // Sets the kept statements aside; they are dropped once their connection was
     // removed, so that nothing tries to free them on a connection that is gone.
     void forgetStatements();
@@ -165,6 +168,8 @@ private:
     bool failed(const QSqlError &error);
     static QString nextConnectionName();
     QList<int> counts(const char *table, const char *key, qint64 newest, int n);
+    // The local day (Julian) of t, remembered for a quarter hour of UTC.
+    qint64 dayOf(const QDateTime &t);
 
     QString m_connection;
     // Of m_connection, by their text.
@@ -176,4 +181,6 @@ private:
     passwordhash::Params m_params;
     QString m_lastError;
     quint64 m_errorCount = 0;
+    qint64 m_daySlot = std::numeric_limits<qint64>::min();
+    qint64 m_day = 0;
 };

@@ -1,11 +1,13 @@
 // The account store behaves the same on SQLite and on a shared PostgreSQL server.
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
+#include <ctime>
 #include <barrier>
 #include <memory>
 #include <thread>
@@ -166,6 +168,20 @@ void TestStoreBackends::accessCounts()
     QCOMPARE(store.dayCounts(now), QList<int>({2, 3, 0, 0, 0, 0, 1}));
     QVERIFY(store.countAccess(now.addYears(5)));
     QCOMPARE(store.dayCounts(now), QList<int>(7, 0));
+
+    // Where midnight is not on an hour of UTC (UTC+5:45), a minute before it and five
+    // after are two days.
+    const QByteArray zone = qgetenv("TZ");
+    const auto restore = qScopeGuard([&] {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        tzset();
+    });
+    qputenv("TZ", "XYZ-5:45");
+    tzset();
+    const QDateTime midnight(QDate(2030, 6, 1), QTime(0, 0));
+    QVERIFY(store.countAccess(midnight.addSecs(-60)));
+    QVERIFY(store.countAccess(midnight.addSecs(300)));
+    QCOMPARE(store.dayCounts(midnight.addSecs(600)).mid(0, 3), QList<int>({1, 1, 0}));
 }
 
 void TestStoreBackends::sharedByNodes()
