@@ -643,16 +643,23 @@ bool LobbyStore::countAccess(const QDateTime &when)
     };
     static const Bump hours = bumpOf("access_hours", "hour");
     static const Bump days = bumpOf("access_days", "day");
-    const auto bump = [this](Queries &queries, const Bump &sql, qint64 value, qint64 keep) {
+    // Rows only age out when the hour or the day moves on: pruned once per key (again
+    // after a count of another key).
+    const auto bump = [this](Queries &queries, const Bump &sql, qint64 value, qint64 keep, qint64 pruned) {
         const QSqlError e = run(queries, sql.add, {value});
-        return e.isValid() ? e : run(queries, sql.prune, {value - keep});
+        return e.isValid() || value == pruned ? e : run(queries, sql.prune, {value - keep});
     };
     const qint64 hour = hourKey(when);
     const qint64 day = dayOf(when);
-    return !perform(Access::Write, [&](Queries &queries) {
-                const QSqlError e = bump(queries, hours, hour, kKeepHours);
-                return e.isValid() ? e : bump(queries, days, day, kKeepDays);
-            }).isValid();
+    const bool ok = !perform(Access::Write, [&](Queries &queries) {
+                         const QSqlError e = bump(queries, hours, hour, kKeepHours, m_prunedHour);
+                         return e.isValid() ? e : bump(queries, days, day, kKeepDays, m_prunedDay);
+                     }).isValid();
+    if (ok) {
+        m_prunedHour = hour;
+        m_prunedDay = day;
+    }
+    return ok;
 }
 
 QList<int> LobbyStore::counts(const char *table, const char *key, qint64 newest, int n)

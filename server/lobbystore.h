@@ -183,4 +183,7 @@ private:
     quint64 m_errorCount = 0;
     qint64 m_daySlot = std::numeric_limits<qint64>::min();
     qint64 m_day = 0;
+    // Keys of the last count, whose old rows are gone already.
+    qint64 m_prunedHour = std::numeric_limits<qint64>::min();
+    qint64 m_prunedDay = std::numeric_limits<qint64>::min();
 };
