@@ -52,7 +52,8 @@ std::optional<E> badAccountField(const auto &command)
 
 LobbyServer::LobbyServer(LobbyStore &store, GameCatalog catalog, int maxClients, QObject *parent)
     : QObject(parent), m_store(store), m_catalog(std::move(catalog)), m_budget(maxClients),
-      m_clock([] { return QDateTime::currentDateTime(); }), m_hashes(hashThreads())
+      // UTC: local time costs a look at the zone file each time, and only the charts want it.
+      m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_hashes(hashThreads())
 {
     m_uptime.start();
     m_listTimer.setSingleShot(true);
@@ -396,7 +397,7 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
     // behind this one. A success takes it back.
     m_throttle.failed(account, address, now + wait);
     if (wait == 0)
-        return checkLogin(c, user, cmd.password, now);
+        return checkLogin(c, user, cmd.password, now, found == LobbyStore::Result::Ok ? &stored : nullptr);
     ++m_counters.signInsThrottled;
     c->holdInput();
     QTimer::singleShot(int(wait), this, [this, guard = QPointer<ClientConnection>(c), user, password = cmd.password, now] {
@@ -407,11 +408,12 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
     });
 }
 
-void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt)
+void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt,
+                             const passwordhash::Stored *known)
 {
     const QString address = addressKey(c->peerAddress());
-    passwordhash::Stored stored;
-    switch (m_store.findPassword(user, &stored)) {
+    passwordhash::Stored stored = known ? *known : passwordhash::Stored();
+    switch (known ? LobbyStore::Result::Ok : m_store.findPassword(user, &stored)) {
     case LobbyStore::Result::Ok:
         break;
     case LobbyStore::Result::Missing:

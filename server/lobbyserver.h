@@ -218,8 +218,10 @@ private:
                  std::function<void()> settled = {});
     void refuseBusy(ClientConnection *c);
     void refuseBusySignIn(ClientConnection *c);
-    // The password check of a LOGIN taken on at receivedAt (uptime ms).
-    void checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt);
+    // The password check of a LOGIN taken on at receivedAt (uptime ms); known: the
+    // account's row, when it was read just now.
+    void checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt,
+                    const passwordhash::Stored *known = nullptr);
     void accountSettled(const QString &account);
     void completeSignIn(ClientConnection *c, const QString &user);
     void handleLine(ClientConnection *c, const QString &line);

@@ -25,7 +25,10 @@ constexpr qint64 kKeepHours = 24 * 35;
 constexpr qint64 kKeepDays = 366 * 3;
 
 qint64 hourKey(const QDateTime &t) { return t.toSecsSinceEpoch() / 3600; }
-qint64 dayKey(const QDateTime &t) { return t.toLocalTime().date().toJulianDay(); }
+
+// Local midnight, and any change of the UTC offset, falls on a quarter hour of UTC
+// in every zone in use today: within one quarter the local day is the same.
+constexpr qint64 kDaySlotSecs = 15 * 60;
 
 struct SpoofCheckerClose {
     void operator()(USpoofChecker *checker) const { uspoof_close(checker); }
@@ -47,7 +50,7 @@ const USpoofChecker *spoofChecker()
 
 } // namespace
 
-QSqlError LobbyStore::run(QSqlQuery &q, const QString &sql, const QVariantList &values)
+QSqlError LobbyStore::runOnce(QSqlQuery &q, const QString &sql, const QVariantList &values)
 {
     if (!q.prepare(sql))
         return q.lastError();
@@ -55,6 +58,52 @@ QSqlError LobbyStore::run(QSqlQuery &q, const QString &sql, const QVariantList &
         q.addBindValue(v);
     return q.exec() ? QSqlError() : q.lastError();
 }
+
+QSqlError LobbyStore::run(Queries &queries, const QString &sql, const QVariantList &values, QSqlQuery **out)
+{
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        auto q = std::make_unique<QSqlQuery>(m_db);
+        if (!q->prepare(sql)) {
+            QSqlQuery &failed = queries.unprepared.emplace_back(std::move(*q));
+            if (out)
+                *out = &failed;
+            return failed.lastError();
+        }
+        it = m_statements.emplace(sql, std::move(q)).first;
+    }
+    QSqlQuery *q = it->second.get();
+    queries.used.push_back(q);
+    if (out)
+        *out = q;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        q->bindValue(int(i), values[i]);
+    return q->exec() ? QSqlError() : q->lastError();
+}
+
+QSqlError LobbyStore::transact(Queries &queries, Transaction step)
+{
+    if (m_server) {
+        // PostgreSQL prepares no BEGIN; its driver sends the text as it is.
+        const bool ok = step == Transaction::Begin ? m_db.transaction()
+            : step == Transaction::Commit          ? m_db.commit()
+                                                   : m_db.rollback();
+        return ok ? QSqlError() : m_db.lastError();
+    }
+    // SQLite's driver would parse these anew every time.
+    static const QString sql[] = {QStringLiteral("BEGIN"), QStringLiteral("COMMIT"), QStringLiteral("ROLLBACK")};
+    QSqlQuery *q = nullptr;
+    const QSqlError e = run(queries, sql[int(step)], {}, &q);
+    q->finish();
+    return e;
+}
+
+void LobbyStore::forgetStatements()
+{
+    for (auto &[sql, q] : std::exchange(m_statements, {}))
+        m_staleStatements.push_back(std::move(q));
+}
+
 
 namespace {
 
@@ -75,13 +124,15 @@ LobbyStore::~LobbyStore() { close(); }
 void LobbyStore::close()
 {
     m_lastError.clear();
-    if (!m_db.isValid())
-        return;
-    m_db.close();
-    m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(m_connection);
-    for (const QString &name : std::exchange(m_stale, {}))
-        QSqlDatabase::removeDatabase(name);
+    forgetStatements();
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+        for (const QString &name : std::exchange(m_stale, {}))
+            QSqlDatabase::removeDatabase(name);
+    }
+    m_staleStatements.clear();
 }
 
 bool LobbyStore::exec(const QString &sql)
@@ -251,6 +302,8 @@ bool LobbyStore::failed(const QSqlError &error)
     // Queries of the caller may still use the old one; it goes at the next chance.
     for (const QString &name : std::exchange(m_stale, {}))
         QSqlDatabase::removeDatabase(name);
+    m_staleStatements.clear();
+    forgetStatements();
     m_stale << m_connection;
     m_connection = nextConnectionName();
     m_db = QSqlDatabase::cloneDatabase(m_db, m_connection);
@@ -278,22 +331,26 @@ QSqlError LobbyStore::perform(Access access, const std::function<QSqlError(Queri
         bool committing = false;
         Queries queries;
         QSqlError error;
-        if (write && !(begun = m_db.transaction()))
-            error = m_db.lastError();
+        if (write) {
+            error = transact(queries, Transaction::Begin);
+            begun = !error.isValid();
+        }
         if (!error.isValid())
             error = work(queries);
+        // Kept statements let go of their rows (and SQLite of its read snapshot).
+        for (QSqlQuery *q : queries.used)
+            q->finish();
         if (!error.isValid() && write) {
             committing = true;
-            if (!m_db.commit())
-                error = m_db.lastError();
+            error = transact(queries, Transaction::Commit);
         }
         if (!error.isValid()) {
             m_lastError.clear();
             return error;
         }
         if (begun)
-            m_db.rollback();
-        queries.clear();
+            transact(queries, Transaction::Rollback);
+        queries.unprepared.clear();
         if (isUniqueViolation(error)) {
             m_lastError = error.text();
             return error;
@@ -348,7 +405,7 @@ bool LobbyStore::addHashColumns(const QString &blob)
         }
         while (names.next()) {
             QSqlQuery set(m_db);
-            const QSqlError e = run(set, QStringLiteral("UPDATE users SET folded = ? WHERE name = ?"),
+            const QSqlError e = runOnce(set, QStringLiteral("UPDATE users SET folded = ? WHERE name = ?"),
                                     {foldName(names.value(0).toString()), names.value(0)});
             if (e.isValid()) {
                 m_lastError = e.text();
@@ -394,7 +451,7 @@ bool LobbyStore::addLookAlikeKeys()
     names = QSqlQuery();
     for (const auto &[name, key] : keys) {
         QSqlQuery set(m_db);
-        const QSqlError e = run(set, QStringLiteral("UPDATE users SET lookalike = ? WHERE name = ?"), {key, name});
+        const QSqlError e = runOnce(set, QStringLiteral("UPDATE users SET lookalike = ? WHERE name = ?"), {key, name});
         if (e.isValid()) {
             m_lastError = e.text();
             return false;
@@ -427,10 +484,10 @@ LobbyStore::Result LobbyStore::nameTaken(const QString &user)
 {
     bool taken = false;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
-        QSqlQuery &find = queries.emplace_back(m_db);
-        const QSqlError e = run(find, QStringLiteral("SELECT 1 FROM users WHERE name = ? OR lookalike = ?"),
-                                {user, lookAlikeKey(user)});
-        taken = !e.isValid() && find.next();
+        QSqlQuery *find = nullptr;
+        const QSqlError e = run(queries, QStringLiteral("SELECT 1 FROM users WHERE name = ? OR lookalike = ?"),
+                                {user, lookAlikeKey(user)}, &find);
+        taken = !e.isValid() && find->next();
         return e;
     });
     if (error.isValid())
@@ -444,9 +501,8 @@ LobbyStore::Result LobbyStore::addUser(const QString &user, const passwordhash::
     // No look first: the primary key and the look-alike index decide, also between
     // nodes registering at the same instant.
     const QSqlError error = perform(Access::Write, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
         // A null QString binds as NULL; an absent comment is stored as empty text.
-        return run(q,
+        return run(queries,
                    QStringLiteral("INSERT INTO users (name, salt, key, iterations, hash, folded, lookalike, email, comment,"
                                   " created) VALUES (?, ?, ?, ?, ?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"),
                    {user, orEmpty(password.salt), orEmpty(password.key), password.iterations, orEmpty(password.encoded),
@@ -461,14 +517,14 @@ LobbyStore::Result LobbyStore::findPassword(const QString &user, passwordhash::S
 {
     bool found = false;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q, QStringLiteral("SELECT salt, key, iterations, hash FROM users WHERE name = ?"), {user});
-        found = !e.isValid() && q.next();
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries, QStringLiteral("SELECT salt, key, iterations, hash FROM users WHERE name = ?"), {user}, &q);
+        found = !e.isValid() && q->next();
         if (found) {
-            out->salt = q.value(0).toByteArray();
-            out->key = q.value(1).toByteArray();
-            out->iterations = q.value(2).toInt();
-            out->encoded = q.value(3).toByteArray();
+            out->salt = q->value(0).toByteArray();
+            out->key = q->value(1).toByteArray();
+            out->iterations = q->value(2).toInt();
+            out->encoded = q->value(3).toByteArray();
         }
         return e;
     });
@@ -479,11 +535,11 @@ LobbyStore::Result LobbyStore::findPassword(const QString &user, passwordhash::S
 
 QSqlError LobbyStore::writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found)
 {
-    QSqlQuery &q = queries.emplace_back(m_db);
-    const QSqlError e = run(q, QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, hash = ? WHERE name = ?"),
+    QSqlQuery *q = nullptr;
+    const QSqlError e = run(queries, QStringLiteral("UPDATE users SET salt = ?, key = ?, iterations = ?, hash = ? WHERE name = ?"),
                             {orEmpty(password.salt), orEmpty(password.key), password.iterations,
-                             orEmpty(password.encoded), user});
-    *found = !e.isValid() && q.numRowsAffected() == 1;
+                             orEmpty(password.encoded), user}, &q);
+    *found = !e.isValid() && q->numRowsAffected() == 1;
     return e;
 }
 
@@ -502,8 +558,7 @@ LobbyStore::Result LobbyStore::updateAccount(const QString &user, const password
     const QSqlError error = perform(Access::Write, [&](Queries &queries) {
         QSqlError e = writePassword(queries, user, password, &found);
         if (!e.isValid() && found) {
-            QSqlQuery &q = queries.emplace_back(m_db);
-            e = run(q, QStringLiteral("UPDATE users SET email = coalesce(?, ''), comment = coalesce(?, '') WHERE name = ?"),
+            e = run(queries, QStringLiteral("UPDATE users SET email = coalesce(?, ''), comment = coalesce(?, '') WHERE name = ?"),
                     {email, comment, user});
         }
         return e;
@@ -565,10 +620,10 @@ std::optional<QString> LobbyStore::comment(const QString &user)
 {
     std::optional<QString> out;
     perform(Access::Read, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q, QStringLiteral("SELECT comment FROM users WHERE name = ?"), {user});
-        if (!e.isValid() && q.next())
-            out = q.value(0).toString();
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries, QStringLiteral("SELECT comment FROM users WHERE name = ?"), {user}, &q);
+        if (!e.isValid() && q->next())
+            out = q->value(0).toString();
         return e;
     });
     return out;
@@ -576,38 +631,50 @@ std::optional<QString> LobbyStore::comment(const QString &user)
 
 bool LobbyStore::countAccess(const QDateTime &when)
 {
-    const auto bump = [this](Queries &queries, const char *table, const char *key, qint64 value, qint64 keep) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q,
-                                QStringLiteral("INSERT INTO %1 (%2, count) VALUES (?, 1)"
-                                               " ON CONFLICT(%2) DO UPDATE SET count = %1.count + 1")
-                                    .arg(QLatin1String(table), QLatin1String(key)),
-                                {value});
-        if (e.isValid())
-            return e;
-        QSqlQuery &prune = queries.emplace_back(m_db);
-        return run(prune, QStringLiteral("DELETE FROM %1 WHERE %2 < ?").arg(QLatin1String(table), QLatin1String(key)),
-                   {value - keep});
+    struct Bump {
+        QString add;
+        QString prune;
     };
-    return !perform(Access::Write, [&](Queries &queries) {
-                const QSqlError e = bump(queries, "access_hours", "hour", hourKey(when), kKeepHours);
-                return e.isValid() ? e : bump(queries, "access_days", "day", dayKey(when), kKeepDays);
-            }).isValid();
+    const auto bumpOf = [](const char *table, const char *key) {
+        return Bump{QStringLiteral("INSERT INTO %1 (%2, count) VALUES (?, 1)"
+                                   " ON CONFLICT(%2) DO UPDATE SET count = %1.count + 1")
+                        .arg(QLatin1String(table), QLatin1String(key)),
+                    QStringLiteral("DELETE FROM %1 WHERE %2 < ?").arg(QLatin1String(table), QLatin1String(key))};
+    };
+    static const Bump hours = bumpOf("access_hours", "hour");
+    static const Bump days = bumpOf("access_days", "day");
+    // Rows only age out when the hour or the day moves on: pruned once per key (again
+    // after a count of another key).
+    const auto bump = [this](Queries &queries, const Bump &sql, qint64 value, qint64 keep, qint64 pruned) {
+        const QSqlError e = run(queries, sql.add, {value});
+        return e.isValid() || value == pruned ? e : run(queries, sql.prune, {value - keep});
+    };
+    const qint64 hour = hourKey(when);
+    const qint64 day = dayOf(when);
+    const bool ok = !perform(Access::Write, [&](Queries &queries) {
+                         const QSqlError e = bump(queries, hours, hour, kKeepHours, m_prunedHour);
+                         return e.isValid() ? e : bump(queries, days, day, kKeepDays, m_prunedDay);
+                     }).isValid();
+    if (ok) {
+        m_prunedHour = hour;
+        m_prunedDay = day;
+    }
+    return ok;
 }
 
 QList<int> LobbyStore::counts(const char *table, const char *key, qint64 newest, int n)
 {
     QList<int> out(n, 0);
     perform(Access::Read, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q,
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries,
                                 QStringLiteral("SELECT %2, count FROM %1 WHERE %2 > ? AND %2 <= ?")
                                     .arg(QLatin1String(table), QLatin1String(key)),
-                                {newest - n, newest});
-        while (!e.isValid() && q.next()) {
-            const qint64 age = newest - q.value(0).toLongLong();
+                                {newest - n, newest}, &q);
+        while (!e.isValid() && q->next()) {
+            const qint64 age = newest - q->value(0).toLongLong();
             // The client reads 16-bit counts; a larger one would come out as 0 there.
-            out[age] = int(std::clamp<qint64>(q.value(1).toLongLong(), 0, protocol::limits::kChartCountMax));
+            out[age] = int(std::clamp<qint64>(q->value(1).toLongLong(), 0, protocol::limits::kChartCountMax));
         }
         return e;
     });
@@ -616,4 +683,16 @@ QList<int> LobbyStore::counts(const char *table, const char *key, qint64 newest,
 
 QList<int> LobbyStore::hourCounts(const QDateTime &now) { return counts("access_hours", "hour", hourKey(now), protocol::limits::kDayChartHours); }
 
-QList<int> LobbyStore::dayCounts(const QDateTime &now) { return counts("access_days", "day", dayKey(now), protocol::limits::kWeekChartDays); }
+QList<int> LobbyStore::dayCounts(const QDateTime &now) { return counts("access_days", "day", dayOf(now), protocol::limits::kWeekChartDays); }
+
+qint64 LobbyStore::dayOf(const QDateTime &t)
+{
+    // Local time asks the C library, which looks at the zone file each time.
+    const qint64 secs = t.toSecsSinceEpoch();
+    const qint64 slot = secs / kDaySlotSecs - (secs % kDaySlotSecs < 0 ? 1 : 0);
+    if (slot != m_daySlot) {
+        m_day = t.toLocalTime().date().toJulianDay();
+        m_daySlot = slot;
+    }
+    return m_day;
+}

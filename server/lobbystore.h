@@ -11,8 +11,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 #include <list>
+#include <map>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "passwordhash.h"
 
@@ -132,14 +136,26 @@ private:
     // connection. When the database server dropped that connection (a restart), runs
     // it once more on a fresh one, unless a commit was under way: then whether it
     // took effect is unknown.
-    // The queries of one request, alive until its transaction ended: PostgreSQL
-    // cannot free a statement inside a failed transaction.
-    using Queries = std::list<QSqlQuery>;
+    // The statements one request ran. Those that did not even prepare live until its
+    // transaction ended: PostgreSQL cannot free a statement inside a failed one.
+    struct Queries {
+        std::vector<QSqlQuery *> used;
+        std::list<QSqlQuery> unprepared;
+    };
     QSqlError perform(Access access, const std::function<QSqlError(Queries &)> &work);
     static bool isUniqueViolation(const QSqlError &error);
     QSqlError writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found);
-    // Prepares sql, binds values in order and runs it.
-    static QSqlError run(QSqlQuery &q, const QString &sql, const QVariantList &values);
+    // Runs sql with values bound in order; *out is the query to read the rows from.
+    // Each statement is prepared once per connection and kept: parsing and planning
+    // cost more than running these.
+    QSqlError run(Queries &queries, const QString &sql, const QVariantList &values, QSqlQuery **out = nullptr);
+    // The same, prepared for this one run (migrations).
+    static QSqlError runOnce(QSqlQuery &q, const QString &sql, const QVariantList &values);
+    enum class Transaction { Begin, Commit, Rollback };
+    QSqlError transact(Queries &queries, Transaction step);
+    // Sets the kept statements aside; they are dropped once their connection was
+    // removed, so that nothing tries to free them on a connection that is gone.
+    void forgetStatements();
     bool exec(const QString &sql);
     bool connectServer(const QString &location);
     bool migrate();
@@ -152,12 +168,22 @@ private:
     bool failed(const QSqlError &error);
     static QString nextConnectionName();
     QList<int> counts(const char *table, const char *key, qint64 newest, int n);
+    // The local day (Julian) of t, remembered for a quarter hour of UTC.
+    qint64 dayOf(const QDateTime &t);
 
     QString m_connection;
+    // Of m_connection, by their text.
+    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+    std::vector<std::unique_ptr<QSqlQuery>> m_staleStatements; // of m_stale
     QStringList m_stale; // connections given up after a failure
     QSqlDatabase m_db;
     bool m_server = false; // PostgreSQL
     passwordhash::Params m_params;
     QString m_lastError;
     quint64 m_errorCount = 0;
+    qint64 m_daySlot = std::numeric_limits<qint64>::min();
+    qint64 m_day = 0;
+    // Keys of the last count, whose old rows are gone already.
+    qint64 m_prunedHour = std::numeric_limits<qint64>::min();
+    qint64 m_prunedDay = std::numeric_limits<qint64>::min();
 };

@@ -63,15 +63,20 @@ std::optional<LobbyStore::Account> LobbyStore::account(const QString &user)
 {
     std::optional<Account> out;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        // The exact ID first: an older database may hold look-alikes.
-        const QSqlError e = run(q,
-                                QStringLiteral("SELECT %1 FROM users WHERE name = ? OR folded = ?"
-                                               " ORDER BY name = ? DESC, name LIMIT 1")
-                                    .arg(QLatin1String(kAccountColumns)),
-                                {user, foldName(user), user});
-        if (!e.isValid() && q.next())
-            out = accountFrom(q);
+        QSqlQuery *q = nullptr;
+        // The exact ID first: an older database may hold look-alikes. Two look-ups
+        // by index; one with OR would sort in a temporary table every time.
+        static const QString exact = QStringLiteral("SELECT %1 FROM users WHERE name = ?").arg(QLatin1String(kAccountColumns));
+        static const QString folded =
+            QStringLiteral("SELECT %1 FROM users WHERE folded = ? ORDER BY name LIMIT 1").arg(QLatin1String(kAccountColumns));
+        QSqlError e = run(queries, exact, {user}, &q);
+        bool found = !e.isValid() && q->next();
+        if (!e.isValid() && !found) {
+            e = run(queries, folded, {foldName(user)}, &q);
+            found = !e.isValid() && q->next();
+        }
+        if (found)
+            out = accountFrom(*q);
         return e;
     });
     if (error.isValid())
@@ -87,14 +92,14 @@ QList<LobbyStore::Account> LobbyStore::accounts(const QString &pattern, int limi
     const QString like = QStringLiteral("%") + escaped + QStringLiteral("%");
     perform(Access::Read, [&](Queries &queries) {
         out.clear();
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q,
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries,
                                 QStringLiteral("SELECT %1 FROM users WHERE folded LIKE ? ESCAPE '\\'"
                                                " OR lower(email) LIKE ? ESCAPE '\\' ORDER BY name LIMIT ?")
                                     .arg(QLatin1String(kAccountColumns)),
-                                {like, like, limit});
-        while (!e.isValid() && q.next())
-            out << accountFrom(q);
+                                {like, like, limit}, &q);
+        while (!e.isValid() && q->next())
+            out << accountFrom(*q);
         return e;
     });
     return out;
@@ -105,9 +110,9 @@ LobbyStore::Result LobbyStore::changeOne(const QString &sql, const QVariantList 
 {
     bool found = false;
     const QSqlError error = perform(Access::Write, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q, sql, values);
-        found = !e.isValid() && q.numRowsAffected() == 1;
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries, sql, values, &q);
+        found = !e.isValid() && q->numRowsAffected() == 1;
         return e;
     });
     if (error.isValid())
@@ -133,8 +138,7 @@ bool LobbyStore::touchLastSeen(const QString &user, qint64 when)
 bool LobbyStore::addSanction(const Sanction &s)
 {
     return !perform(Access::Write, [&](Queries &queries) {
-                QSqlQuery &q = queries.emplace_back(m_db);
-                return run(q,
+                return run(queries,
                            QStringLiteral("INSERT INTO sanctions (kind, scope, target, reason, actor, created, expires)"
                                           " VALUES (?, ?, ?, coalesce(?, ''), ?, ?, ?)"),
                            {s.kind, s.scope, s.target, s.reason, s.actor, s.created, expiry(s.expires)});
@@ -145,12 +149,12 @@ int LobbyStore::liftSanctions(const QString &kind, const QString &scope, const Q
 {
     int lifted = 0;
     const QSqlError error = perform(Access::Write, [&](Queries &queries) {
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q,
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries,
                                 QStringLiteral("UPDATE sanctions SET lifted = ? WHERE kind = ? AND scope = ? AND target = ?"
                                                " AND lifted IS NULL AND (expires IS NULL OR expires > ?)"),
-                                {now, kind, scope, target, now});
-        lifted = e.isValid() ? 0 : q.numRowsAffected();
+                                {now, kind, scope, target, now}, &q);
+        lifted = e.isValid() ? 0 : q->numRowsAffected();
         return e;
     });
     return error.isValid() ? -1 : lifted;
@@ -159,31 +163,35 @@ int LobbyStore::liftSanctions(const QString &kind, const QString &scope, const Q
 std::optional<QList<LobbyStore::Sanction>> LobbyStore::activeSanctions(qint64 now, const QString &kind,
                                                                        const QString &scope, const QString &target)
 {
+    // Only the filters given, so that the index on kind and target serves: a sign-in
+    // asks for the bans, and the table keeps every sanction ever made.
+    QString sql = QStringLiteral("SELECT id, kind, scope, target, reason, actor, created, coalesce(expires, 0)"
+                                 " FROM sanctions WHERE lifted IS NULL AND (expires IS NULL OR expires > ?)");
     QVariantList values{now};
-    for (const QString &v : {kind, scope, target}) {
-        const QString text = v.isNull() ? QStringLiteral("") : v;
-        values << text << text;
+    const std::pair<const char *, const QString &> filters[] = {{" AND kind = ?", kind}, {" AND scope = ?", scope},
+                                                                {" AND target = ?", target}};
+    for (const auto &[clause, value] : filters) {
+        if (!value.isEmpty()) {
+            sql += QLatin1String(clause);
+            values << value;
+        }
     }
+    sql += QLatin1String(" ORDER BY id");
     QList<Sanction> out;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
         out.clear();
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q,
-                                QStringLiteral("SELECT id, kind, scope, target, reason, actor, created, coalesce(expires, 0)"
-                                               " FROM sanctions WHERE lifted IS NULL AND (expires IS NULL OR expires > ?)"
-                                               " AND (? = '' OR kind = ?) AND (? = '' OR scope = ?)"
-                                               " AND (? = '' OR target = ?) ORDER BY id"),
-                                values);
-        while (!e.isValid() && q.next()) {
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries, sql, values, &q);
+        while (!e.isValid() && q->next()) {
             Sanction s;
-            s.id = q.value(0).toLongLong();
-            s.kind = q.value(1).toString();
-            s.scope = q.value(2).toString();
-            s.target = q.value(3).toString();
-            s.reason = q.value(4).toString();
-            s.actor = q.value(5).toString();
-            s.created = q.value(6).toLongLong();
-            s.expires = q.value(7).toLongLong();
+            s.id = q->value(0).toLongLong();
+            s.kind = q->value(1).toString();
+            s.scope = q->value(2).toString();
+            s.target = q->value(3).toString();
+            s.reason = q->value(4).toString();
+            s.actor = q->value(5).toString();
+            s.created = q->value(6).toLongLong();
+            s.expires = q->value(7).toLongLong();
             out << s;
         }
         return e;
@@ -196,8 +204,7 @@ std::optional<QList<LobbyStore::Sanction>> LobbyStore::activeSanctions(qint64 no
 bool LobbyStore::addAudit(const AuditEntry &e)
 {
     return !perform(Access::Write, [&](Queries &queries) {
-                QSqlQuery &q = queries.emplace_back(m_db);
-                return run(q,
+                return run(queries,
                            QStringLiteral("INSERT INTO audit (at, actor, action, target, reason, expires)"
                                           " VALUES (?, ?, ?, coalesce(?, ''), coalesce(?, ''), ?)"),
                            {e.at, e.actor, e.action, e.target, e.reason, expiry(e.expires)});
@@ -210,19 +217,19 @@ std::optional<QList<LobbyStore::AuditEntry>> LobbyStore::audit(int limit, const 
     QList<AuditEntry> out;
     const QSqlError error = perform(Access::Read, [&](Queries &queries) {
         out.clear();
-        QSqlQuery &q = queries.emplace_back(m_db);
-        const QSqlError e = run(q,
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries,
                                 QStringLiteral("SELECT at, actor, action, target, reason, coalesce(expires, 0) FROM audit"
                                                " WHERE ? = '' OR target = ? ORDER BY id DESC LIMIT ?"),
-                                {text, text, limit});
-        while (!e.isValid() && q.next()) {
+                                {text, text, limit}, &q);
+        while (!e.isValid() && q->next()) {
             AuditEntry a;
-            a.at = q.value(0).toLongLong();
-            a.actor = q.value(1).toString();
-            a.action = q.value(2).toString();
-            a.target = q.value(3).toString();
-            a.reason = q.value(4).toString();
-            a.expires = q.value(5).toLongLong();
+            a.at = q->value(0).toLongLong();
+            a.actor = q->value(1).toString();
+            a.action = q->value(2).toString();
+            a.target = q->value(3).toString();
+            a.reason = q->value(4).toString();
+            a.expires = q->value(5).toLongLong();
             out << a;
         }
         return e;

@@ -1,11 +1,13 @@
 // The account store behaves the same on SQLite and on a shared PostgreSQL server.
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
+#include <ctime>
 #include <barrier>
 #include <memory>
 #include <thread>
@@ -166,6 +168,20 @@ void TestStoreBackends::accessCounts()
     QCOMPARE(store.dayCounts(now), QList<int>({2, 3, 0, 0, 0, 0, 1}));
     QVERIFY(store.countAccess(now.addYears(5)));
     QCOMPARE(store.dayCounts(now), QList<int>(7, 0));
+
+    // Where midnight is not on an hour of UTC (UTC+5:45), a minute before it and five
+    // after are two days.
+    const QByteArray zone = qgetenv("TZ");
+    const auto restore = qScopeGuard([&] {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        tzset();
+    });
+    qputenv("TZ", "XYZ-5:45");
+    tzset();
+    const QDateTime midnight(QDate(2030, 6, 1), QTime(0, 0));
+    QVERIFY(store.countAccess(midnight.addSecs(-60)));
+    QVERIFY(store.countAccess(midnight.addSecs(300)));
+    QCOMPARE(store.dayCounts(midnight.addSecs(600)).mid(0, 3), QList<int>({1, 1, 0}));
 }
 
 void TestStoreBackends::sharedByNodes()
@@ -180,6 +196,12 @@ void TestStoreBackends::sharedByNodes()
     a.setHashParams(kCheap);
     QCOMPARE(a.createUser(QStringLiteral("hanako"), kPassword, QStringLiteral("h@x.jp"), QString()), R::Ok);
     QCOMPARE(b.createUser(QStringLiteral("hanako"), kPassword, QStringLiteral("h@x.jp"), QString()), R::Exists);
+    // A statement that failed at its first run, inside the failed transaction, serves
+    // the next request.
+    const passwordhash::Stored stored = passwordhash::hash(kPassword, kCheap);
+    QCOMPARE(b.addUser(QStringLiteral("HANAKO"), stored, QStringLiteral("h@x.jp"), QString()), R::Exists);
+    QCOMPARE(b.addUser(QStringLiteral("natsuko"), stored, QStringLiteral("n@x.jp"), QString()), R::Ok);
+    QCOMPARE(a.checkPassword(QStringLiteral("natsuko"), kPassword), R::Ok);
     QCOMPARE(b.checkPassword(QStringLiteral("hanako"), kPassword), R::Ok);
     const QDateTime now(QDate(2025, 3, 3), QTime(10, 15));
     for (int i = 0; i < 3; ++i) {
@@ -463,14 +485,20 @@ void TestStoreBackends::registrationRace()
 void TestStoreBackends::serverRestarted_data()
 {
     QTest::addColumn<QString>("request");
-    QTest::newRow("sign-in") << QStringLiteral("sign-in");
-    QTest::newRow("name look-up") << QStringLiteral("look-up");
-    QTest::newRow("registration") << QStringLiteral("registration");
-    QTest::newRow("account update") << QStringLiteral("update");
-    QTest::newRow("access count") << QStringLiteral("count");
-    QTest::newRow("operator's account look-up") << QStringLiteral("account");
-    QTest::newRow("operator's ban") << QStringLiteral("ban");
-    QTest::newRow("account disabled") << QStringLiteral("disable");
+    // Whether every request ran before the restart: its statements are kept, prepared
+    // on the connection that died.
+    QTest::addColumn<bool>("warm");
+    for (const bool warm : {false, true}) {
+        const char *when = warm ? ", statements kept" : "";
+        QTest::addRow("sign-in%s", when) << QStringLiteral("sign-in") << warm;
+        QTest::addRow("name look-up%s", when) << QStringLiteral("look-up") << warm;
+        QTest::addRow("registration%s", when) << QStringLiteral("registration") << warm;
+        QTest::addRow("account update%s", when) << QStringLiteral("update") << warm;
+        QTest::addRow("access count%s", when) << QStringLiteral("count") << warm;
+        QTest::addRow("operator's account look-up%s", when) << QStringLiteral("account") << warm;
+        QTest::addRow("operator's ban%s", when) << QStringLiteral("ban") << warm;
+        QTest::addRow("account disabled%s", when) << QStringLiteral("disable") << warm;
+    }
 }
 
 void TestStoreBackends::serverRestarted()
@@ -478,6 +506,7 @@ void TestStoreBackends::serverRestarted()
     // A node outlives a database restart: its first request afterwards goes through
     // on a fresh connection, without reopening the store.
     QFETCH(QString, request);
+    QFETCH(bool, warm);
     QString error;
     const QString database = QStringLiteral("restarted%1").arg(++m_serial);
     QVERIFY2(m_pg.createDatabase(database, &error), qPrintable(error));
@@ -485,6 +514,19 @@ void TestStoreBackends::serverRestarted()
     QVERIFY2(store.open(m_pg.url(database), &error), qPrintable(error));
     store.setHashParams(kCheap);
     QCOMPARE(store.createUser(QStringLiteral("kept"), kPassword, QStringLiteral("k@x.jp"), QString()), R::Ok);
+    int counted = 0;
+    if (warm) {
+        QCOMPARE(store.createUser(QStringLiteral("warm"), kPassword, QStringLiteral("w@x.jp"), QString()), R::Ok);
+        QCOMPARE(store.updateUser(QStringLiteral("warm"), kPassword, QStringLiteral("w@y.jp"), QString()), R::Ok);
+        QCOMPARE(store.checkPassword(QStringLiteral("kept"), kPassword), R::Ok);
+        QCOMPARE(store.account(QStringLiteral("kept"))->disabled, false);
+        QVERIFY(store.addSanction({0, QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("warm"),
+                                   QString(), QStringLiteral("op"), 100, 120}));
+        QCOMPARE(store.activeSanctions(110)->size(), 1);
+        QCOMPARE(store.setDisabled(QStringLiteral("warm"), true), R::Ok);
+        QVERIFY(store.countAccess(QDateTime::currentDateTime()));
+        QCOMPARE(store.dayCounts(QDateTime::currentDateTime()).first(), ++counted);
+    }
     QVERIFY2(m_pg.restart(&error), qPrintable(error));
     if (request == QLatin1String("sign-in"))
         QCOMPARE(store.checkPassword(QStringLiteral("kept"), kPassword), R::Ok);
@@ -512,7 +554,7 @@ void TestStoreBackends::serverRestarted()
     QCOMPARE(store.checkPassword(QStringLiteral("kept"), request == QLatin1String("update") ? QStringLiteral("newpass") : kPassword),
              R::Ok);
     QVERIFY(store.countAccess(QDateTime::currentDateTime()));
-    QCOMPARE(store.dayCounts(QDateTime::currentDateTime()).first(), request == QLatin1String("count") ? 2 : 1);
+    QCOMPARE(store.dayCounts(QDateTime::currentDateTime()).first(), counted + (request == QLatin1String("count") ? 2 : 1));
 }
 
 QTEST_GUILESS_MAIN(TestStoreBackends)
