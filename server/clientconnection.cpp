@@ -94,6 +94,9 @@ ClientConnection::ClientConnection(QTcpSocket *socket, QObject *parent)
     // Lines may have come with the end of the handshake.
     if (m_tls && m_tls->hasUnreadRecords())
         scheduleInput();
+    // The end of the handshake, with the answers to those lines if they came.
+    if (m_tls && m_tls->hasOutput())
+        queueFlush();
 }
 
 ClientConnection::~ClientConnection()

@@ -70,6 +70,14 @@ void HashQueue::startNext()
         const quint64 id = job.id;
         std::function<void()> work = std::move(job.work);
         m_active.insert(id, std::move(job));
+        if (m_running == 1 && m_queue.empty() && m_averageUs <= kInlineUs) {
+            QElapsedTimer clock;
+            clock.start();
+            work();
+            const qint64 us = clock.nsecsElapsed() / 1000;
+            QMetaObject::invokeMethod(this, [this, id, us] { finished(id, us); }, Qt::QueuedConnection);
+            continue;
+        }
         m_pool.start([this, id, work = std::move(work)] {
             lowerThreadPriority();
             QElapsedTimer clock;

@@ -20,12 +20,16 @@ public:
     static constexpr int kMaxQueued = 1024;
     // Assumed before the first hash was timed: the product's default costs about this.
     static constexpr qint64 kFirstGuessUs = 60000;
+    // Hashes this cheap, at the measured pace, run on the calling thread when no other
+    // is running or waiting: handing one to a thread and back (two wake-ups) costs
+    // more CPU than that. A burst still goes to the threads.
+    static constexpr qint64 kInlineUs = 200;
 
     explicit HashQueue(int threads, QObject *parent = nullptr);
     ~HashQueue() override;
 
-    // work runs on a worker thread; settled(true) follows on this thread once it
-    // ran, settled(false) when it was cancelled or dropped. 0: the queue is full,
+    // work runs on a worker thread (or here, see kInlineUs); settled(true) follows
+    // on this thread, never within submit, once it ran, settled(false) when it was cancelled or dropped. 0: the queue is full,
     // nothing was taken.
     quint64 submit(std::function<void()> work, std::function<void(bool ran)> settled);
     // Queued: dropped now. Running: settled(false) when it ends.

@@ -13,6 +13,7 @@
 #include "net/protocol/protocol.h"
 #include "serverlog.h"
 #include "tlslistener.h"
+#include "tlssocket.h"
 #include "wire/rules.h"
 
 using namespace protocol;
@@ -114,7 +115,8 @@ bool LobbyServer::listen(const QHostAddress &address, quint16 port, QString *err
 void LobbyServer::accept(QTcpServer *listener)
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (!qobject_cast<TlsSocket *>(socket)) // set before its handshake
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const QString address = ConnectionBudget::key(socket);
         // A TLS connection was admitted before its handshake.
         switch (m_budget.admit(socket, address)) {
@@ -523,10 +525,9 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
             client->signInTimer->stop();
         qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(addressKey(client->peerAddress())));
         ++m_counters.signInsOk;
-        if (!m_store.touchLastSeen(client->user, m_clock().toSecsSinceEpoch()))
-            qCWarning(lcServer, "database error: last sign-in not kept: %s", qPrintable(m_store.lastError()));
-        if (!m_store.countAccess(m_clock()))
-            qCWarning(lcServer, "database error: access not counted: %s", qPrintable(m_store.lastError()));
+        if (!m_store.recordSignIn(client->user, m_clock()))
+            qCWarning(lcServer, "database error: sign-in not counted nor kept as the last: %s",
+                      qPrintable(m_store.lastError()));
         const ::GameInfo &info = *client->game;
         client->send(gameInfoLine(info.id, info.minPlayers, 0, info.topmost));
         if (client->listDelta)

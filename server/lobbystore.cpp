@@ -52,6 +52,7 @@ const USpoofChecker *spoofChecker()
 
 QSqlError LobbyStore::runOnce(QSqlQuery &q, const QString &sql, const QVariantList &values)
 {
+    q.setForwardOnly(true);
     if (!q.prepare(sql))
         return q.lastError();
     for (const QVariant &v : values)
@@ -64,6 +65,9 @@ QSqlError LobbyStore::run(Queries &queries, const QString &sql, const QVariantLi
     auto it = m_statements.find(sql);
     if (it == m_statements.end()) {
         auto q = std::make_unique<QSqlQuery>(m_db);
+        // Rows are read once, in order: otherwise each exec sets up (and each next
+        // one tears down) a cache of 128 rows of every column.
+        q->setForwardOnly(true);
         if (!q->prepare(sql)) {
             QSqlQuery &failed = queries.unprepared.emplace_back(std::move(*q));
             if (out)
@@ -326,7 +330,8 @@ bool LobbyStore::isUniqueViolation(const QSqlError &error)
 QSqlError LobbyStore::perform(Access access, const std::function<QSqlError(Queries &)> &work)
 {
     for (int attempt = 0;; ++attempt) {
-        const bool write = access == Access::Write;
+        // SQLite runs a lone statement in a transaction of its own.
+        const bool write = access == Access::Write || (access == Access::Statement && m_server);
         bool begun = false;
         bool committing = false;
         Queries queries;
@@ -629,7 +634,14 @@ std::optional<QString> LobbyStore::comment(const QString &user)
     return out;
 }
 
-bool LobbyStore::countAccess(const QDateTime &when)
+bool LobbyStore::countAccess(const QDateTime &when) { return recordAccess(QString(), 0, when); }
+
+bool LobbyStore::recordSignIn(const QString &user, const QDateTime &when)
+{
+    return recordAccess(user, when.toSecsSinceEpoch(), when);
+}
+
+bool LobbyStore::recordAccess(const QString &user, qint64 lastSeen, const QDateTime &when)
 {
     struct Bump {
         QString add;
@@ -652,7 +664,12 @@ bool LobbyStore::countAccess(const QDateTime &when)
     const qint64 hour = hourKey(when);
     const qint64 day = dayOf(when);
     const bool ok = !perform(Access::Write, [&](Queries &queries) {
-                         const QSqlError e = bump(queries, hours, hour, kKeepHours, m_prunedHour);
+                         QSqlError e;
+                         if (!user.isEmpty())
+                             e = run(queries, QStringLiteral("UPDATE users SET last_seen = ? WHERE name = ?"),
+                                     {lastSeen, user});
+                         if (!e.isValid())
+                             e = bump(queries, hours, hour, kKeepHours, m_prunedHour);
                          return e.isValid() ? e : bump(queries, days, day, kKeepDays, m_prunedDay);
                      }).isValid();
     if (ok) {

@@ -67,6 +67,8 @@ public:
 
     // One access in the hour and in the local day of when.
     bool countAccess(const QDateTime &when);
+    // A sign-in of user at when: its last sign-in and one access, in one transaction.
+    bool recordSignIn(const QString &user, const QDateTime &when);
     // Counts of the 24 hours up to the hour of now, newest first.
     QList<int> hourCounts(const QDateTime &now);
     // Counts of the 7 local days up to the day of now, newest first.
@@ -130,8 +132,9 @@ public:
 
 private:
     // Reads may run twice; a write runs in a transaction so that a failure before
-    // its commit leaves nothing behind.
-    enum class Access { Read, Write };
+    // its commit leaves nothing behind. Statement: a write of one statement, which
+    // SQLite makes atomic without BEGIN and COMMIT around it.
+    enum class Access { Read, Write, Statement };
     // Runs work, which returns the error of its first failing statement, on the open
     // connection. When the database server dropped that connection (a restart), runs
     // it once more on a fresh one, unless a commit was under way: then whether it
@@ -143,6 +146,8 @@ private:
         std::list<QSqlQuery> unprepared;
     };
     QSqlError perform(Access access, const std::function<QSqlError(Queries &)> &work);
+    // user empty: the access alone.
+    bool recordAccess(const QString &user, qint64 lastSeen, const QDateTime &when);
     static bool isUniqueViolation(const QSqlError &error);
     QSqlError writePassword(Queries &queries, const QString &user, const passwordhash::Stored &password, bool *found);
     // Runs sql with values bound in order; *out is the query to read the rows from.

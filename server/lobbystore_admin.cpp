@@ -109,7 +109,7 @@ QList<LobbyStore::Account> LobbyStore::accounts(const QString &pattern, int limi
 LobbyStore::Result LobbyStore::changeOne(const QString &sql, const QVariantList &values)
 {
     bool found = false;
-    const QSqlError error = perform(Access::Write, [&](Queries &queries) {
+    const QSqlError error = perform(Access::Statement, [&](Queries &queries) {
         QSqlQuery *q = nullptr;
         const QSqlError e = run(queries, sql, values, &q);
         found = !e.isValid() && q->numRowsAffected() == 1;

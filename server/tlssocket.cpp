@@ -48,7 +48,11 @@ std::shared_ptr<TlsContext> TlsContext::fromConfiguration(const QSslConfiguratio
     auto context = std::shared_ptr<TlsContext>(new TlsContext(ctx));
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     // Renegotiation is a handshake's CPU on the client's demand.
-    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION | SSL_OP_NO_TICKET);
+    // Our client keeps no session from one connection to the next (Qt does not,
+    // unless asked): tickets and cached sessions would be work and bytes for nobody.
+    SSL_CTX_set_num_tickets(ctx, 0);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
     X509 *leaf = fromDer(chain.first().toDer());
     const bool leafOk = leaf && SSL_CTX_use_certificate(ctx, leaf) == 1;
     X509_free(leaf);
@@ -123,8 +127,10 @@ TlsSocket::Handshake TlsSocket::continueHandshake(QString *error)
             result = Handshake::Failed;
         }
     }
-    // The answer, or the alert telling why not.
-    sendOutput();
+    // The answer, or the alert telling why not. Once done, what the session adds
+    // (its tickets) waits for the connection's first output: one write, not two.
+    if (result != Handshake::Done)
+        sendOutput();
     m_unread = result == Handshake::Done && BIO_ctrl_pending(m_in) > 0;
     return result;
 }

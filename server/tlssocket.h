@@ -36,7 +36,8 @@ public:
     ~TlsSocket() override;
 
     enum class Handshake { Done, Waiting, Failed };
-    // Takes what arrived and goes on; the answer goes out at once.
+    // Takes what arrived and goes on; the answer goes out at once, except what
+    // follows the end (session tickets): hasOutput says so.
     Handshake continueHandshake(QString *error);
 
     // Reads at most maxBytes of records from the socket and appends their

@@ -271,6 +271,12 @@ void TestStoreBackends::operatorTables()
     QCOMPARE(jiro->lastSeen, 1234);
     QVERIFY(jiro->created > 0);
     QCOMPARE(store.account(QStringLiteral("Taro"))->lastSeen, 0);
+    // A sign-in keeps the last one and counts an access together.
+    const QDateTime signIn = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    const int before = store.hourCounts(signIn).value(0);
+    QVERIFY2(store.recordSignIn(QStringLiteral("Taro"), signIn), qPrintable(store.lastError()));
+    QCOMPARE(store.account(QStringLiteral("Taro"))->lastSeen, signIn.toSecsSinceEpoch());
+    QCOMPARE(store.hourCounts(signIn).value(0), before + 1);
     QCOMPARE(store.deleteAccount(QStringLiteral("saburo")), R::Ok);
     QCOMPARE(store.checkPassword(QStringLiteral("saburo"), kPassword), R::Missing);
 

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSemaphore>
+#include <QThread>
 #include <QTest>
 
 #include <atomic>
@@ -524,6 +525,26 @@ void TestServerParts::hashQueue()
     QCOMPARE(q.stop(), 1);
     QCOMPARE(ran.load(), 2);
     QCOMPARE(q.submit([] {}, {}), quint64(0));
+
+    // Once hashes are measured cheap, a lone one runs here, yet settles only later;
+    // one submitted while it is unsettled goes to a thread.
+    HashQueue cheap(2);
+    int settledCount = 0;
+    while (cheap.averageUs() > HashQueue::kInlineUs) {
+        const int before = settledCount;
+        QVERIFY(cheap.submit([] {}, [&](bool) { ++settledCount; }));
+        QTRY_COMPARE(settledCount, before + 1);
+    }
+    QThread *lone = nullptr;
+    QThread *next = nullptr;
+    QList<char> order;
+    QVERIFY(cheap.submit([&] { lone = QThread::currentThread(); }, [&](bool r) { order << (r ? 'l' : '-'); }));
+    QVERIFY(cheap.submit([&] { next = QThread::currentThread(); }, [&](bool r) { order << (r ? 'n' : '-'); }));
+    QCOMPARE(order, QList<char>{});
+    QTRY_COMPARE(order.size(), 2);
+    QCOMPARE(lone, QThread::currentThread());
+    QVERIFY(next && next != QThread::currentThread());
+    QVERIFY(order.contains('l') && order.contains('n'));
 }
 
 void TestServerParts::descriptorRoom_data()
