@@ -180,7 +180,9 @@ void ClientConnection::setFlushPace(int ms) { t_paceMs = std::max(0, ms); }
 
 void ClientConnection::flushAll()
 {
-    runBeforeFlush();
+    // Work run there may add more, and that too goes ahead of the output.
+    while (!t_beforeFlush.empty())
+        runBeforeFlush();
     std::erase_if(t_eachFlush, [](const Work &w) { return !w.first; });
     // By index: work may add more.
     for (size_t i = 0; i < t_eachFlush.size(); ++i) {

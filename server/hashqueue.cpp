@@ -1,5 +1,7 @@
 #include "hashqueue.h"
 
+#include "clientconnection.h"
+
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -75,7 +77,8 @@ void HashQueue::startNext()
             clock.start();
             work();
             const qint64 us = clock.nsecsElapsed() / 1000;
-            QMetaObject::invokeMethod(this, [this, id, us] { finished(id, us); }, Qt::QueuedConnection);
+            // Settled just before this pass's output leaves: the answer goes with it.
+            ClientConnection::beforeNextFlush(this, [this, id, us] { finished(id, us); });
             continue;
         }
         m_pool.start([this, id, work = std::move(work)] {

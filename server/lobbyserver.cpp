@@ -470,9 +470,9 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
             // Only to whoever knows the password: a ban or a disabled account says
             // nothing about whether an ID exists.
             if (m_moderation) {
-                const auto found = m_store.account(user);
+                const bool disabled = m_store.disabled(user).value_or(false);
                 const auto ban = m_moderation->banOf(account, QHostAddress(address));
-                if (ban || (found && found->disabled)) {
+                if (ban || disabled) {
                     ++m_counters.signInsRefused;
                     qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
                            ban ? "banned: " : "account disabled", ban ? qPrintable(ban->reason) : "");

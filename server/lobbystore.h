@@ -91,6 +91,8 @@ public:
     };
     // The account by its exact or folded ID.
     std::optional<Account> account(const QString &user);
+    // Whether the account of this exact ID is disabled; nullopt: no such ID, or failed.
+    std::optional<bool> disabled(const QString &user);
     // IDs or e-mail addresses containing pattern (any case), in order of ID.
     QList<Account> accounts(const QString &pattern, int limit);
     Result setDisabled(const QString &user, bool disabled);
@@ -112,6 +114,8 @@ public:
     // Lifts the active sanctions of this kind on target; how many, -1 on failure.
     int liftSanctions(const QString &kind, const QString &scope, const QString &target, qint64 now);
     // Not lifted and not expired at now; kind and scope empty for any.
+    // The bans in force, with only scope, target and reason read.
+    std::optional<QList<Sanction>> activeBans(qint64 now);
     std::optional<QList<Sanction>> activeSanctions(qint64 now, const QString &kind = {}, const QString &scope = {},
                                                    const QString &target = {});
 

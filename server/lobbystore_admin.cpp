@@ -84,6 +84,21 @@ std::optional<LobbyStore::Account> LobbyStore::account(const QString &user)
     return out;
 }
 
+std::optional<bool> LobbyStore::disabled(const QString &user)
+{
+    std::optional<bool> out;
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries, QStringLiteral("SELECT disabled FROM users WHERE name = ?"), {user}, &q);
+        if (!e.isValid() && q->next())
+            out = q->value(0).toInt() != 0;
+        return e;
+    });
+    if (error.isValid())
+        return std::nullopt;
+    return out;
+}
+
 QList<LobbyStore::Account> LobbyStore::accounts(const QString &pattern, int limit)
 {
     QList<Account> out;
@@ -158,6 +173,32 @@ int LobbyStore::liftSanctions(const QString &kind, const QString &scope, const Q
         return e;
     });
     return error.isValid() ? -1 : lifted;
+}
+
+std::optional<QList<LobbyStore::Sanction>> LobbyStore::activeBans(qint64 now)
+{
+    // Every sign-in asks, twice: only what a check needs, since each column read
+    // costs the driver a field description per run.
+    static const QString sql = QStringLiteral("SELECT scope, target, reason FROM sanctions WHERE lifted IS NULL"
+                                              " AND (expires IS NULL OR expires > ?) AND kind = 'ban' ORDER BY id");
+    QList<Sanction> out;
+    const QSqlError error = perform(Access::Read, [&](Queries &queries) {
+        out.clear();
+        QSqlQuery *q = nullptr;
+        const QSqlError e = run(queries, sql, {now}, &q);
+        while (!e.isValid() && q->next()) {
+            Sanction s;
+            s.kind = QStringLiteral("ban");
+            s.scope = q->value(0).toString();
+            s.target = q->value(1).toString();
+            s.reason = q->value(2).toString();
+            out << s;
+        }
+        return e;
+    });
+    if (error.isValid())
+        return std::nullopt;
+    return out;
 }
 
 std::optional<QList<LobbyStore::Sanction>> LobbyStore::activeSanctions(qint64 now, const QString &kind,

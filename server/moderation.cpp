@@ -94,7 +94,7 @@ void Moderation::setClock(std::function<qint64()> epochSecs, std::function<qint6
 
 std::optional<LobbyStore::Sanction> Moderation::banOf(const QString &account, const QHostAddress &address)
 {
-    const auto bans = m_store.activeSanctions(now(), QStringLiteral("ban"));
+    const auto bans = m_store.activeBans(now());
     if (!bans)
         return std::nullopt;
     for (const LobbyStore::Sanction &b : *bans) {

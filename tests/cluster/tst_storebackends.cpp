@@ -268,6 +268,9 @@ void TestStoreBackends::operatorTables()
     QVERIFY(store.touchLastSeen(QStringLiteral("jiro"), 1234));
     const auto jiro = store.account(QStringLiteral("jiro"));
     QVERIFY(jiro->disabled);
+    QCOMPARE(store.disabled(QStringLiteral("jiro")), std::optional<bool>(true));
+    QCOMPARE(store.disabled(QStringLiteral("Taro")), std::optional<bool>(false));
+    QCOMPARE(store.disabled(QStringLiteral("nobody")), std::optional<bool>());
     QCOMPARE(jiro->lastSeen, 1234);
     QVERIFY(jiro->created > 0);
     QCOMPARE(store.account(QStringLiteral("Taro"))->lastSeen, 0);
@@ -299,6 +302,16 @@ void TestStoreBackends::operatorTables()
     QCOMPARE(store.activeSanctions(150, QStringLiteral("ban"))->size(), 2);
     QCOMPARE(store.activeSanctions(150, QStringLiteral("ban"), QStringLiteral("address"))->first().target,
              QStringLiteral("10.0.0.0/8"));
+    // What a sign-in checks: the bans alone, in order, until they expire.
+    const auto bans = [&](qint64 now) {
+        QStringList out;
+        const auto found = store.activeBans(now);
+        for (const auto &b : *found)
+            out << b.scope + QLatin1Char(' ') + b.target;
+        return out;
+    };
+    QCOMPARE(bans(150), (QStringList{QStringLiteral("account taro"), QStringLiteral("address 10.0.0.0/8")}));
+    QCOMPARE(bans(250), QStringList{QStringLiteral("account taro")});
     QCOMPARE(store.liftSanctions(QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("taro"), 150), 1);
     QCOMPARE(store.liftSanctions(QStringLiteral("ban"), QStringLiteral("account"), QStringLiteral("taro"), 150), 0);
     // An expired one is not lifted again.
