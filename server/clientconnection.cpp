@@ -315,6 +315,23 @@ qint64 ClientConnection::heldByQt() const
 
 QHostAddress ClientConnection::peerAddress() const { return m_peer; }
 
+const QHostAddress &ClientConnection::peerKeyAddress() const
+{
+    if (m_peerKey.isEmpty()) {
+        bool v4 = false;
+        const quint32 ip = m_peer.toIPv4Address(&v4);
+        m_peerKeyAddress = v4 ? QHostAddress(ip) : m_peer;
+        m_peerKey = m_peerKeyAddress.toString();
+    }
+    return m_peerKeyAddress;
+}
+
+const QString &ClientConnection::peerKey() const
+{
+    peerKeyAddress();
+    return m_peerKey;
+}
+
 bool ClientConnection::hasPendingInput() const
 {
     return m_nextLine < m_lines.size() || m_socket->bytesAvailable() > 0 || (m_tls && m_tls->hasUnreadRecords());

@@ -69,6 +69,10 @@ public:
     void close(bool flush);
     bool isClosing() const { return m_closing; }
     QHostAddress peerAddress() const;
+    // The peer as limits, bans and logs name it (a mapped IPv4 address as IPv4),
+    // worked out once: a sign-in asks several times.
+    const QString &peerKey() const;
+    const QHostAddress &peerKeyAddress() const;
     QTcpSocket *socket() const { return m_socket; }
 
     // What the server tracks for this client.
@@ -124,6 +128,8 @@ private:
     QTcpSocket *m_socket;
     TlsSocket *m_tls; // m_socket when it is one
     QHostAddress m_peer;
+    mutable QString m_peerKey;
+    mutable QHostAddress m_peerKeyAddress;
     LineFramer m_framer{protocol::limits::kClientLineBytes};
     QList<QByteArray> m_lines; // cut but not yet handled
     qsizetype m_nextLine = 0;

@@ -65,7 +65,7 @@ int LobbyServer::kickLocal(const QString &folded)
     const auto clients = m_clients;
     for (ClientConnection *c : clients) {
         if (c->signedIn() && !c->isClosing() && LobbyStore::foldName(c->user) == folded) {
-            qCInfo(lcServer, "kicked: %s from %s", qPrintable(c->user), qPrintable(addressKey(c->peerAddress())));
+            qCInfo(lcServer, "kicked: %s from %s", qPrintable(c->user), qPrintable(c->peerKey()));
             c->close(false);
             ++n;
         }
@@ -78,8 +78,8 @@ int LobbyServer::kickAddress(const QPair<QHostAddress, int> &subnet)
     int n = 0;
     const auto clients = m_clients;
     for (ClientConnection *c : clients) {
-        const QString address = addressKey(c->peerAddress());
-        if (!c->isClosing() && QHostAddress(address).isInSubnet(subnet)) {
+        const QString address = c->peerKey();
+        if (!c->isClosing() && c->peerKeyAddress().isInSubnet(subnet)) {
             qCInfo(lcServer, "kicked: %s from %s", qPrintable(c->signedIn() ? c->user : QStringLiteral("(not signed in)")),
                    qPrintable(address));
             c->close(false);

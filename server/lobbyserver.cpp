@@ -143,7 +143,7 @@ void LobbyServer::accept(QTcpServer *listener)
             connect(c->signInTimer, &QTimer::timeout, this, [this, c] {
                 if (c->signedIn() || c->isClosing())
                     return;
-                qCInfo(lcServer, "refused: %s did not sign in in time", qPrintable(addressKey(c->peerAddress())));
+                qCInfo(lcServer, "refused: %s did not sign in in time", qPrintable(c->peerKey()));
                 c->send(errLine(err::Any::SignInTimeout, QStringLiteral("sign-in timed out")));
                 c->close(true);
             });
@@ -200,7 +200,7 @@ bool LobbyServer::runHash(ClientConnection *c, std::function<HashResult()> work,
 
 void LobbyServer::refuseBusy(ClientConnection *c)
 {
-    qCWarning(lcServer, "limit: %s refused, %d password hashes waiting", qPrintable(addressKey(c->peerAddress())),
+    qCWarning(lcServer, "limit: %s refused, %d password hashes waiting", qPrintable(c->peerKey()),
               m_hashes.queued());
     c->send(errLine(err::Any::ServerFailure, QStringLiteral("server busy, try again later")));
 }
@@ -224,7 +224,7 @@ void LobbyServer::handleLine(ClientConnection *c, const QString &line)
 {
     const client::Line command = client::parseClientLine(line);
     if (lcServer().isDebugEnabled())
-        qCDebug(lcServer, "command from %s: %s", qPrintable(c->signedIn() ? c->user : addressKey(c->peerAddress())),
+        qCDebug(lcServer, "command from %s: %s", qPrintable(c->signedIn() ? c->user : c->peerKey()),
                 qPrintable(client::loggable(command, line)));
     std::visit(
         [this, c](const auto &cmd) {
@@ -248,7 +248,7 @@ void LobbyServer::dropClient(ClientConnection *c)
     // Nobody is left to hear its answer.
     if (const quint64 job = m_hashOf.take(c))
         m_hashes.cancel(job);
-    const QString address = addressKey(c->peerAddress());
+    const QString address = c->peerKey();
     if (!c->signedIn())
         return;
     qCInfo(lcServer, "sign-out: %s from %s", qPrintable(c->user), qPrintable(address));
@@ -317,7 +317,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
     if (const auto e = badAccountField<err::RegistUser>(cmd))
         return err(c, *e);
     if (m_moderation) {
-        if (const auto ban = m_moderation->banOf(QString(), QHostAddress(addressKey(c->peerAddress()))); ban) {
+        if (const auto ban = m_moderation->banOf(QString(), c->peerKeyAddress()); ban) {
             qCInfo(lcServer, "refused: registration of %s from banned %s", qPrintable(cmd.user), qPrintable(ban->target));
             return err(c, err::Any::ServerFailure);
         }
@@ -342,7 +342,7 @@ void LobbyServer::handle(ClientConnection *c, const client::RegistUser &cmd)
                 }
                 switch (m_store.addUser(cmd.user, r.fresh, cmd.email, cmd.comment)) {
                 case LobbyStore::Result::Ok:
-                    qCInfo(lcServer, "registered: %s from %s", qPrintable(cmd.user), qPrintable(addressKey(client->peerAddress())));
+                    qCInfo(lcServer, "registered: %s from %s", qPrintable(cmd.user), qPrintable(client->peerKey()));
                     return ok(client);
                 case LobbyStore::Result::Exists:
                     return err(client, err::RegistUser::Exists);
@@ -365,10 +365,10 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
     const QString &user = cmd.user;
     if (!validUserId(user))
         return err(c, err::Login::NoSuchUser);
-    const QString address = addressKey(c->peerAddress());
+    const QString address = c->peerKey();
     // Before anything is counted or hashed: the refusal says nothing about the ID.
     if (m_moderation) {
-        if (const auto ban = m_moderation->banOf(QString(), QHostAddress(address)); ban) {
+        if (const auto ban = m_moderation->banOf(QString(), c->peerKeyAddress()); ban) {
             ++m_counters.signInsRefused;
             qCInfo(lcServer, "refused: sign-in as %s from banned %s: %s", qPrintable(user), qPrintable(ban->target),
                    qPrintable(ban->reason));
@@ -413,7 +413,7 @@ void LobbyServer::handle(ClientConnection *c, const client::Login &cmd)
 void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QString &password, qint64 receivedAt,
                              const passwordhash::Stored *known)
 {
-    const QString address = addressKey(c->peerAddress());
+    const QString address = c->peerKey();
     passwordhash::Stored stored = known ? *known : passwordhash::Stored();
     switch (known ? LobbyStore::Result::Ok : m_store.findPassword(user, &stored)) {
     case LobbyStore::Result::Ok:
@@ -471,7 +471,7 @@ void LobbyServer::checkLogin(ClientConnection *c, const QString &user, const QSt
             // nothing about whether an ID exists.
             if (m_moderation) {
                 const bool disabled = m_store.disabled(user).value_or(false);
-                const auto ban = m_moderation->banOf(account, QHostAddress(address));
+                const auto ban = m_moderation->banOf(account, client->peerKeyAddress());
                 if (ban || disabled) {
                     ++m_counters.signInsRefused;
                     qCInfo(lcServer, "refused: sign-in as %s from %s: %s%s", qPrintable(user), qPrintable(address),
@@ -523,7 +523,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
     const auto welcome = [this](ClientConnection *client) {
         if (client->signInTimer)
             client->signInTimer->stop();
-        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(addressKey(client->peerAddress())));
+        qCInfo(lcServer, "sign-in: %s from %s", qPrintable(client->user), qPrintable(client->peerKey()));
         ++m_counters.signInsOk;
         if (!m_store.recordSignIn(client->user, m_clock()))
             qCWarning(lcServer, "database error: sign-in not counted nor kept as the last: %s",
@@ -561,7 +561,7 @@ void LobbyServer::completeSignIn(ClientConnection *c, const QString &user)
 void LobbyServer::refuseSignIn(ClientConnection *c)
 {
     qCWarning(lcServer, "refused: sign-in from %s while the cluster's shared state is unreachable",
-              qPrintable(addressKey(c->peerAddress())));
+              qPrintable(c->peerKey()));
     c->send(errLine(err::Any::ServerFailure, QStringLiteral("lobby unavailable, try again later")));
 }
 
