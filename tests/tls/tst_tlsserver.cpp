@@ -260,6 +260,10 @@ void TestTlsServer::streamEdges_data()
     // The server's last line goes out, encrypted, before it closes.
     QTest::newRow("last line before the close")
         << "deadline" << QStringList{"+OK QorChat lobby server LISTDELTA", "-ERR 92 sign-in timed out"};
+    // TLS 1.2 ends with the server's flight: it leaves with the greeting.
+    QTest::newRow("TLS 1.2") << "tls12" << QStringList{"+OK QorChat lobby server LISTDELTA"};
+    // Nobody resumes a session: none is offered for it.
+    QTest::newRow("no session ticket") << "ticket" << QStringList{"+OK QorChat lobby server LISTDELTA"};
 }
 
 void TestTlsServer::streamEdges()
@@ -272,6 +276,10 @@ void TestTlsServer::streamEdges()
     QSslSocket client;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setCaCertificates({m_cert.certificate});
+    if (edge == QLatin1String("tls12"))
+        config.setProtocol(QSsl::TlsV1_2);
+    if (edge == QLatin1String("ticket"))
+        config.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
     client.setSslConfiguration(config);
     client.connectToHostEncrypted(QStringLiteral("localhost"), lobby.tls->serverPort());
     if (edge == QLatin1String("early"))
@@ -279,6 +287,10 @@ void TestTlsServer::streamEdges()
     QByteArray got;
     QTRY_VERIFY_WITH_TIMEOUT((got += client.readAll()).count('\n') >= expected.size(), 10000);
     QCOMPARE(QString::fromLatin1(got).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts), expected);
+    if (edge == QLatin1String("tls12"))
+        QCOMPARE(client.sessionProtocol(), QSsl::TlsV1_2);
+    if (edge == QLatin1String("ticket"))
+        QCOMPARE(client.sslConfiguration().sessionTicketLifeTimeHint(), 0);
     if (edge == QLatin1String("deadline"))
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 10000);
 }
