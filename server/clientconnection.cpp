@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "connectionbudget.h"
 #include "serverlog.h"
 #include "tlssocket.h"
 #include "wire/codec.h"
@@ -318,9 +319,7 @@ QHostAddress ClientConnection::peerAddress() const { return m_peer; }
 const QHostAddress &ClientConnection::peerKeyAddress() const
 {
     if (m_peerKey.isEmpty()) {
-        bool v4 = false;
-        const quint32 ip = m_peer.toIPv4Address(&v4);
-        m_peerKeyAddress = v4 ? QHostAddress(ip) : m_peer;
+        m_peerKeyAddress = ConnectionBudget::keyAddress(m_peer);
         m_peerKey = m_peerKeyAddress.toString();
     }
     return m_peerKeyAddress;

@@ -45,13 +45,14 @@ int ConnectionBudget::connectionsWithin(quint64 limit, int beyond, int wanted)
     return int(std::min<quint64>(limit - quint64(beyond), quint64(wanted)));
 }
 
-QString ConnectionBudget::key(const QTcpSocket *socket)
+QHostAddress ConnectionBudget::keyAddress(const QHostAddress &address)
 {
-    const QHostAddress address = socket->peerAddress();
     bool v4 = false;
     const quint32 ip = address.toIPv4Address(&v4);
-    return v4 ? QHostAddress(ip).toString() : address.toString();
+    return v4 ? QHostAddress(ip) : address;
 }
+
+QString ConnectionBudget::key(const QTcpSocket *socket) { return keyAddress(socket->peerAddress()).toString(); }
 
 void ConnectionBudget::watch(QTcpSocket *socket, std::function<void()> onClosed)
 {

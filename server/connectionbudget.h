@@ -5,6 +5,7 @@
 // limit is set from the same numbers at start (descriptorsBeyondConnections), so
 // a full server refuses new connections instead of running out of descriptors.
 #include <QHash>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -48,6 +49,7 @@ public:
 
     // IPv4 addresses in one form whether they came as IPv4 or as mapped IPv6.
     static QString key(const QTcpSocket *socket);
+    static QHostAddress keyAddress(const QHostAddress &address);
 
 private:
     void release(QTcpSocket *socket);

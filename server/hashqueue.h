@@ -29,8 +29,8 @@ public:
     ~HashQueue() override;
 
     // work runs on a worker thread (or here, see kInlineUs); settled(true) follows
-    // on this thread, never within submit, once it ran, settled(false) when it was cancelled or dropped. 0: the queue is full,
-    // nothing was taken.
+    // on this thread, never within submit, once it ran, settled(false) when it was
+    // cancelled or dropped. 0: the queue is full, nothing was taken.
     quint64 submit(std::function<void()> work, std::function<void(bool ran)> settled);
     // Queued: dropped now. Running: settled(false) when it ends.
     void cancel(quint64 id);

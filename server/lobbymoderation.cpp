@@ -18,7 +18,7 @@ QList<LobbyServer::OnlinePlayer> LobbyServer::onlinePlayers() const
     QList<OnlinePlayer> out;
     for (const auto &g : std::as_const(m_games)) {
         for (const ClientConnection *p : std::as_const(g->players)) {
-            out << OnlinePlayer{p->user, g->info.name, p->isRemote() ? QString() : addressKey(p->peerAddress()),
+            out << OnlinePlayer{p->user, g->info.name, p->isRemote() ? QString() : p->peerKey(),
                                 p->room ? p->room->name : QString(), p->host};
         }
     }

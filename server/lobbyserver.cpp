@@ -165,13 +165,6 @@ void LobbyServer::refuse(QTcpSocket *socket, protocol::err::Greeting code, const
     socket->deleteLater();
 }
 
-QString LobbyServer::addressKey(const QHostAddress &address)
-{
-    bool v4 = false;
-    const quint32 ip = address.toIPv4Address(&v4);
-    return v4 ? QHostAddress(ip).toString() : address.toString();
-}
-
 bool LobbyServer::runHash(ClientConnection *c, std::function<HashResult()> work, HashDone done,
                           std::function<void()> settled)
 {

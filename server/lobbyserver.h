@@ -210,7 +210,6 @@ private:
 
     void accept(QTcpServer *listener);
     void refuse(QTcpSocket *socket, protocol::err::Greeting code, const QString &text);
-    static QString addressKey(const QHostAddress &address);
     // Queues work for a worker thread; the client's later lines wait until done has
     // answered. settled follows in any case (also when the client left). False: the
     // queue is full, nothing was queued.
